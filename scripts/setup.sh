@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs. Safe to run again and again.
+set -euo pipefail
+PKGS=(build-essential cmake ninja-build pkg-config
+      qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+      libgtest-dev googletest
+      xvfb xauth x11-apps imagemagick)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

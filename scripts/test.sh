@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+cd build
+QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure --timeout 300
