@@ -1,0 +1,72 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <deque>
+#include <functional>
+
+// The serial-port operations the program relies on. Events are delivered on
+// the owning thread through the OnComm handler, which reads CommEvent().
+// An event raised while an earlier handler (or a box it opened) is still
+// running waits and is delivered after it, in order.
+class CommPort {
+public:
+    enum Event : int {
+        comEvSend = 1,
+        comEvReceive = 2,
+        comEvCTS = 3,
+        comEvDSR = 4,
+        comEvCD = 5,
+        comEvRing = 6,
+        comEvEOF = 7,
+        comEventBreak = 1001,
+        comEventCTSTO = 1002,
+        comEventDSRTO = 1003,
+        comEventFrame = 1004,
+        comEventOverrun = 1006,
+        comEventCDTO = 1007,
+        comEventRxOver = 1008,
+        comEventRxParity = 1009,
+        comEventTxFull = 1010,
+        comEventDCB = 1011,
+        comEventUnknown = 9999,
+    };
+
+    virtual ~CommPort() = default;
+
+    // Configuration; each returns false with a readable description on failure.
+    virtual bool SetCommPort(qint16 number, QString& why) = 0;
+    virtual bool SetSettings(const QString& settings, QString& why) = 0;
+    virtual bool SetInputMode(int mode, QString& why) = 0;   // 1 = binary
+    virtual bool SetRThreshold(int threshold, QString& why) = 0;
+    virtual bool SetInputLen(int len, QString& why) = 0;
+    virtual bool SetInBufferSize(int size, QString& why) = 0;
+    virtual bool SetOutBufferSize(int size, QString& why) = 0;
+
+    virtual bool SetPortOpen(bool open, QString& why) = 0;
+    virtual bool PortOpen() const = 0;
+
+    virtual int InBufferCount() const = 0;
+    virtual void DiscardInput() = 0;        // InBufferCount = 0
+    virtual QByteArray Input() = 0;         // all waiting bytes
+    virtual int OutBufferCount() const = 0;  // bytes still waiting to leave
+    virtual void Output(const QByteArray& bytes) = 0;
+
+    // Shown next to the port number so a user can tell what it opens.
+    virtual QString DeviceDescription(qint16 number) const { return QString::number(number); }
+
+    int CommEvent() const { return m_commEvent; }
+    void SetOnComm(std::function<void()> handler) { m_onComm = std::move(handler); }
+
+protected:
+    // Queues an event and delivers it unless a handler is running already.
+    // Receive events waiting in the queue are merged: one read takes all bytes.
+    void RaiseEvent(int event);
+    // Called when the port closes: nothing that was waiting is delivered any more.
+    void DropPendingEvents() { m_pending.clear(); }
+
+private:
+    std::function<void()> m_onComm;
+    std::deque<int> m_pending;
+    bool m_inHandler = false;
+    int m_commEvent = 0;
+};

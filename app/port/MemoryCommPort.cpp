@@ -1,0 +1,69 @@
+#include "MemoryCommPort.h"
+#include <QMetaObject>
+
+void MemoryCommPort::Connect(MemoryCommPort& a, MemoryCommPort& b)
+{
+    a.m_peer = &b;
+    b.m_peer = &a;
+}
+
+bool MemoryCommPort::SetCommPort(qint16 number, QString& why)
+{
+    if (number < 1) {
+        why = QStringLiteral("Invalid port number");
+        return false;
+    }
+    commPort = number;
+    return true;
+}
+
+bool MemoryCommPort::SetSettings(const QString& text, QString&)
+{
+    settings = text;
+    return true;
+}
+
+bool MemoryCommPort::SetPortOpen(bool open, QString& why)
+{
+    if (open && !failOpenWith.isEmpty()) {
+        why = failOpenWith;
+        return false;
+    }
+    m_open = open;
+    if (!open) {
+        m_in.clear();
+        DropPendingEvents();
+    }
+    return true;
+}
+
+QByteArray MemoryCommPort::Input()
+{
+    QByteArray out;
+    out.swap(m_in);
+    return out;
+}
+
+void MemoryCommPort::Output(const QByteArray& bytes)
+{
+    written += bytes;
+    ++writes;
+    if (!m_peer)
+        return;
+    const QByteArray onLine = lineFilter ? lineFilter(bytes) : bytes;
+    MemoryCommPort* peer = m_peer;
+    QMetaObject::invokeMethod(peer, [peer, onLine] { peer->Deliver(onLine); }, Qt::QueuedConnection);
+}
+
+void MemoryCommPort::InjectBytes(const QByteArray& bytes)
+{
+    QMetaObject::invokeMethod(this, [this, bytes] { Deliver(bytes); }, Qt::QueuedConnection);
+}
+
+void MemoryCommPort::Deliver(const QByteArray& bytes)
+{
+    if (!m_open || bytes.isEmpty())
+        return;
+    m_in += bytes;
+    RaiseEvent(comEvReceive);
+}

@@ -1,0 +1,44 @@
+#pragma once
+#include "CommPort.h"
+#include <QObject>
+#include <functional>
+
+// One end of an in-memory cable for fast layer tests. What one end writes
+// reaches the other end as receive events through the event loop, after the
+// optional line filter has had its way with the bytes (drop, corrupt, insert).
+class MemoryCommPort : public QObject, public CommPort {
+    Q_OBJECT
+public:
+    static void Connect(MemoryCommPort& a, MemoryCommPort& b);
+
+    bool SetCommPort(qint16 number, QString& why) override;
+    bool SetSettings(const QString& settings, QString& why) override;
+    bool SetInputMode(int, QString&) override { return true; }
+    bool SetRThreshold(int, QString&) override { return true; }
+    bool SetInputLen(int, QString&) override { return true; }
+    bool SetInBufferSize(int, QString&) override { return true; }
+    bool SetOutBufferSize(int, QString&) override { return true; }
+    bool SetPortOpen(bool open, QString& why) override;
+    bool PortOpen() const override { return m_open; }
+    int InBufferCount() const override { return int(m_in.size()); }
+    void DiscardInput() override { m_in.clear(); }
+    QByteArray Input() override;
+    int OutBufferCount() const override { return 0; }
+    void Output(const QByteArray& bytes) override;
+
+    // Test hooks.
+    std::function<QByteArray(const QByteArray&)> lineFilter;  // applied to what this end writes
+    QString failOpenWith;                                     // non-empty: opening fails with it
+    QByteArray written;                                       // everything this end wrote
+    int writes = 0;
+    void InjectEvent(int event) { RaiseEvent(event); }
+    void InjectBytes(const QByteArray& bytes);                // as if they came from the line
+    qint16 commPort = 0;
+    QString settings;
+
+private:
+    void Deliver(const QByteArray& bytes);
+    MemoryCommPort* m_peer = nullptr;
+    QByteArray m_in;
+    bool m_open = false;
+};

@@ -1,0 +1,75 @@
+#include "FrameTransmitter.h"
+#include "CommonRoutines.h"
+#include "Frame.h"
+#include "Windows1252.h"
+
+void FrameTransmitter::SendDataBlock(const QByteArray& payload)
+{
+    ++m_s.m_nSequenceNr;
+    m_s.m_abLastBlock = BuildDataBlock(quint8(m_s.m_nBlockTypeToSend), m_s.m_nSequenceNr, payload);
+    SendBytes(m_s.m_abLastBlock);
+}
+
+void FrameTransmitter::SendAnswer(qint32 code, qint32 value)
+{
+    qint32 carried = m_s.lastSequenceNr;
+    if (code == ANSWER_ERROR)
+        carried = value;
+    else if (code == ANSWER_RESTART_POS)
+        carried = m_s.FileReceivingPos;
+    m_s.m_abAnswer = BuildAnswerBlock(quint8(code), carried);
+    SendBytes(m_s.m_abAnswer);
+}
+
+void FrameTransmitter::SendString(const QString& text)
+{
+    SendDataBlock(StringToBytes(text));
+    m_log.WriteDebugLine(QStringLiteral("String sent   : '") + text + u'\'');
+}
+
+QByteArray FrameTransmitter::StringToBytes(const QString& text)
+{
+    return ToWindows1252(text);
+}
+
+QString FrameTransmitter::BytesToString(const quint8* bytes, qint32 count)
+{
+    if (count <= 0)
+        return QString();
+    return FromWindows1252(reinterpret_cast<const char*>(bytes), count);
+}
+
+void FrameTransmitter::SendBytes(const QByteArray& block)
+{
+    if (block.isEmpty())
+        return;
+    const QByteArray out = StuffForWrite(block);
+    if (m_g.DumpsWanted())
+        DumpBlock(block, out);
+
+    GlbSleep(m_g.GlbWaitBeforeSend);
+    if (!m_port.PortOpen())
+        return;
+
+    // Wait for the previous write to leave, but never for more than 10000 polls.
+    int jumpoutCount = 0;
+    for (int waiting = m_port.OutBufferCount(); waiting > 0; waiting = m_port.OutBufferCount()) {
+        ++jumpoutCount;
+        if (jumpoutCount > 10000)
+            break;
+        m_log.WriteDebugLine(QStringLiteral("Outbufcount=") + QString::number(waiting)
+                             + QStringLiteral("; jumpoutCount=") + QString::number(jumpoutCount));
+        GlbSleep(1);
+    }
+    m_port.Output(out);
+}
+
+void FrameTransmitter::DumpBlock(const QByteArray& block, const QByteArray& out)
+{
+    m_log.WriteDebugLine(QStringLiteral("sent (not expanded):"));
+    for (qsizetype i = 0; i < block.size(); ++i)
+        m_log.WritePlainLine(QStringLiteral("  %1. %2").arg(i + 1).arg(quint8(block[i])));
+    m_log.WritePlainLine(QStringLiteral(" expanded:"));
+    for (qsizetype j = 1; j < out.size(); ++j)
+        m_log.WritePlainLine(QStringLiteral("  %1. %2").arg(j).arg(quint8(out[j])));
+}

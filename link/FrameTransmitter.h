@@ -1,0 +1,32 @@
+#pragma once
+#include "CommPort.h"
+#include "DebugLog.h"
+#include "Globals.h"
+#include "TransferState.h"
+
+// Builds data and answer blocks from the transfer state, keeps the last of
+// each for resending, stuffs, paces and writes them to the port.
+class FrameTransmitter {
+public:
+    FrameTransmitter(Globals& g, TransferState& s, CommPort& port, DebugLog& log)
+        : m_g(g), m_s(s), m_port(port), m_log(log) {}
+
+    // payload holds n bytes (0 to 32767); takes the next sequence number.
+    void SendDataBlock(const QByteArray& payload);
+    // value is used only for ANSWER_ERROR; other codes carry their own value.
+    void SendAnswer(qint32 code, qint32 value);
+    void SendString(const QString& text);
+    // Stuffs, waits, and writes the block in one piece (nothing for an empty block).
+    void SendBytes(const QByteArray& block);
+
+    static QByteArray StringToBytes(const QString& text);
+    static QString BytesToString(const quint8* bytes, qint32 count);
+
+private:
+    void DumpBlock(const QByteArray& block, const QByteArray& out);
+
+    Globals& m_g;
+    TransferState& m_s;
+    CommPort& m_port;
+    DebugLog& m_log;
+};

@@ -1,0 +1,27 @@
+#pragma once
+#include "Globals.h"
+
+// The debug log is numbered file 99: it writes only while that file is open.
+class DebugLog {
+public:
+    explicit DebugLog(Globals& g) : m_g(g) {}
+
+    // Opens GlbDebugFile for appending (the folder must exist) and writes "Activated (...)".
+    bool Open(QString* why);
+    void Close() { m_g.files.CloseFileIfOpen(FileNr::Debug); }
+    bool IsOpen() const { return m_g.files.GlbFileOpen(FileNr::Debug); }
+
+    // One time-stamped line: time from column 1, a blank in the next zone, text from column 29.
+    void WriteDebugLine(const QString& text);
+    // A line without time stamp (dumps and counters).
+    void WritePlainLine(const QString& text);
+
+    // Lays out time and text in 14-column print zones.
+    static QString FormatTimeStamped(const QString& time, const QString& text);
+    // A number item of a dump line: one leading blank (or "-") and one trailing blank.
+    static QString NumberItem(qint64 n);
+
+private:
+    void WriteRaw(const QString& line);
+    Globals& m_g;
+};

@@ -1,0 +1,82 @@
+#include "Fso.h"
+#include <QDir>
+#include <QFileInfo>
+
+bool IsPathSeparator(QChar c)
+{
+#ifdef Q_OS_WIN
+    return c == u'\\' || c == u'/';
+#else
+    return c == u'/';
+#endif
+}
+
+namespace {
+QChar NativeSeparator()
+{
+#ifdef Q_OS_WIN
+    return u'\\';
+#else
+    return u'/';
+#endif
+}
+}  // namespace
+
+QString BuildPath(const QString& folder, const QString& name)
+{
+    if (folder.isEmpty())
+        return name;
+    if (IsPathSeparator(folder.back()) || (!name.isEmpty() && IsPathSeparator(name.front())))
+        return folder + name;
+    return folder + NativeSeparator() + name;
+}
+
+bool FileExists(const QString& path)
+{
+    const QFileInfo fi(path);
+    return fi.exists() && fi.isFile();
+}
+
+bool FolderExists(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+QString GetParentFolderName(const QString& path)
+{
+    qsizetype end = path.size();
+    while (end > 0 && IsPathSeparator(path[end - 1]))
+        --end;
+    qsizetype cut = end;
+    while (cut > 0 && !IsPathSeparator(path[cut - 1]))
+        --cut;
+    if (cut == 0)
+        return QString();
+    qsizetype parentEnd = cut;
+    while (parentEnd > 1 && IsPathSeparator(path[parentEnd - 1]))
+        --parentEnd;
+    QString parent = path.left(parentEnd);
+#ifdef Q_OS_WIN
+    if (parent.size() == 2 && parent[1] == u':')
+        parent += u'\\';
+#endif
+    if (parent.isEmpty())
+        parent = NativeSeparator();
+    return parent;
+}
+
+QString GetFileName(const QString& path)
+{
+    qsizetype end = path.size();
+    while (end > 0 && IsPathSeparator(path[end - 1]))
+        --end;
+    qsizetype cut = end;
+    while (cut > 0 && !IsPathSeparator(path[cut - 1]))
+        --cut;
+    return path.mid(cut, end - cut);
+}
+
+QDateTime DateLastModified(const QString& path)
+{
+    return QFileInfo(path).lastModified().toLocalTime();
+}

@@ -1,0 +1,45 @@
+#pragma once
+#include "NumberedFiles.h"
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// Process-wide values of one program instance. Created once and handed by
+// reference, so two stations in one test process never share a role or path.
+struct Globals {
+    // Settings (qrn.ini).
+    qint32 GlbComPort = 0;
+    qint32 GlbSpeed = 0;
+    QString GlbReceivePath;
+    QString GlbSendPath;
+    qint32 GlbIAm = 0;          // 0 = Sender, anything else = Receiver
+    bool GlbDbgFlag = false;
+    qint32 GlbDbgLevel = 0;
+    QString GlbDebugFile;
+    qint32 GlbWaitBeforeSend = 0;
+
+    // Tables filled when the program starts.
+    std::vector<QString> GlbErrorTexts;   // 0 to 14, 0 empty
+    std::vector<qint32> GlbSpeeds;        // 1 to 16, 0 unused
+    QString GlbNewLine;
+    QString GlbPathToChoose;
+
+    // Folder of the program file: qrn.ini, the restart file and qrnstamp live here.
+    QString programDir;
+
+    NumberedFiles files;
+
+    bool IsReceiver() const { return GlbIAm != 0; }
+    bool DumpsWanted() const { return GlbDbgFlag && GlbDbgLevel > 0; }
+
+    void FillErrorTexts();
+    void FillSpeeds();
+};
+
+namespace FileNr {
+constexpr int Settings = 1;
+constexpr int Temp = 2;
+constexpr int Send = 3;
+constexpr int Restart = 4;
+constexpr int Debug = 99;
+}

@@ -1,0 +1,48 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <vector>
+
+// The record of the current transfer; one per station, serving both roles.
+struct TransferState {
+    bool m_bRestart = false;
+    std::vector<QString> m_asFilesToSend;   // names at 1 to upper bound; entry 0 unused
+    qint32 blockTypeExpecting = 0;
+    qint32 m_nBlockTypeToSend = 0;
+    qint32 m_nFileIndex = 0;
+    qint32 m_nSendFileSize = 0;
+    qint32 m_nSequenceNr = 0;
+    QString m_sFileName;
+    qint32 m_nFileSize = 0;
+    double m_dFileDate = 0;
+    qint32 FileReceivingPos = 0;
+    qint32 lastSequenceNr = 0;
+    qint32 m_nResendCount = 0;
+    qint32 m_nFilesReceivedCounter = 0;
+    qint32 nNrBytesData = 0;
+    QString m_sTempFile;
+    // Unstuffed bytes of the block being gathered, from position 1; 0 unused.
+    std::array<quint8, 8001> m_abReceiveBuf{};
+    QByteArray m_abLastBlock;   // last data block built, unstuffed
+    QByteArray m_abAnswer;      // last answer block built, unstuffed (6 bytes)
+    qint32 m_nReceiveBufCount = 0;
+    qint32 m_nReceiveBufExpected = 0;
+    bool m_bPrevIsChr1 = false;
+    QString m_qrnSetModifiedDateExe;
+
+    qint32 m_nCountModifiedDateErr = 0;
+    qint32 m_nCount1NotHA = 0;
+    qint32 m_nCountNrBytesDataZero = 0;
+    qint32 m_nCountIncorrectBlockType = 0;
+    qint32 m_nCountIncorrectSeqnrAB = 0;
+    qint32 m_nCountIncorrectSeqnr = 0;
+    qint32 m_nCountIncorrectChecksum = 0;
+    qint32 m_nCountIncorrectSizDateFname = 0;
+    qint32 m_nCountCommErr = 0;
+
+    qint32 FilesToSendUpperBound() const { return m_asFilesToSend.empty() ? 0 : qint32(m_asFilesToSend.size()) - 1; }
+};
+
+// Puts the transfer back to the start values of an activation for the role given.
+void ResetTransferState(TransferState& s, bool isReceiver);
