@@ -1,0 +1,59 @@
+#pragma once
+#include "DebugLog.h"
+#include "Frame.h"
+#include "FrameTransmitter.h"
+#include "Globals.h"
+#include "TransferState.h"
+
+// The fields of a block that passed the frame receiver.
+struct ReceivedBlock {
+    qint32 nBlockType = 0;
+    qint32 nSequenceNrA = 0;
+    qint32 nSequenceNrB = 0;
+};
+
+// Where the frame receiver hands blocks and errors on to.
+class FrameReceiverHooks {
+public:
+    virtual ~FrameReceiverHooks() = default;
+    virtual void ReportLocalError(qint32 nr) = 0;
+    virtual void ReportRemoteError(qint32 nr) = 0;
+    virtual void ShowCritical(const QString& text) = 0;
+    virtual void HandOverToReceiver(const ReceivedBlock& block) = 0;
+    virtual void HandOverToSender(const ReceivedBlock& block) = 0;
+    // The Sender's Stop button, seen on the Receiver.
+    virtual void ReceiverGotStop() = 0;
+};
+
+// First stage of every receive event: unstuff, gather one block, check it,
+// then hand it on or reject it with the role's negative answer.
+class FrameReceiver {
+public:
+    FrameReceiver(Globals& g, TransferState& s, CommPort& port, DebugLog& log, FrameTransmitter& tx,
+                  FrameReceiverHooks& hooks)
+        : m_g(g), m_s(s), m_port(port), m_log(log), m_tx(tx), m_hooks(hooks) {}
+
+    void HandleReceivedBytes(const QByteArray& chunk);
+
+    // Pause, empty the input, answer NOT OK (Receiver) or RESEND ANSWER (Sender), frame reset.
+    void Reject();
+    void FrameReset();
+
+    static QString ResendReasonsText(const TransferState& s);
+
+private:
+    bool Unstuff(const QByteArray& chunk);
+    void DumpChunk(const QByteArray& chunk, qint32 countBefore);
+    // Receiver acceptance; true when the block goes on to the receiver side.
+    bool AcceptOnReceiver(const ReceivedBlock& b);
+    bool ChecksumTest();
+    void ResendLastAnswer();
+    qint32 Field32(qint32 position) const { return GetLE32(&m_s.m_abReceiveBuf[size_t(position)]); }
+
+    Globals& m_g;
+    TransferState& m_s;
+    CommPort& m_port;
+    DebugLog& m_log;
+    FrameTransmitter& m_tx;
+    FrameReceiverHooks& m_hooks;
+};
