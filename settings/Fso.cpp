@@ -80,3 +80,20 @@ QDateTime DateLastModified(const QString& path)
 {
     return QFileInfo(path).lastModified().toLocalTime();
 }
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+bool FlushToDisk(QFile& file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}

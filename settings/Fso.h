@@ -15,3 +15,7 @@ bool FolderExists(const QString& path);
 QString GetParentFolderName(const QString& path);
 QString GetFileName(const QString& path);
 QDateTime DateLastModified(const QString& path);
+
+class QFile;
+// Flushes Qt's buffer and the system's cache of an open file to the disk.
+bool FlushToDisk(QFile& file);

@@ -1,0 +1,75 @@
+#include "frmSettGeneral.h"
+#include "CommonRoutines.h"
+#include "Globals.h"
+#include "ui_frmSettGeneral.h"
+#include <QFileDialog>
+
+frmSettGeneral::frmSettGeneral(Globals& g, std::function<void()> publSaveSettings, QWidget* parent)
+    : QDialog(parent),
+      ui(std::make_unique<Ui::frmSettGeneral>()),
+      m_g(g),
+      m_publSaveSettings(std::move(publSaveSettings))
+{
+    ui->setupUi(this);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    chooseFile = [this](QString& path) { return ChooseWithFileDialog(path); };
+
+    Form_Load();
+
+    connect(ui->chkWriteDebug, &QCheckBox::toggled, this, &frmSettGeneral::chkWriteDebug_Click);
+    connect(ui->cmdSelDebugf, &QPushButton::clicked, this, &frmSettGeneral::cmdSelDebugf_Click);
+    connect(ui->cmdOK, &QPushButton::clicked, this, &frmSettGeneral::cmdOK_Click);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSettGeneral::cmdCancel_Click);
+}
+
+frmSettGeneral::~frmSettGeneral() = default;
+
+void frmSettGeneral::Form_Load()
+{
+    ui->chkWriteDebug->setChecked(m_g.GlbDbgFlag);
+    ui->txtDebugf->setText(TrimBlanks(m_g.GlbDebugFile));
+    ui->txtMsecs->setText(QString::number(m_g.GlbWaitBeforeSend));
+    chkWriteDebug_Click();
+}
+
+void frmSettGeneral::chkWriteDebug_Click()
+{
+    const bool on = ui->chkWriteDebug->isChecked();
+    ui->txtDebugf->setEnabled(on);
+    ui->cmdSelDebugf->setEnabled(on);
+}
+
+void frmSettGeneral::cmdSelDebugf_Click()
+{
+    QString path = TrimBlanks(ui->txtDebugf->text());
+    if (!chooseFile || !chooseFile(path))
+        return;  // cancelled: the box keeps its text
+    ui->txtDebugf->setText(TrimBlanks(path));
+}
+
+bool frmSettGeneral::ChooseWithFileDialog(QString& path)
+{
+    // The log need not exist yet, so this is a save-style dialog; it asks
+    // before an existing file is chosen (the log is appended to, not replaced).
+    const QString chosen = QFileDialog::getSaveFileName(this, tr("Debug file"), path,
+                                                        tr("Debug files (*.log)"));
+    if (chosen.isEmpty())
+        return false;
+    path = QDir::toNativeSeparators(chosen);
+    return true;
+}
+
+void frmSettGeneral::cmdOK_Click()
+{
+    m_g.GlbDbgFlag = ui->chkWriteDebug->isChecked();
+    m_g.GlbDebugFile = TrimBlanks(ui->txtDebugf->text());
+    m_g.GlbWaitBeforeSend = GlbValLong(ui->txtMsecs->text());
+    if (m_publSaveSettings)
+        m_publSaveSettings();
+    accept();
+}
+
+void frmSettGeneral::cmdCancel_Click()
+{
+    reject();
+}

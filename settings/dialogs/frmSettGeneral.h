@@ -1,0 +1,38 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <memory>
+
+struct Globals;
+namespace Ui {
+class frmSettGeneral;
+}
+
+// Debug log switch and path, and the pause before each send. Changes reach
+// the settings only on OK, which also saves them through the callback.
+class frmSettGeneral : public QDialog {
+    Q_OBJECT
+
+public:
+    frmSettGeneral(Globals& g, std::function<void()> publSaveSettings, QWidget* parent = nullptr);
+    ~frmSettGeneral() override;
+
+    // Asks for the debug file, starting at path; false when the user cancels.
+    // Tests replace it; the default is a save-style file dialog.
+    std::function<bool(QString& path)> chooseFile;
+
+private slots:
+    void chkWriteDebug_Click();
+    void cmdSelDebugf_Click();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+private:
+    void Form_Load();
+    bool ChooseWithFileDialog(QString& path);
+
+    std::unique_ptr<Ui::frmSettGeneral> ui;
+    Globals& m_g;
+    std::function<void()> m_publSaveSettings;
+};

@@ -1,0 +1,35 @@
+#include "ErrorReport.h"
+
+QString ErrorReport::ErrorText(qint32 nr) const
+{
+    const auto& t = m_c.g.GlbErrorTexts;
+    return nr >= 0 && size_t(nr) < t.size() ? t[size_t(nr)] : QString();
+}
+
+void ErrorReport::ReportLocalError(qint32 nr)
+{
+    m_c.log.WriteDebugLine(QStringLiteral("ERROR from this side; nr=") + QString::number(nr));
+    m_c.ui.SetStatus2(ErrorText(nr));
+    m_c.tx.SendAnswer(ANSWER_ERROR, nr);
+    m_c.session.ClosePort();
+    m_c.session.SetWatchdogEnabled(false);
+}
+
+void ErrorReport::ReportRemoteError(qint32 nr)
+{
+    m_c.log.WriteDebugLine(QStringLiteral("ERROR from other side; nr=") + QString::number(nr));
+    m_c.session.ClosePort();
+    if (nr >= 0 && nr <= 14)
+        m_c.ui.MsgBox(QStringLiteral("ERROR from other side: ") + ErrorText(nr), MsgIcon::Critical);
+    else
+        m_c.ui.MsgBox(QStringLiteral("ERROR from other side; strange errornr=") + QString::number(nr),
+                      MsgIcon::Critical);
+    m_c.session.SetWatchdogEnabled(false);
+}
+
+void ShowProgress(UserInterface& ui, qint64 done, qint64 total)
+{
+    if (total < 1)
+        return;
+    ui.SetProgress(float(double(done) * 100.0 / double(total)));
+}

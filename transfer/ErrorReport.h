@@ -1,0 +1,14 @@
+#pragma once
+#include "TransferContext.h"
+
+// Stops a transfer on both sides: shows the numbered error here and tells the other side.
+class ErrorReport {
+public:
+    explicit ErrorReport(TransferContext& c) : m_c(c) {}
+    void ReportLocalError(qint32 nr);
+    void ReportRemoteError(qint32 nr);
+    QString ErrorText(qint32 nr) const;
+
+private:
+    TransferContext& m_c;
+};

@@ -1,0 +1,256 @@
+#include "ReceiverSide.h"
+#include "CommonRoutines.h"
+#include "Fso.h"
+#include <QFileInfo>
+#include <QProcess>
+#include <filesystem>
+#include <system_error>
+
+void ReceiverSide::HandleBlock(const ReceivedBlock& b)
+{
+    if (b.nBlockType == BLOCK_HEADER || b.nBlockType == BLOCK_RESTART_HEADER)
+        HandleHeader(b);
+    else if (m_c.s.blockTypeExpecting == BLOCK_DATA)
+        Data(b);
+}
+
+QString ReceiverSide::MakeTempFileName(const QString& name) const
+{
+    return BuildPath(m_c.g.GlbReceivePath, u'_' + name + QStringLiteral(".tmp"));
+}
+
+QString ReceiverSide::SafeFileName(const QString& received)
+{
+    qsizetype cut = received.size();
+    while (cut > 0 && received[cut - 1] != u'/' && received[cut - 1] != u'\\')
+        --cut;
+    const QString name = received.mid(cut);
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return QString();
+    for (QChar ch : name)
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7f)
+            return QString();
+#ifdef Q_OS_WIN
+    if (name.contains(u':'))
+        return QString();
+#endif
+    return name;
+}
+
+void ReceiverSide::HandleHeader(const ReceivedBlock& b)
+{
+    TransferState& s = m_c.s;
+    const QString text = FrameTransmitter::BytesToString(&s.m_abReceiveBuf[13], s.nNrBytesData);
+    m_c.log.WriteDebugLine(QStringLiteral("Expecting size|date|filename: received: '") + text + u'\'');
+
+    TextArray fields(11);
+    GlbSplit(fields, false, text, QStringLiteral("|"));
+    if (fields[3].isEmpty()) {
+        if (fields[1] == u"END" && fields[2].isEmpty()) {
+            EndOfTransfer();
+            return;
+        }
+        ++s.m_nCountIncorrectSizDateFname;
+        m_c.rx.Reject();
+        return;
+    }
+    // A name that would leave the receive path is a malformed header.
+    const QString name = SafeFileName(fields[3]);
+    if (name.isEmpty()) {
+        m_c.log.WriteDebugLine(QStringLiteral("Refused file name: '") + fields[3] + u'\'');
+        ++s.m_nCountIncorrectSizDateFname;
+        m_c.rx.Reject();
+        return;
+    }
+    s.m_nFileSize = GlbValLong(fields[1]);
+    s.m_dFileDate = GlbValDouble(fields[2]);
+    s.m_sFileName = name;
+    s.FileReceivingPos = 1;
+    s.m_sTempFile = MakeTempFileName(s.m_sFileName);
+    if (b.nBlockType == BLOCK_RESTART_HEADER)
+        RestartFile(b);
+    else {
+        NewFile();
+        if (s.blockTypeExpecting == BLOCK_DATA)
+            AnswerOk(b);
+    }
+}
+
+void ReceiverSide::CreateFailed()
+{
+    m_errors.ReportLocalError(7);
+    m_c.ui.MsgBox(QStringLiteral("Error creating file '") + m_c.s.m_sTempFile + u'\'', MsgIcon::Critical);
+}
+
+void ReceiverSide::NewFile()
+{
+    const QString& temp = m_c.s.m_sTempFile;
+    QFile::remove(temp);
+    if (QFileInfo::exists(temp) || QFileInfo(temp).isSymLink()) {
+        CreateFailed();
+        return;
+    }
+    if (!m_c.g.files.Open(FileNr::Temp, temp, QIODevice::WriteOnly | QIODevice::Truncate)) {
+        CreateFailed();
+        return;
+    }
+    m_c.s.blockTypeExpecting = BLOCK_DATA;
+}
+
+void ReceiverSide::RestartFile(const ReceivedBlock& b)
+{
+    TransferState& s = m_c.s;
+    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    const auto failed = [this, &s] {
+        m_errors.ReportLocalError(12);
+        m_c.ui.MsgBox(QStringLiteral("Restart file: error opening tmpfile '") + s.m_sTempFile + QStringLiteral("' "),
+                      MsgIcon::Critical);
+    };
+    // Only a real file of ours is continued, never whatever a link points at.
+    const QFileInfo info(s.m_sTempFile);
+    if (!FileExists(s.m_sTempFile) || info.isSymLink()) {
+        failed();
+        return;
+    }
+    if (!m_c.g.files.Open(FileNr::Temp, s.m_sTempFile, QIODevice::ReadWrite)) {
+        failed();
+        return;
+    }
+    QFile& f = m_c.g.files.File(FileNr::Temp);
+    const qint64 length = f.size();
+    if (length >= 2147483647) {
+        failed();
+        return;
+    }
+    s.FileReceivingPos = qint32(length) + 1;
+    f.seek(length);
+    s.blockTypeExpecting = BLOCK_DATA;
+    s.lastSequenceNr = b.nSequenceNrA;
+    m_c.tx.SendAnswer(ANSWER_RESTART_POS, 0);
+    m_c.log.WriteDebugLine(QStringLiteral("sent: restartsendpos: ") + QString::number(s.FileReceivingPos));
+    m_c.rx.FrameReset();
+}
+
+void ReceiverSide::Data(const ReceivedBlock& b)
+{
+    TransferState& s = m_c.s;
+    m_c.log.WriteDebugLine(QStringLiteral("Received: data, nrbytes = ") + QString::number(s.nNrBytesData));
+    if (s.nNrBytesData == 0) {
+        EndOfFile(b);
+        return;
+    }
+    m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.m_sFileName + QStringLiteral("..."));
+    m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(s.FileReceivingPos - 1) + QStringLiteral(" of ")
+                      + QString::number(s.m_nFileSize));
+    ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.m_nFileSize);
+
+    // A position past the 32-bit range cannot be described; such a file is refused.
+    if (qint64(s.FileReceivingPos) + s.nNrBytesData > 2147483647LL || !m_c.g.files.GlbFileOpen(FileNr::Temp)) {
+        m_errors.ReportLocalError(9);
+        return;
+    }
+    QFile& f = m_c.g.files.File(FileNr::Temp);
+    const char* payload = reinterpret_cast<const char*>(&s.m_abReceiveBuf[13]);
+    if (f.write(payload, s.nNrBytesData) != s.nNrBytesData) {
+        // Answering OK here would end in a complete-looking file with a hole in it.
+        const QString why = f.errorString();
+        m_errors.ReportLocalError(7);
+        m_c.ui.MsgBox(QStringLiteral("Error writing file '") + s.m_sTempFile + QStringLiteral("': ") + why,
+                      MsgIcon::Critical);
+        return;
+    }
+    s.FileReceivingPos += s.nNrBytesData;
+    m_c.log.WriteDebugLine(QStringLiteral("FileReceivingPos (1-based) is now ") + QString::number(s.FileReceivingPos)
+                           + QStringLiteral("  totalsize to receive is ") + QString::number(s.m_nFileSize));
+    AnswerOk(b);
+}
+
+void ReceiverSide::EndOfFile(const ReceivedBlock& b)
+{
+    TransferState& s = m_c.s;
+    bool flushed = true;
+    if (m_c.g.files.GlbFileOpen(FileNr::Temp))
+        flushed = FlushToDisk(m_c.g.files.File(FileNr::Temp));
+    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+
+    if (s.FileReceivingPos != qint64(s.m_nFileSize) + 1) {
+        const QString text = QStringLiteral("Error receiving file '") + s.m_sTempFile + QStringLiteral("' ")
+                             + QStringLiteral(" expecting ") + QString::number(s.m_nFileSize) + QStringLiteral(" bytes,")
+                             + QStringLiteral(" received ") + QString::number(s.FileReceivingPos - 1);
+        m_errors.ReportLocalError(9);
+        m_c.ui.MsgBox(text, MsgIcon::Critical);
+        return;
+    }
+
+    // The finished file replaces an older one in one step: there is never a
+    // moment with neither of them.
+    const QString target = BuildPath(m_c.g.GlbReceivePath, s.m_sFileName);
+    std::error_code ec;
+    if (flushed)
+        std::filesystem::rename(s.m_sTempFile.toStdU16String(), target.toStdU16String(), ec);
+    if (!flushed || ec) {
+        const QString text = QStringLiteral("Error renaming file '") + s.m_sTempFile + QStringLiteral("' ")
+                             + QStringLiteral(" to '") + target + u'\'';
+        m_errors.ReportLocalError(8);
+        m_c.ui.MsgBox(text, MsgIcon::Critical);
+        return;
+    }
+    SetModifiedDate(target);
+    s.blockTypeExpecting = BLOCK_HEADER;
+    ++s.m_nFilesReceivedCounter;
+    AnswerOk(b);
+}
+
+void ReceiverSide::SetModifiedDate(const QString& target)
+{
+    TransferState& s = m_c.s;
+    QString path = target;
+    GlbReplaceChar(path, QStringLiteral(" "), QStringLiteral("?"));
+    const QStringList args{path, DoubleToText(s.m_dFileDate)};
+    const bool started = startDetached ? startDetached(s.m_qrnSetModifiedDateExe, args)
+                                       : QProcess::startDetached(s.m_qrnSetModifiedDateExe, args);
+    if (!started) {
+        ++s.m_nCountModifiedDateErr;
+        return;
+    }
+    m_c.log.WriteDebugLine(QStringLiteral("m_qrnSetModifiedDateExe=") + s.m_qrnSetModifiedDateExe);
+    m_c.log.WriteDebugLine(QStringLiteral("date ") + DoubleToText(s.m_dFileDate) + QStringLiteral(" set to file ")
+                           + target);
+}
+
+void ReceiverSide::AnswerOk(const ReceivedBlock& b)
+{
+    m_c.tx.SendAnswer(ANSWER_OK, 0);
+    m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received ok."));
+    m_c.s.lastSequenceNr = b.nSequenceNrA;
+    m_c.rx.FrameReset();
+}
+
+void ReceiverSide::EndOfTransfer()
+{
+    TransferState& s = m_c.s;
+    m_c.tx.SendAnswer(ANSWER_ALL_RECEIVED, 0);
+    if (s.m_nCountModifiedDateErr > 0)
+        m_c.ui.MsgBox(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.m_nCountModifiedDateErr)
+                          + u'x',
+                      MsgIcon::Exclamation);
+    const bool anyReason = s.m_nCount1NotHA || s.m_nCountNrBytesDataZero || s.m_nCountIncorrectBlockType
+                           || s.m_nCountIncorrectSeqnrAB || s.m_nCountIncorrectSeqnr || s.m_nCountIncorrectChecksum
+                           || s.m_nCountIncorrectSizDateFname || s.m_nCountCommErr;
+    if (anyReason)
+        m_c.ui.MsgBox(FrameReceiver::ResendReasonsText(s), MsgIcon::Information);
+    m_c.ui.SetStatus1(QStringLiteral("listening..."));
+    m_c.ui.SetStatus2(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
+    ShowProgress(m_c.ui, 0, 100);
+    m_c.log.WriteDebugLine(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
+    ResetTransferState(s, m_c.g.IsReceiver());
+    m_c.rx.FrameReset();
+}
+
+void ReceiverSide::HandleStop()
+{
+    m_c.session.StopTransfer();
+    m_c.session.OfferTempFileDelete();
+    m_c.ui.SetStatus1(QStringLiteral("listening..."));
+    m_c.ui.SetStatus2(QStringLiteral("other side pressed Stop"));
+}

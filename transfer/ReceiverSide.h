@@ -1,0 +1,38 @@
+#pragma once
+#include "ErrorReport.h"
+#include "TransferContext.h"
+#include <QStringList>
+#include <functional>
+
+// What the Receiver does with a good block: temp file, data, rename, file date, "END".
+class ReceiverSide {
+public:
+    ReceiverSide(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+
+    void HandleBlock(const ReceivedBlock& b);
+    // The Sender pressed Stop.
+    void HandleStop();
+
+    QString MakeTempFileName(const QString& name) const;
+
+    // Reduces a received name to a plain file name inside the receive path;
+    // empty when it cannot be one (empty, ".", "..", control characters).
+    static QString SafeFileName(const QString& received);
+
+    // Starts a program without waiting for it; false when it could not be started.
+    std::function<bool(const QString& program, const QStringList& args)> startDetached;
+
+private:
+    void HandleHeader(const ReceivedBlock& b);
+    void NewFile();
+    void RestartFile(const ReceivedBlock& b);
+    void Data(const ReceivedBlock& b);
+    void EndOfFile(const ReceivedBlock& b);
+    void EndOfTransfer();
+    void AnswerOk(const ReceivedBlock& b);
+    void CreateFailed();
+    void SetModifiedDate(const QString& target);
+
+    TransferContext& m_c;
+    ErrorReport& m_errors;
+};

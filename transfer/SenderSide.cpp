@@ -1,0 +1,169 @@
+#include "SenderSide.h"
+#include "CommonRoutines.h"
+#include "Fso.h"
+#include "Windows1252.h"
+#include <QFileInfo>
+
+namespace {
+constexpr qint32 kMaxBlockResends = 10;
+constexpr qint64 kLargestFile = 2147483646;  // positions are 1-based 32-bit numbers
+}  // namespace
+
+QString SenderSide::SendFilePath(qint32 index) const
+{
+    return BuildPath(m_c.g.GlbSendPath, m_c.s.m_asFilesToSend[size_t(index)]);
+}
+
+QString SenderSide::CheckFilesToSend() const
+{
+    for (qint32 i = 1; i <= m_c.s.FilesToSendUpperBound(); ++i) {
+        const QString& name = m_c.s.m_asFilesToSend[size_t(i)];
+        if (!FitsWindows1252(name))
+            return QStringLiteral("Cannot send '") + name
+                   + QStringLiteral("': its name has characters that a file header cannot carry "
+                                    "(only Windows-1252 characters can be sent)");
+        const QFileInfo info(SendFilePath(i));
+        if (info.exists() && info.size() > kLargestFile)
+            return QStringLiteral("Cannot send '") + name + QStringLiteral("': it has ")
+                   + QString::number(info.size())
+                   + QStringLiteral(" bytes; files of 2147483647 bytes or more cannot be sent");
+    }
+    return QString();
+}
+
+bool SenderSide::SendNextFile()
+{
+    TransferState& s = m_c.s;
+    m_c.g.files.CloseFileIfOpen(FileNr::Send);
+    ++s.m_nFileIndex;
+    if (s.m_nFileIndex > s.FilesToSendUpperBound()) {
+        m_c.tx.SendString(QStringLiteral("END"));
+        s.m_nBlockTypeToSend = ANSWER_ALL_RECEIVED;
+        return true;
+    }
+    const QString path = SendFilePath(s.m_nFileIndex);
+    const QString& name = s.m_asFilesToSend[size_t(s.m_nFileIndex)];
+    const bool opened = m_c.g.files.Open(FileNr::Send, path, QIODevice::ReadOnly);
+    // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
+    if (!opened || m_c.g.files.File(FileNr::Send).size() > kLargestFile || !FitsWindows1252(name)) {
+        m_c.g.files.CloseFileIfOpen(FileNr::Send);
+        m_c.ui.MsgBox(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
+        m_errors.ReportLocalError(6);
+        return false;
+    }
+    s.m_nSendFileSize = qint32(m_c.g.files.File(FileNr::Send).size());
+    const double date = GlbDateToNumber(DateLastModified(path));
+    m_c.tx.SendString(QString::number(s.m_nSendFileSize) + u'|' + DoubleToText(date) + u'|' + name);
+    s.m_nBlockTypeToSend = BLOCK_DATA;
+    return true;
+}
+
+void SenderSide::HandleAnswer(const ReceivedBlock& b)
+{
+    TransferState& s = m_c.s;
+    m_c.session.SetWatchdogEnabled(false);
+    switch (b.nBlockType) {
+    case ANSWER_RESTART_POS: {
+        const qint32 p = b.nSequenceNrA;
+        if (p < 1) {
+            m_errors.ReportLocalError(13);
+            return;
+        }
+        if (!m_c.g.files.GlbFileOpen(FileNr::Send)) {
+            m_errors.ReportLocalError(14);
+            return;
+        }
+        QFile& f = m_c.g.files.File(FileNr::Send);
+        if (p > f.size()) {
+            m_errors.ReportLocalError(13);
+            return;
+        }
+        f.seek(p - 1);
+        s.m_nBlockTypeToSend = BLOCK_DATA;
+        [[fallthrough]];
+    }
+    case ANSWER_OK:
+        if (s.m_nBlockTypeToSend == BLOCK_HEADER) {
+            if (!SendNextFile())
+                return;
+        } else if (s.m_nBlockTypeToSend == BLOCK_DATA) {
+            if (!DataStep())
+                return;
+        }
+        s.m_nResendCount = 0;
+        m_c.rx.FrameReset();
+        return;
+    case ANSWER_NOT_OK:
+    case ANSWER_RESEND_BLOCK:
+        Resend();
+        return;
+    case ANSWER_ALL_RECEIVED:
+        m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(s.m_nFileIndex - 1));
+        m_c.session.ClosePort();
+        return;
+    case ANSWER_STOP:
+        m_c.session.ClosePort();
+        m_c.ui.SetStatus2(QStringLiteral("other side pressed Stop"));
+        return;
+    default:
+        ++s.m_nCountIncorrectBlockType;
+        m_c.rx.Reject();
+        return;
+    }
+}
+
+void SenderSide::Resend()
+{
+    TransferState& s = m_c.s;
+    ++s.m_nResendCount;
+    if (s.m_nResendCount > kMaxBlockResends) {
+        m_errors.ReportLocalError(10);
+        return;
+    }
+    m_c.tx.SendBytes(s.m_abLastBlock);
+    m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
+    m_c.rx.FrameReset();
+}
+
+bool SenderSide::DataStep()
+{
+    TransferState& s = m_c.s;
+    QFile& f = m_c.g.files.File(FileNr::Send);
+    const qint64 p = f.pos() + 1;
+    const qint64 n = std::min<qint64>(qint64(s.m_nSendFileSize) - p + 1, MAX_FILE_BYTES_PER_BLOCK);
+    QByteArray block;
+    if (n > 0) {
+        block = f.read(n);
+        if (block.size() != n) {
+            // A file that shrank or cannot be read must not go out with a hole in it.
+            const QString path = SendFilePath(s.m_nFileIndex);
+            m_c.ui.MsgBox(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
+            m_errors.ReportLocalError(6);
+            return false;
+        }
+    }
+    m_c.tx.SendDataBlock(block);
+    if (n <= 0)
+        s.m_nBlockTypeToSend = BLOCK_HEADER;
+    m_c.ui.SetStatus1(QStringLiteral("sending ") + s.m_asFilesToSend[size_t(s.m_nFileIndex)] + QStringLiteral("..."));
+    m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(p - 1) + QStringLiteral(" of ")
+                      + QString::number(s.m_nSendFileSize));
+    ShowProgress(m_c.ui, p - 1, s.m_nSendFileSize);
+    return true;
+}
+
+void SenderSide::TimerSender_toCheckIfThereIsAnswer_Timer()
+{
+    m_c.session.SetWatchdogEnabled(false);
+    const MsgAnswer a = m_c.ui.MsgBox(QStringLiteral("There seems no Velotrax-listener at other side activated;") + m_c.g.GlbNewLine
+                                          + QStringLiteral("activate listener at other side and press OK to restart sending selected files."),
+                                      MsgIcon::Exclamation, MsgButtons::OkCancel);
+    if (a == MsgAnswer::Ok) {
+        ResetTransferState(m_c.s, m_c.g.IsReceiver());
+        if (!SendNextFile())
+            return;
+        m_c.session.SetWatchdogEnabled(true);
+    } else {
+        m_c.session.ClosePort();
+    }
+}

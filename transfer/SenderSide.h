@@ -1,0 +1,28 @@
+#pragma once
+#include "ErrorReport.h"
+#include "TransferContext.h"
+
+// The Sender's walk through its files: headers, data blocks, resends, "END".
+class SenderSide {
+public:
+    SenderSide(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+
+    // Sends the next header, or "END" when no file is left; false if the file could not be opened.
+    bool SendNextFile();
+    void HandleAnswer(const ReceivedBlock& b);
+    // The watchdog found no answer since activation.
+    void TimerSender_toCheckIfThereIsAnswer_Timer();
+
+    // Files the protocol cannot describe are refused before anything is sent;
+    // returns the message to show, or an empty text when all can go.
+    QString CheckFilesToSend() const;
+
+private:
+    QString SendFilePath(qint32 index) const;
+    // False when the file could not be read (the transfer is stopped then).
+    bool DataStep();
+    void Resend();
+
+    TransferContext& m_c;
+    ErrorReport& m_errors;
+};

@@ -1,0 +1,24 @@
+#pragma once
+#include "CommPort.h"
+#include "DebugLog.h"
+#include "FrameReceiver.h"
+#include "FrameTransmitter.h"
+#include "Globals.h"
+#include "PortSession.h"
+#include "TransferState.h"
+#include "UserInterface.h"
+
+// The parts of one station that the transfer sides work with.
+struct TransferContext {
+    Globals& g;
+    TransferState& s;
+    CommPort& port;
+    DebugLog& log;
+    FrameTransmitter& tx;
+    FrameReceiver& rx;
+    UserInterface& ui;
+    PortSession& session;
+};
+
+// Progress bar in percent; computed in 64 bits so large files move it too.
+void ShowProgress(UserInterface& ui, qint64 done, qint64 total);
