@@ -1,0 +1,115 @@
+#include "PortControl.h"
+
+bool PortControl::OpenPort()
+{
+    CommPort& port = m_c.port;
+    QString why;
+    if (!port.SetSettings(QString::number(m_c.g.GlbSpeed) + QStringLiteral(",N,8,1"), why)) {
+        ShowError(QStringLiteral("Error settings: ") + why);
+        return false;
+    }
+    if (m_c.g.GlbComPort < -32768 || m_c.g.GlbComPort > 32767) {
+        ShowError(QStringLiteral("Error setting the portnumber: ") + QStringLiteral("Overflow"));
+        return false;
+    }
+    if (!port.SetCommPort(qint16(m_c.g.GlbComPort), why)) {
+        ShowError(QStringLiteral("Error setting the portnumber: ") + why);
+        return false;
+    }
+    if (!port.SetInputMode(1, why) || !port.SetRThreshold(1, why) || !port.SetInputLen(0, why)
+        || !port.SetOutBufferSize(10240, why) || !port.SetInBufferSize(10240, why)) {
+        ShowError(QStringLiteral("Error setting mode to binary: ") + why);
+        return false;
+    }
+    if (m_c.g.GlbDbgFlag && !m_c.log.Open(&why)) {
+        ShowError(QStringLiteral("Error creating debugfile: '") + m_c.g.GlbDebugFile + QStringLiteral("'; ") + why);
+        return false;
+    }
+    if (!port.SetPortOpen(true, why)) {
+        ShowError(QStringLiteral("Error opening the port: ") + why);
+        m_c.log.WriteDebugLine(QStringLiteral("Error opening the port"));
+        m_c.log.Close();
+        return false;
+    }
+    m_c.ui.UpdateControls(true);
+    m_c.ui.SetStatus1(QStringLiteral("Status: Active"));
+    return true;
+}
+
+void PortControl::ClosePort()
+{
+    m_c.session.SetWatchdogEnabled(false);
+    StopTransfer();
+    if (m_c.port.PortOpen()) {
+        QString why;
+        if (!m_c.port.SetPortOpen(false, why)) {
+            ShowError(QStringLiteral("Error closing the port: ") + why);
+            return;
+        }
+    }
+    m_c.ui.UpdateControls(false);
+    m_c.ui.SetStatus1(QStringLiteral("Status: Not active"));
+}
+
+void PortControl::StopTransfer()
+{
+    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    m_c.g.files.CloseFileIfOpen(FileNr::Send);
+    m_c.log.WriteDebugLine(QStringLiteral("Stop"));
+    m_c.log.Close();
+    ResetTransferState(m_c.s, m_c.g.IsReceiver());
+    ShowProgress(m_c.ui, 0, 100);
+}
+
+std::pair<QString, QString> PortControl::ClassifyEvent(int event)
+{
+    switch (event) {
+    case CommPort::comEvReceive:
+    case CommPort::comEvSend:
+        return {};
+    case CommPort::comEvCTS: return {QStringLiteral("Change in CTS Detected"), {}};
+    case CommPort::comEvDSR: return {QStringLiteral("Change in DSR Detected"), {}};
+    case CommPort::comEvCD: return {QStringLiteral("Change in CD Detected"), {}};
+    case CommPort::comEvRing: return {QStringLiteral("The Phone is Ringing"), {}};
+    case CommPort::comEvEOF: return {QStringLiteral("End of File Detected"), {}};
+    case CommPort::comEventBreak: return {{}, QStringLiteral("Break Received")};
+    case CommPort::comEventCDTO: return {{}, QStringLiteral("Carrier Detect Timeout")};
+    case CommPort::comEventCTSTO: return {{}, QStringLiteral("CTS Timeout")};
+    case CommPort::comEventDCB: return {{}, QStringLiteral("Error retrieving DCB")};
+    case CommPort::comEventDSRTO: return {{}, QStringLiteral("DSR Timeout")};
+    case CommPort::comEventFrame: return {{}, QStringLiteral("Framing Error")};
+    case CommPort::comEventOverrun: return {{}, QStringLiteral("Overrun Error")};
+    case CommPort::comEventRxOver: return {{}, QStringLiteral("Receive Buffer Overflow")};
+    case CommPort::comEventRxParity: return {{}, QStringLiteral("Parity Error")};
+    case CommPort::comEventTxFull: return {{}, QStringLiteral("Transmit Buffer Full")};
+    default: return {{}, QStringLiteral("Unknown error or event")};
+    }
+}
+
+void PortControl::MSComm1_OnComm()
+{
+    CommPort& port = m_c.port;
+    const int event = port.CommEvent();
+    if (event == CommPort::comEvReceive) {
+        const int waiting = port.InBufferCount();
+        m_c.log.WriteDebugLine(QStringLiteral("Event comEvReceive, MSComm1.InBufferCount=") + QString::number(waiting));
+        if (waiting > 0)
+            m_c.rx.HandleReceivedBytes(port.Input());
+        return;
+    }
+    const auto [eventText, errorText] = ClassifyEvent(event);
+    if (!eventText.isEmpty()) {
+        m_c.ui.SetStatus2(eventText);
+        return;
+    }
+    if (errorText.isEmpty())
+        return;
+    m_c.ui.SetStatus2(errorText);
+    m_c.log.WriteDebugLine(QStringLiteral("ERROR: CommError: ") + errorText);
+    ++m_c.s.m_nCountCommErr;
+    if (m_c.g.GlbIAm == 1 && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
+        && automaticRestart(errorText))
+        return;
+    m_errors.ReportLocalError(11);
+    ShowError(QStringLiteral("COMPORT-ERROR: ") + errorText);
+}

@@ -1,0 +1,30 @@
+#pragma once
+#include "ErrorReport.h"
+#include "FrameReceiver.h"
+#include "TransferContext.h"
+#include <functional>
+
+// Opens and closes the port with the configured settings, and turns every
+// port event into received bytes, a status line or an error report.
+class PortControl {
+public:
+    PortControl(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+
+    bool OpenPort();
+    void ClosePort();
+    void StopTransfer();
+    void MSComm1_OnComm();
+
+    // The automatic restart on a port error inside a received file; returns
+    // false when it could not go through (the error is then reported as usual).
+    std::function<bool(const QString& errorText)> automaticRestart;
+
+    // Texts of the event table: {event text, error text}.
+    static std::pair<QString, QString> ClassifyEvent(int event);
+
+private:
+    void ShowError(const QString& text) { m_c.ui.MsgBox(text, MsgIcon::Critical); }
+
+    TransferContext& m_c;
+    ErrorReport& m_errors;
+};

@@ -1,0 +1,211 @@
+#include "Station.h"
+#include "CommonRoutines.h"
+#include "Fso.h"
+#include "RestartFile.h"
+#include "SettingsFile.h"
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <cstdlib>
+
+namespace {
+QString ExecutableName(const QString& base)
+{
+#ifdef Q_OS_WIN
+    return base + QStringLiteral(".exe");
+#else
+    return base;
+#endif
+}
+}  // namespace
+
+Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
+    : QObject(parent),
+      m_g(g),
+      m_port(port),
+      m_ui(ui),
+      m_log(g),
+      m_tx(g, m_s, port, m_log),
+      m_rx(g, m_s, port, m_log, m_tx, *this),
+      m_ctx{g, m_s, port, m_log, m_tx, m_rx, ui, *this},
+      m_errors(m_ctx),
+      m_receiver(m_ctx, m_errors),
+      m_sender(m_ctx, m_errors),
+      m_portControl(m_ctx, m_errors)
+{
+    m_port.SetOnComm([this] { m_portControl.MSComm1_OnComm(); });
+    m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
+    connect(&m_watchdog, &QTimer::timeout, this, [this] { m_sender.TimerSender_toCheckIfThereIsAnswer_Timer(); });
+    startOwnProgram = [] { return QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+    endProgramNow = [] { std::_Exit(0); };
+}
+
+Station::~Station()
+{
+    m_port.SetOnComm(nullptr);
+}
+
+void Station::Form_Load()
+{
+    LoadSettings(m_g);
+    SettingsToControls();
+    m_s.m_qrnSetModifiedDateExe = BuildPath(m_g.programDir, ExecutableName(QStringLiteral("qrnstamp")));
+    m_helpFile = BuildPath(m_g.programDir, QStringLiteral("Velotrax.html"));
+    m_g.FillSpeeds();
+    m_g.FillErrorTexts();
+    m_g.GlbNewLine = QStringLiteral("\r\n");
+    m_ui.UpdateControls(PortOpen());
+    if (ReadRestartFile(m_g, m_s, m_ui, endProgramNow))
+        RestartReceiving();
+}
+
+void Station::Form_Unload()
+{
+    if (!m_bSettingsSaved)
+        PublSaveSettings();
+}
+
+void Station::ControlsToSettings()
+{
+    m_g.GlbReceivePath = TrimBlanks(m_ui.ReceivePathText());
+    m_g.GlbIAm = m_ui.SenderSelected() ? 0 : 1;
+}
+
+void Station::SettingsToControls()
+{
+    m_ui.SetReceivePathText(TrimBlanks(m_g.GlbReceivePath));
+    m_ui.SetSenderSelected(m_g.GlbIAm == 0);
+}
+
+void Station::PublSaveSettings()
+{
+    ControlsToSettings();
+    if (!SaveSettingsFile(m_g))
+        m_ui.MsgBox(QStringLiteral("Could not save settings in ") + SettingsFilePath(m_g), MsgIcon::Exclamation);
+}
+
+void Station::SetWatchdogEnabled(bool enabled)
+{
+    if (!enabled) {
+        m_watchdog.stop();
+        return;
+    }
+    m_watchdog.start(std::max(0, m_g.GlbWaitBeforeSend) + 2000);
+}
+
+void Station::Activate(bool bRestart)
+{
+    m_s.m_bRestart = bRestart;
+    ControlsToSettings();
+    m_ui.SetStatus1(QStringLiteral("Status: Not active"));
+    m_ui.SetStatus2(QString());
+    ResetTransferState(m_s, m_g.IsReceiver());
+
+    if (m_g.GlbIAm == 1) {
+        QString path = TrimBlanks(m_g.GlbReceivePath);
+        while (!path.isEmpty() && IsPathSeparator(path.back()))
+            path.chop(1);
+        // Only separators means the root folder on Unix, but it is refused like an empty path.
+        m_g.GlbReceivePath = path;
+        if (path.isEmpty()) {
+            m_ui.MsgBox(QStringLiteral("Receiving: first, provide receivepath"), MsgIcon::Exclamation);
+            return;
+        }
+        if (!FolderExists(path)) {
+            m_ui.MsgBox(QStringLiteral("Path '") + path + QStringLiteral("': not found"), MsgIcon::Exclamation);
+            return;
+        }
+    }
+    if (!OpenPort())
+        return;
+    if (m_g.GlbIAm == 1) {
+        m_ui.SetStatus1(QStringLiteral("listening ..."));
+        return;
+    }
+
+    QString dialogResult;
+    const QString title = bRestart ? QStringLiteral("Restart sending one file (other side must have the .tmp):") : QString();
+    if (!m_ui.ChooseFilesToSend(title, !bRestart, m_g.GlbSendPath, dialogResult) || dialogResult.isEmpty()) {
+        ClosePort();
+        return;
+    }
+    GlbSplitFileList(m_g.GlbSendPath, m_s.m_asFilesToSend, dialogResult);
+    const QString refusal = m_sender.CheckFilesToSend();
+    if (!refusal.isEmpty()) {
+        m_ui.MsgBox(refusal, MsgIcon::Critical);
+        ClosePort();
+        return;
+    }
+    if (!m_sender.SendNextFile())
+        return;
+    SetWatchdogEnabled(true);
+}
+
+void Station::cmdStop_Click()
+{
+    m_tx.SendAnswer(ANSWER_STOP, 0);
+    OfferTempFileDelete();
+    ClosePort();
+}
+
+void Station::OfferTempFileDelete()
+{
+    m_g.files.CloseFileIfOpen(FileNr::Temp);
+    if (m_g.GlbIAm != 1 || !FileExists(m_s.m_sTempFile))
+        return;
+    const MsgAnswer a = m_ui.MsgBox(QStringLiteral("Delete tempfile '") + m_s.m_sTempFile + QStringLiteral("' ?")
+                                        + m_g.GlbNewLine
+                                        + QStringLiteral("(Note: this file is needed if you want to use 'restart a file.'"),
+                                    MsgIcon::Exclamation, MsgButtons::YesNo);
+    if (a != MsgAnswer::Yes)
+        return;
+    if (!QFile::remove(m_s.m_sTempFile))
+        m_ui.MsgBox(QStringLiteral("Could not delete file '") + m_s.m_sTempFile + u'\'', MsgIcon::Exclamation);
+}
+
+bool Station::AutomaticRestart(const QString&)
+{
+    QString why;
+    m_port.SetPortOpen(false, why);
+    PublSaveSettings();
+    m_bSettingsSaved = true;
+    if (!WriteRestartFile(m_g, m_s, m_ui))
+        return false;
+    m_g.files.CloseFileIfOpen(FileNr::Temp);
+    m_log.Close();
+    GlbSleep(1000);
+    if (!startOwnProgram || !startOwnProgram())
+        return false;
+    endProgramNow();
+    return true;
+}
+
+void Station::RestartReceiving()
+{
+    m_s.m_sTempFile = m_receiver.MakeTempFileName(m_s.m_sFileName);
+    const QString& temp = m_s.m_sTempFile;
+    const QFileInfo info(temp);
+    const qint64 length = info.exists() ? info.size() : 0;
+    // Resuming must never leave a gap in the file nor write past what was announced.
+    const bool nameOk = m_s.m_sFileName.isEmpty() || ReceiverSide::SafeFileName(m_s.m_sFileName) == m_s.m_sFileName;
+    const qint32 pos = m_s.FileReceivingPos;
+    if (!nameOk || pos < 1 || pos > length + 1 || pos > qint64(m_s.m_nFileSize) + 1 || info.isSymLink()) {
+        m_ui.MsgBox(QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + temp
+                        + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
+                        + QString::number(length) + QStringLiteral(" bytes); the temp file is kept for 'Restart a file'."),
+                    MsgIcon::Critical);
+        return;
+    }
+    if (!m_g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite)) {
+        m_ui.MsgBox(QStringLiteral("ERROR: Restarting: Could not open for write: ") + temp, MsgIcon::Critical);
+        return;
+    }
+    m_g.files.File(FileNr::Temp).seek(pos - 1);
+    if (!OpenPort())
+        return;
+    m_log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
+    m_s.blockTypeExpecting = BLOCK_DATA;
+    m_s.m_nReceiveBufCount = 0;
+    m_s.m_nReceiveBufExpected = 1;
+    m_tx.SendAnswer(ANSWER_RESEND_BLOCK, 0);
+}

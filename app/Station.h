@@ -1,0 +1,87 @@
+#pragma once
+#include "ErrorReport.h"
+#include "FrameReceiver.h"
+#include "FrameTransmitter.h"
+#include "PortControl.h"
+#include "ReceiverSide.h"
+#include "SenderSide.h"
+#include "TransferContext.h"
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+// One Velotrax station: the transfer record and every part that works on it,
+// wired together, without any widget. The window, the console front end and
+// the tests each drive one through the user-interface interface.
+class Station : public QObject, public PortSession, private FrameReceiverHooks {
+public:
+    Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent = nullptr);
+    ~Station() override;
+
+    // Start-up: settings, tables, and the resumption of a broken reception.
+    void Form_Load();
+    // Closing the window: saves the settings unless the automatic restart did.
+    void Form_Unload();
+
+    void Activate(bool bRestart);
+    void cmdStop_Click();
+    void OfferTempFileDelete() override;
+
+    void PublSaveSettings();
+    void ControlsToSettings();
+    void SettingsToControls();
+
+    bool OpenPort() { return m_portControl.OpenPort(); }
+    void ClosePort() override { m_portControl.ClosePort(); }
+    void StopTransfer() override { m_portControl.StopTransfer(); }
+    bool PortOpen() const { return m_port.PortOpen(); }
+
+    void SetWatchdogEnabled(bool enabled) override;
+    bool WatchdogActive() const { return m_watchdog.isActive(); }
+
+    // Resumes the reception described by the restart file just read.
+    void RestartReceiving();
+
+    TransferState& State() { return m_s; }
+    Globals& G() { return m_g; }
+    QString HelpFile() const { return m_helpFile; }
+    ReceiverSide& Receiver() { return m_receiver; }
+    SenderSide& Sender() { return m_sender; }
+    FrameTransmitter& Transmitter() { return m_tx; }
+    FrameReceiver& Frames() { return m_rx; }
+    PortControl& Port() { return m_portControl; }
+    ErrorReport& Errors() { return m_errors; }
+
+    bool m_bSettingsSaved = false;
+
+    // How the automatic restart starts this program again and ends this
+    // instance; the console front end and tests put their own here.
+    std::function<bool()> startOwnProgram;
+    std::function<void()> endProgramNow;
+
+private:
+    bool AutomaticRestart(const QString& errorText);
+
+    // FrameReceiverHooks
+    void ReportLocalError(qint32 nr) override { m_errors.ReportLocalError(nr); }
+    void ReportRemoteError(qint32 nr) override { m_errors.ReportRemoteError(nr); }
+    void ShowCritical(const QString& text) override { m_ui.MsgBox(text, MsgIcon::Critical); }
+    void HandOverToReceiver(const ReceivedBlock& b) override { m_receiver.HandleBlock(b); }
+    void HandOverToSender(const ReceivedBlock& b) override { m_sender.HandleAnswer(b); }
+    void ReceiverGotStop() override { m_receiver.HandleStop(); }
+
+    Globals& m_g;
+    CommPort& m_port;
+    UserInterface& m_ui;
+    TransferState m_s;
+    DebugLog m_log;
+    FrameTransmitter m_tx;
+    FrameReceiver m_rx;
+    TransferContext m_ctx;
+    ErrorReport m_errors;
+    ReceiverSide m_receiver;
+    SenderSide m_sender;
+    PortControl m_portControl;
+    QTimer m_watchdog;
+    QString m_helpFile;
+};
