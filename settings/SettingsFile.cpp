@@ -94,8 +94,11 @@ bool SaveSettingsFile(const Globals& g)
 {
     const QString path = SettingsFilePath(g);
     const QFileInfo existing(path);
-    // A read-only qrn.ini is the user's choice: honour it instead of renaming over it.
-    if (existing.exists() && !existing.isWritable())
+    // A read-only qrn.ini is the user's choice: honour it instead of renaming
+    // over it (the write bits count even for an administrator).
+    constexpr auto anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup
+                              | QFileDevice::WriteOther;
+    if (existing.exists() && (!existing.isWritable() || !(existing.permissions() & anyWrite)))
         return false;
 
     QString text;

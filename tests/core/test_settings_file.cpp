@@ -1,0 +1,137 @@
+#include "DebugLog.h"
+#include "Fso.h"
+#include "SettingsFile.h"
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+struct SettingsFixture : ::testing::Test {
+    QTemporaryDir dir;
+    Globals g;
+    void SetUp() override { g.programDir = dir.path(); }
+    void Write(const QByteArray& content)
+    {
+        QFile f(BuildPath(dir.path(), "qrn.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    QByteArray Read()
+    {
+        QFile f(BuildPath(dir.path(), "qrn.ini"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+}  // namespace
+
+TEST_F(SettingsFixture, MissingFileGivesDefaultsAndFirstSaveWritesNineLines)
+{
+    LoadSettings(g);
+    EXPECT_EQ(g.GlbComPort, 1);
+    EXPECT_EQ(g.GlbSpeed, 115200);
+    EXPECT_EQ(g.GlbIAm, 1);
+    EXPECT_FALSE(g.GlbDbgFlag);
+    EXPECT_EQ(g.GlbWaitBeforeSend, 2);
+    EXPECT_FALSE(QFile::exists(SettingsFilePath(g)));  // loading creates nothing
+    ASSERT_TRUE(SaveSettingsFile(g));
+    const QByteArray expected = "COM: 1\r\nSPEED: 115200\r\nRECEIVEPATH: \r\nSENDPATH: " + DefaultSendPath().toLocal8Bit()
+                                + "\r\nI_AM: 1\r\nDBGFLAG: 0\r\nDBGLEVEL: 0\r\nDEBUGFILE: "
+                                + DefaultDebugFile().toLocal8Bit() + "\r\nWAITBEFORESEND: 2\r\n";
+    EXPECT_EQ(Read(), expected);
+}
+
+TEST_F(SettingsFixture, TolerantReading)
+{
+    Write("com: 3\r\n   SPEED   :   9600   \rRECEIVEPATH: C:\\data\\\r\nnonsense\r\n: empty key\r\n"
+          "OTHER: 5\r\nWAITBEFORESEND: 3.5\r\nCOM: 4\r\nDBGLEVEL: 99999999999");
+    LoadSettings(g);
+    EXPECT_EQ(g.GlbComPort, 4);  // the last occurrence wins
+    EXPECT_EQ(g.GlbSpeed, 9600);
+    EXPECT_EQ(g.GlbReceivePath, "C:\\data\\");
+    EXPECT_EQ(g.GlbWaitBeforeSend, 4);
+    EXPECT_EQ(g.GlbDbgLevel, 0);
+    EXPECT_EQ(g.GlbIAm, 1);  // missing keys keep their defaults
+}
+
+TEST_F(SettingsFixture, DbgFlagOnlyForExactlyOne)
+{
+    const char* values[] = {"1", "-1", "01", "yes", "", "1 "};
+    const bool expected[] = {true, false, false, false, false, true};  // blanks around the value are trimmed
+    for (size_t i = 0; i < std::size(values); ++i) {
+        Write(QByteArray("DBGFLAG: ") + values[i] + "\r\n");
+        LoadSettings(g);
+        EXPECT_EQ(g.GlbDbgFlag, expected[i]) << "value '" << values[i] << "'";
+    }
+    Write("WAITBEFORESEND: 2.5\r\n");
+    LoadSettings(g);
+    EXPECT_EQ(g.GlbWaitBeforeSend, 2);
+}
+
+TEST_F(SettingsFixture, LoneLineFeedsMakeOneLine)
+{
+    Write("COM: 3\nSPEED: 9600\nI_AM: 0\n");
+    LoadSettings(g);
+    EXPECT_EQ(g.GlbComPort, 3);
+    EXPECT_EQ(g.GlbSpeed, 115200);
+    EXPECT_EQ(g.GlbIAm, 1);
+}
+
+TEST_F(SettingsFixture, SaveRoundTripsAndRefusesReadOnlyFile)
+{
+    LoadSettings(g);
+    g.GlbComPort = 7;
+    g.GlbReceivePath = "/srv/in box";
+    g.GlbDbgFlag = true;
+    g.GlbWaitBeforeSend = -3;
+    ASSERT_TRUE(SaveSettingsFile(g));
+    Globals back;
+    back.programDir = dir.path();
+    LoadSettings(back);
+    EXPECT_EQ(back.GlbComPort, 7);
+    EXPECT_EQ(back.GlbReceivePath, "/srv/in box");
+    EXPECT_TRUE(back.GlbDbgFlag);
+    EXPECT_EQ(back.GlbWaitBeforeSend, -3);
+
+    const QByteArray before = Read();
+    QFile::setPermissions(SettingsFilePath(g), QFileDevice::ReadOwner);
+    g.GlbComPort = 9;
+    EXPECT_FALSE(SaveSettingsFile(g));
+    EXPECT_EQ(Read(), before);  // untouched, not half-written
+    LoadSettings(back);
+    EXPECT_EQ(back.GlbComPort, 7);
+}
+
+TEST(DebugLog, ZoneLayoutAppendingAndGate)
+{
+    EXPECT_EQ(DebugLog::FormatTimeStamped("12:34:56", "text").indexOf("text"), 28);  // column 29
+    EXPECT_EQ(DebugLog::FormatTimeStamped("12:34:56", "x").mid(14, 1), " ");
+    EXPECT_EQ(DebugLog::NumberItem(72), " 72 ");
+    EXPECT_EQ(DebugLog::NumberItem(-5), "-5 ");
+
+    QTemporaryDir dir;
+    Globals g;
+    g.GlbDebugFile = BuildPath(dir.path(), "qrn_debug.log");
+    DebugLog log(g);
+    log.WriteDebugLine("before open");  // closed: nothing happens
+    EXPECT_FALSE(QFile::exists(g.GlbDebugFile));
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(log.Open(nullptr));
+        log.WriteDebugLine("Stop");
+        log.Close();
+    }
+    QFile f(g.GlbDebugFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLocal8Bit(f.readAll());
+    EXPECT_EQ(text.count("Activated ("), 2);
+    EXPECT_EQ(text.count("Stop\r\n"), 2);
+    EXPECT_FALSE(text.contains("before open"));
+    const QRegularExpression line("^\\d\\d:\\d\\d:\\d\\d {20}Activated \\(", QRegularExpression::MultilineOption);
+    EXPECT_TRUE(line.match(text).hasMatch()) << text.toStdString();
+
+    g.GlbDebugFile = BuildPath(dir.path(), "no/such/folder.log");
+    QString why;
+    EXPECT_FALSE(log.Open(&why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(log.IsOpen());
+}

@@ -1,0 +1,113 @@
+#include "DebugLog.h"
+#include "Fso.h"
+#include "FrameTransmitter.h"
+#include "MemoryCommPort.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+struct TransmitterFixture : ::testing::Test {
+    QTemporaryDir dir;
+    Globals g;
+    TransferState s;
+    MemoryCommPort port;
+    DebugLog log{g};
+    FrameTransmitter tx{g, s, port, log};
+    void SetUp() override
+    {
+        g.GlbWaitBeforeSend = 0;
+        QString why;
+        port.SetPortOpen(true, why);
+        s.m_nBlockTypeToSend = 13;
+    }
+    QString OpenLog(int level)
+    {
+        g.GlbDbgFlag = true;
+        g.GlbDbgLevel = level;
+        g.GlbDebugFile = BuildPath(dir.path(), "log.txt");
+        EXPECT_TRUE(log.Open(nullptr));
+        return g.GlbDebugFile;
+    }
+    static QString ReadAll(const QString& path)
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return QString::fromLocal8Bit(f.readAll());
+    }
+};
+}  // namespace
+
+TEST_F(TransmitterFixture, SequenceNumbersAndResendRepeatsBytes)
+{
+    tx.SendDataBlock("AB");
+    const QByteArray first = port.written;
+    EXPECT_EQ(first.mid(1, 2), QByteArray("H\x0d"));
+    tx.SendDataBlock({});
+    EXPECT_EQ(s.m_nSequenceNr, 2);
+    EXPECT_EQ(s.m_abLastBlock.size(), 16);
+    EXPECT_EQ(quint8(s.m_abLastBlock[2]), 2);  // k + 1
+    const QByteArray second = port.written.mid(first.size());
+    tx.SendBytes(s.m_abLastBlock);
+    EXPECT_EQ(port.written.mid(first.size() + second.size()), second);  // a resend is byte for byte
+    EXPECT_EQ(s.m_nSequenceNr, 2);
+}
+
+TEST_F(TransmitterFixture, AnswerValuesByCode)
+{
+    s.lastSequenceNr = 41;
+    s.FileReceivingPos = 2561;
+    tx.SendAnswer(90, 0);
+    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x5a\x29\x00\x00\x00", 6));
+    tx.SendAnswer(99, 10);
+    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x63\x0a\x00\x00\x00", 6));
+    tx.SendAnswer(15, 0);
+    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x0f\x01\x0a\x00\x00", 6));
+    tx.SendAnswer(93, 0);
+    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x5d\x29\x00\x00\x00", 6));
+}
+
+TEST_F(TransmitterFixture, EveryWriteHasOneLeadByteAndNoOtherZero)
+{
+    s.lastSequenceNr = 0;
+    tx.SendAnswer(90, 0);
+    tx.SendDataBlock(QByteArray(300, '\0'));
+    tx.SendString("END");
+    EXPECT_EQ(port.writes, 3);
+    EXPECT_EQ(port.written.count('\0'), 3);
+    EXPECT_EQ(s.m_abLastBlock.mid(12, 3), QByteArray("END"));
+    EXPECT_EQ(quint8(s.m_abLastBlock[6]), 3);
+}
+
+TEST_F(TransmitterFixture, ClosedPortWritesNothingButStillPauses)
+{
+    QString why;
+    port.SetPortOpen(false, why);
+    g.GlbWaitBeforeSend = 30;
+    QElapsedTimer t;
+    t.start();
+    tx.SendAnswer(90, 0);
+    EXPECT_GE(t.elapsed(), 25);
+    EXPECT_EQ(port.writes, 0);
+    g.GlbWaitBeforeSend = -100;  // a negative pause is no pause
+    tx.SendAnswer(90, 0);
+}
+
+TEST_F(TransmitterFixture, DumpsOnlyAtLevelOneOrMore)
+{
+    const QString path = OpenLog(0);
+    tx.SendString("END");
+    log.Close();
+    QString text = ReadAll(path);
+    EXPECT_TRUE(text.contains("String sent   : 'END'"));
+    EXPECT_FALSE(text.contains("sent (not expanded):"));
+
+    QFile::remove(path);
+    OpenLog(1);
+    tx.SendAnswer(90, 0);
+    log.Close();
+    text = ReadAll(path);
+    EXPECT_TRUE(text.contains("sent (not expanded):\r\n  1. 65\r\n  2. 90\r\n  3. 0\r\n"));
+    EXPECT_TRUE(text.contains(" expanded:\r\n  1. 65\r\n  2. 90\r\n  3. 1\r\n  4. 2\r\n"));
+}
