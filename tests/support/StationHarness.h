@@ -1,0 +1,45 @@
+#pragma once
+#include "Fso.h"
+#include "MemoryCommPort.h"
+#include "RecordingUi.h"
+#include "Station.h"
+#include "TestSupport.h"
+#include <QDir>
+#include <QTemporaryDir>
+#include <memory>
+
+// One station on the in-memory cable, living in its own temporary program folder.
+struct StationHarness {
+    QTemporaryDir dir;
+    Globals g;
+    MemoryCommPort port;
+    RecordingUi ui;
+    std::unique_ptr<Station> station;
+    QString receivePath;
+    QStringList startedPrograms;  // command lines of qrnstamp starts
+
+    explicit StationHarness(bool receiver)
+    {
+        g.programDir = dir.path();
+        station = std::make_unique<Station>(g, port, ui);
+        station->Form_Load();
+        g.GlbWaitBeforeSend = 0;
+        receivePath = BuildPath(dir.path(), "in");
+        QDir().mkpath(receivePath);
+        ui.receivePathText = receivePath;
+        ui.senderSelected = !receiver;
+        station->Receiver().startDetached = [this](const QString& program, const QStringList& args) {
+            startedPrograms << program + ' ' + args.join(' ');
+            return true;
+        };
+    }
+    TransferState& s() { return station->State(); }
+    QString InReceivePath(const QString& name) const { return BuildPath(receivePath, name); }
+};
+
+// Two stations joined by the in-memory cable.
+struct StationPair {
+    StationHarness sender{false};
+    StationHarness receiver{true};
+    StationPair() { MemoryCommPort::Connect(sender.port, receiver.port); }
+};
