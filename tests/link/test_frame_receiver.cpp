@@ -1,0 +1,273 @@
+#include "DebugLog.h"
+#include "Frame.h"
+#include "FrameReceiver.h"
+#include "Fso.h"
+#include "MemoryCommPort.h"
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+struct FakeHooks : FrameReceiverHooks {
+    std::vector<qint32> localErrors, remoteErrors;
+    std::vector<ReceivedBlock> toReceiver, toSender;
+    QStringList criticals;
+    int stops = 0;
+    void ReportLocalError(qint32 nr) override { localErrors.push_back(nr); }
+    void ReportRemoteError(qint32 nr) override { remoteErrors.push_back(nr); }
+    void ShowCritical(const QString& t) override { criticals << t; }
+    // Like the real sides, a handled block ends with the frame reset.
+    void HandOverToReceiver(const ReceivedBlock& b) override { toReceiver.push_back(b); rx->FrameReset(); }
+    void HandOverToSender(const ReceivedBlock& b) override { toSender.push_back(b); rx->FrameReset(); }
+    FrameReceiver* rx = nullptr;
+    void ReceiverGotStop() override { ++stops; }
+};
+
+// Blocks built by hand so a change to the builder cannot hide here.
+QByteArray DataBlock(quint8 type, qint32 seq, const QByteArray& payload, qint32 checksum = -1)
+{
+    QByteArray b;
+    b.append('H').append(char(type));
+    for (int i = 0; i < 4; ++i)
+        b.append(char(quint32(seq) >> (8 * i)));
+    b.append(char(payload.size() & 0xff)).append(char(payload.size() >> 8));
+    qint32 sum = 0;
+    for (char c : payload)
+        sum += quint8(c);
+    if (checksum >= 0)
+        sum = checksum;
+    for (int i = 0; i < 4; ++i)
+        b.append(char(quint32(sum) >> (8 * i)));
+    b.append(payload);
+    for (int i = 0; i < 4; ++i)
+        b.append(char(quint32(seq) >> (8 * i)));
+    return b;
+}
+QByteArray Answer(quint8 code, qint32 value)
+{
+    QByteArray b;
+    b.append('A').append(char(code));
+    for (int i = 0; i < 4; ++i)
+        b.append(char(quint32(value) >> (8 * i)));
+    return b;
+}
+
+struct ReceiverFixture : ::testing::Test {
+    QTemporaryDir dir;
+    Globals g;
+    TransferState s;
+    MemoryCommPort port;
+    DebugLog log{g};
+    FrameTransmitter tx{g, s, port, log};
+    FakeHooks hooks;
+    FrameReceiver rx{g, s, port, log, tx, hooks};
+
+    void SetUp() override
+    {
+        g.GlbIAm = 1;
+        g.GlbWaitBeforeSend = 0;
+        hooks.rx = &rx;
+        QString why;
+        port.SetPortOpen(true, why);
+        ResetTransferState(s, true);
+    }
+    void BeSender()
+    {
+        g.GlbIAm = 0;
+        ResetTransferState(s, false);
+    }
+    void Feed(const QByteArray& wire) { rx.HandleReceivedBytes(wire); }
+    // Answer codes this side has written so far.
+    std::vector<int> AnswersSent() const
+    {
+        std::vector<int> codes;
+        for (const QByteArray& w : port.written.split('\0')) {
+            bool esc = false;
+            const QByteArray block = UnstuffAll(w, esc);
+            if (block.size() == 6 && block[0] == 'A')
+                codes.push_back(quint8(block[1]));
+        }
+        return codes;
+    }
+    QString StartLog()
+    {
+        g.GlbDbgFlag = true;
+        g.GlbDbgLevel = 1;
+        g.GlbDebugFile = BuildPath(dir.path(), "log.txt");
+        EXPECT_TRUE(log.Open(nullptr));
+        return g.GlbDebugFile;
+    }
+    QString LogText()
+    {
+        QFile f(g.GlbDebugFile);
+        f.open(QIODevice::ReadOnly);
+        return QString::fromLocal8Bit(f.readAll());
+    }
+};
+}  // namespace
+
+TEST_F(ReceiverFixture, BlockSplitAnywhereIsGatheredWhole)
+{
+    const QByteArray wire = StuffForWrite(DataBlock(11, 1, QByteArray("\x00\x01|x", 4)));
+    for (qsizetype cut = 1; cut < wire.size(); ++cut) {
+        hooks.toReceiver.clear();
+        ResetTransferState(s, true);
+        Feed(wire.left(cut));
+        EXPECT_TRUE(hooks.toReceiver.empty());
+        Feed(wire.mid(cut));
+        ASSERT_EQ(hooks.toReceiver.size(), 1u) << "cut at " << cut;
+        EXPECT_EQ(hooks.toReceiver[0].nBlockType, 11);
+        EXPECT_EQ(s.nNrBytesData, 4);
+        EXPECT_EQ(QByteArray(reinterpret_cast<char*>(&s.m_abReceiveBuf[13]), 4), QByteArray("\x00\x01|x", 4));
+        EXPECT_FALSE(s.m_bPrevIsChr1);
+    }
+}
+
+TEST_F(ReceiverFixture, ByteAtATimeAndBadEscape)
+{
+    StartLog();
+    QByteArray wire = StuffForWrite(DataBlock(11, 1, "abc"));
+    for (char c : wire)
+        Feed(QByteArray(1, c));
+    ASSERT_EQ(hooks.toReceiver.size(), 1u);
+
+    // An escape before 0x05 stores 0x05 and says so.
+    ResetTransferState(s, true);
+    Feed(QByteArray("\x01\x05", 2));
+    EXPECT_EQ(s.m_abReceiveBuf[1], 0x05);
+    EXPECT_TRUE(LogText().contains("ERROR: m_bPrevIsChr1 is incorrectly True!"));
+}
+
+TEST_F(ReceiverFixture, PendingEscapeSurvivesFrameResetAndNextBlockStillArrives)
+{
+    // Six junk bytes ending in a lone escape: rejected as "not A/H", escape left pending.
+    Feed(QByteArray("XXXXXX\x01", 7));
+    EXPECT_EQ(s.m_nCount1NotHA, 1);
+    EXPECT_TRUE(s.m_bPrevIsChr1);
+    // The next block's lead byte is dropped and its 'H' taken after the "bad" escape.
+    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")));
+    ASSERT_EQ(hooks.toReceiver.size(), 1u);
+    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
+}
+
+TEST_F(ReceiverFixture, TwoBlocksInOneChunkOnlyFirstHandled)
+{
+    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")) + StuffForWrite(DataBlock(11, 2, "b|1|n")));
+    ASSERT_EQ(hooks.toReceiver.size(), 1u);
+    EXPECT_EQ(hooks.toReceiver[0].nSequenceNrA, 1);
+}
+
+TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
+{
+    s.lastSequenceNr = 4;
+    Feed(StuffForWrite(DataBlock(11, 4, "x|1|n")));  // repeat of the last number
+    EXPECT_EQ(s.m_nCountIncorrectSeqnr, 1);
+    QByteArray ab = DataBlock(11, 5, "x|1|n");
+    ab[ab.size() - 4] = 6;  // copies differ
+    Feed(StuffForWrite(ab));
+    EXPECT_EQ(s.m_nCountIncorrectSeqnrAB, 1);
+    Feed(StuffForWrite(DataBlock(11, 5, "x|1|n", 1)));
+    EXPECT_EQ(s.m_nCountIncorrectChecksum, 1);
+    Feed(StuffForWrite(DataBlock(13, 5, "data")));  // data between files
+    EXPECT_EQ(s.m_nCountIncorrectBlockType, 1);
+    Feed(StuffForWrite(DataBlock(13, 5, {})));  // empty block between files
+    EXPECT_EQ(s.m_nCountNrBytesDataZero, 1);
+    Feed(StuffForWrite(QByteArray("XYZXYZ")));
+    EXPECT_EQ(s.m_nCount1NotHA, 1);
+    EXPECT_TRUE(hooks.toReceiver.empty());
+    EXPECT_EQ(AnswersSent(), std::vector<int>(6, 91));
+
+    // A restart header is taken between files with any number.
+    Feed(StuffForWrite(DataBlock(14, 77, "x|1|n")));
+    ASSERT_EQ(hooks.toReceiver.size(), 1u);
+    // Inside a file it is a wrong type, and an empty block passes without type and number tests.
+    s.blockTypeExpecting = 13;
+    Feed(StuffForWrite(DataBlock(14, 5, "x|1|n")));
+    EXPECT_EQ(s.m_nCountIncorrectBlockType, 2);
+    Feed(StuffForWrite(DataBlock(99 - 86, 1234, {})));
+    EXPECT_EQ(hooks.toReceiver.size(), 2u);
+}
+
+TEST_F(ReceiverFixture, ErrorAndStopAnswersBypassTheTests)
+{
+    s.blockTypeExpecting = 13;
+    Feed(StuffForWrite(Answer(99, 9)));
+    EXPECT_EQ(hooks.remoteErrors, std::vector<qint32>{9});
+    ResetTransferState(s, true);
+    Feed(StuffForWrite(Answer(93, 0)));
+    EXPECT_EQ(hooks.stops, 1);
+    EXPECT_TRUE(port.written.isEmpty());  // neither answered NOT OK
+}
+
+TEST_F(ReceiverFixture, AnswerResendLimitCountsAcrossGoodBlocks)
+{
+    // The first header leaves a positive length, so requests are served.
+    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")));
+    s.lastSequenceNr = 1;
+    tx.SendAnswer(90, 0);
+    const qsizetype before = port.written.size();
+    for (int i = 0; i < 10; ++i) {
+        Feed(StuffForWrite(Answer(94, 0)));
+        if (i == 4) {  // a good block in between does not clear the count
+            Feed(StuffForWrite(DataBlock(11, 2, "b|1|n")));
+            s.lastSequenceNr = 2;
+        }
+    }
+    EXPECT_EQ(s.m_nResendCount, 10);
+    EXPECT_TRUE(hooks.localErrors.empty());
+    EXPECT_GT(port.written.size(), before);
+    Feed(StuffForWrite(Answer(94, 0)));
+    EXPECT_EQ(hooks.localErrors, std::vector<qint32>{10});
+}
+
+TEST_F(ReceiverFixture, OverflowAtTheEightThousandAndFirstByte)
+{
+    QByteArray big = DataBlock(11, 1, QByteArray(7990, 'z'));  // cannot fit the buffer
+    Feed(StuffForWrite(big.left(8000)));
+    EXPECT_TRUE(hooks.localErrors.empty());
+    Feed(StuffForWrite(big.mid(8000, 1)).mid(1));
+    EXPECT_EQ(hooks.localErrors, std::vector<qint32>{4});
+    EXPECT_EQ(hooks.criticals, QStringList{"ERROR: program-bytes-array overflow!"});
+}
+
+TEST_F(ReceiverFixture, NegativeAndOddLengthsNeverReadOutsideTheBuffer)
+{
+    for (qint16 len : {qint16(-1), qint16(-8), qint16(-13), qint16(-14), qint16(-32768)}) {
+        hooks.toReceiver.clear();
+        s.blockTypeExpecting = 13;
+        QByteArray b = DataBlock(13, 1, {});
+        b[6] = char(quint16(len) & 0xff);
+        b[7] = char(quint16(len) >> 8);
+        Feed(StuffForWrite(b));
+        EXPECT_TRUE(hooks.toReceiver.empty()) << len;
+        EXPECT_EQ(s.m_nReceiveBufCount, 0);
+    }
+    EXPECT_EQ(s.m_nCountNrBytesDataZero, 5);
+}
+
+TEST_F(ReceiverFixture, SenderHandsOverAnswersAndMeasuresDataBlocksAsEight)
+{
+    BeSender();
+    Feed(StuffForWrite(Answer(90, 3)));
+    ASSERT_EQ(hooks.toSender.size(), 1u);
+    EXPECT_EQ(hooks.toSender[0].nSequenceNrA, 3);
+    Feed(StuffForWrite(QByteArray("XYZXYZ")));
+    EXPECT_EQ(s.m_nCount1NotHA, 1);
+    EXPECT_EQ(AnswersSent(), std::vector<int>{94});
+    Feed(StuffForWrite(DataBlock(11, 1, "long payload")));
+    EXPECT_EQ(hooks.toSender.size(), 2u);  // taken after 8 bytes
+}
+
+TEST_F(ReceiverFixture, CounterDumpAndResendReasonsText)
+{
+    StartLog();
+    s.m_nCountIncorrectChecksum = 2;
+    rx.FrameReset();
+    EXPECT_TRUE(LogText().contains("Now:\r\nbyte 1 not A/H: 0\r\nNrBytesDataZero: 0\r\nIncorrectBlockType: 0\r\n"
+                                   "Seqnr start/end diff: 0\r\nSeqnr not last+1: 0\r\nIncorrectChecksum: 2\r\n"
+                                   "IncorrectSizDateFname: 0\r\nComerror: 0\r\n"));
+    EXPECT_EQ(FrameReceiver::ResendReasonsText(s),
+              "Resend-reasons: \r\nbyte 1 not A/H: 0\r\nNrBytesDataZero: 0\r\nIncorrectBlockType: 0\r\n"
+              "Seqnr start/end diff: 0\r\nSeqnr not last+1: 0\r\nIncorrectChecksum: 2\r\n"
+              "IncorrectSizDateFname: 0\r\nCommError: 0");
+}
