@@ -1,0 +1,117 @@
+#pragma once
+#include "CommPort.h"
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+#include <optional>
+
+// The real serial port behind CommPort.
+//
+// Port number n opens "COMn" on Windows. On Unix it opens the file COMn in the
+// program's folder if there is one (usually a link to /dev/ttyUSB0 or a pty),
+// else /dev/ttyS<n-1>.
+//
+// Everything runs on the owning thread. Output() writes straight to the device
+// and returns when every byte is in the driver, and OutBufferCount() is the
+// driver's own queue, so a caller that polls it on a blocked thread sees it
+// drain without an event loop.
+//
+// Line choices: no flow control; DTR and RTS are left as the driver sets them
+// on open (asserted on a real UART) and are never touched afterwards. The
+// device is opened exclusively: Qt's lock file, TIOCEXCL (keeps out other
+// users, not root) and an flock() on the device that any cooperating opener,
+// in this process or another, runs into.
+//
+// Events: bytes arriving give comEvReceive. A device that vanishes or hangs up
+// gives one comEventUnknown; after it the port stays "open" but is silent and
+// inert until the program closes it. Where the driver keeps interrupt
+// counters (TIOCGICOUNT), rising frame/overrun/parity/break counters give the
+// matching error events and modem-line changes give comEvCTS/DSR/CD/Ring;
+// otherwise modem lines are polled with TIOCMGET if the driver has it. A write
+// that makes no progress for the stall time is abandoned with comEventTxFull.
+class SerialCommPort : public QObject, public CommPort {
+    Q_OBJECT
+public:
+    struct LineSettings {
+        qint32 baudRate = 9600;
+        QSerialPort::Parity parity = QSerialPort::NoParity;
+        QSerialPort::DataBits dataBits = QSerialPort::Data8;
+        QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+        bool operator==(const LineSettings&) const = default;
+    };
+
+    // programFolder is where COMn links are looked for.
+    explicit SerialCommPort(QString programFolder, QObject* parent = nullptr);
+    ~SerialCommPort() override;
+
+    bool SetCommPort(qint16 number, QString& why) override;
+    bool SetSettings(const QString& settings, QString& why) override;
+    bool SetInputMode(int mode, QString& why) override;
+    bool SetRThreshold(int threshold, QString& why) override;
+    bool SetInputLen(int len, QString& why) override;
+    bool SetInBufferSize(int size, QString& why) override;
+    bool SetOutBufferSize(int size, QString& why) override;
+
+    bool SetPortOpen(bool open, QString& why) override;
+    bool PortOpen() const override { return m_open; }
+
+    int InBufferCount() const override;
+    void DiscardInput() override;
+    QByteArray Input() override;
+    int OutBufferCount() const override;
+    void Output(const QByteArray& bytes) override;
+
+    // The device the number opens, and on Unix where a COMn link points.
+    QString DeviceDescription(qint16 number) const override;
+    QString DevicePath(qint16 number) const;
+
+    // "speed,parity,data bits,stop bits", e.g. "115200,N,8,1"; nullopt with a
+    // readable description for anything else.
+    static std::optional<LineSettings> ParseSettings(const QString& text, QString& why);
+
+    qint16 CommPortNumber() const { return m_number; }
+    const LineSettings& Settings() const { return m_settings; }
+    int InBufferSize() const { return m_inBufferSize; }
+    int OutBufferSize() const { return m_outBufferSize; }
+
+    // How long Output() waits for a line that takes no more bytes before it
+    // gives up on the rest and reports comEventTxFull.
+    void SetWriteStallTimeout(int ms) { m_writeStallMs = ms; }
+
+private:
+    bool Open(QString& why);
+    void Close();
+    bool ApplySettings(QString& why);
+    QString OpenFailure(const QString& openPath) const;
+    void OnReadyRead();
+    void OnError(QSerialPort::SerialPortError error);
+    void OnLineTimer();
+    bool DeviceGone() const;
+    void DeviceFailed();
+    void PostEvent(int event);
+    void DrainDriver(QByteArray& into);
+
+    QString m_folder;
+    QSerialPort m_port;
+    QTimer m_lineTimer;
+    qint16 m_number = 0;
+    LineSettings m_settings;
+    int m_inBufferSize = 1024;
+    int m_outBufferSize = 512;
+    int m_writeStallMs = 5000;
+
+    bool m_open = false;         // as the program sees it
+    bool m_failed = false;       // device gone: silent until closed
+    bool m_configuring = false;  // errors raised by our own calls are not line events
+    bool m_receivePosted = false;
+    quint32 m_generation = 0;    // bumps on close; stale queued events check it
+    QByteArray m_salvaged;       // bytes read before a failed device was shut
+
+    // Line-state polling, Unix only.
+    bool m_haveCounters = false;
+    bool m_haveModemBits = false;
+    int m_counters[9] = {};
+    int m_modemBits = 0;
+};
