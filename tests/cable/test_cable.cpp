@@ -371,9 +371,11 @@ TEST_F(CableTest, HangupAfterNBytesGivesTheEndANewPty)
     bool ended = false;
     const Bytes got = a.read(2000, SteadyClock::now() + kDeadline, &ended);
     EXPECT_TRUE(ended) << "the program on A did not see the hang-up";
-    // What was still in the old port's buffers may be gone, but nothing else.
+    // The cable lets A read what reached its port before hanging up; only a
+    // reader stalled for seconds could miss the tail, never see other bytes.
     ASSERT_LE(got.size(), data.size());
     EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin()));
+    std::printf("[ hang-up  ] A read %zu of %zu bytes before the end\n", got.size(), data.size());
 
     const auto relinked = cable_.waitForRelink('A', kDeadline);
     ASSERT_TRUE(relinked);
@@ -395,6 +397,25 @@ TEST_F(CableTest, HangupAfterNBytesGivesTheEndANewPty)
     EXPECT_EQ(stats->at("hangups").at("A"), 1u);
     EXPECT_EQ(stats->at("hangups").at("B"), 0u);
     EXPECT_EQ(stats->at("B->A").at("carried"), 1000u + pong.size());
+}
+
+// Bytes taken from an end count towards its hang-up too; those already on the
+// wire still reach the other end.
+TEST_F(CableTest, HangupOfTheWritingEnd)
+{
+    startCable({"--baud", "0", "--hangup-b-after", "500"});
+    Tty a(linkA_), b(linkB_);
+    ASSERT_TRUE(a.ok() && b.ok());
+    const Bytes data = randomBytes(2000, 10);
+    ASSERT_TRUE(b.writeAll(data, SteadyClock::now() + kDeadline));
+    ASSERT_TRUE(cable_.waitForRelink('B', kDeadline));
+    EXPECT_EQ(a.read(500, SteadyClock::now() + kDeadline), Bytes(data.begin(), data.begin() + 500));
+    const auto stats = cable_.queryStats();
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->at("B->A").at("taken"), 500u);
+    EXPECT_EQ(stats->at("B->A").at("carried"), 500u);
+    EXPECT_EQ(::write(b.fd(), "x", 1), -1);
+    EXPECT_EQ(errno, EIO);
 }
 
 TEST_F(CableTest, SurvivesAnEndClosedAndReopened)
@@ -455,7 +476,7 @@ TEST_F(CableTest, RefusesBadUsage)
     vnm::CableProcess c;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--baud", "fast"}, {"--ber", "2"}, {"--no-such-flag"}, {"--link-a"},
-          {"--hangup-b-after", "0"}, {"--corrupt-byte-at", "3:0x100"}}) {
+          {"--hangup-b-after", "0"}, {"--corrupt-byte-at", "3:0x100"}, {"--step-ms", "0"}}) {
         EXPECT_FALSE(c.start(VNULLMODEM_EXE, args)) << args[0];
         EXPECT_EQ(c.exitCode(), 2) << args[0];
     }

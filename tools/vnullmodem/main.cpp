@@ -39,8 +39,13 @@ constexpr int kExitUsage = 2;
 
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kQueueBase = 4096;  // bytes on the wire besides those held back by latency
-constexpr double kBurstSeconds = 0.005;   // credit an idle line may bank
-constexpr double kStepSeconds = 0.001;    // wake-up granularity while bytes wait for credit
+constexpr double kBurstSeconds = 0.005;   // credit an idle line may bank, at least two steps
+// Before a planned hang-up the program gets the chance to read what reached its
+// port, so "after N bytes" means N bytes arrived. Bytes pass the kernel's flip
+// buffer before FIONREAD sees them, hence the quiet time after the last write.
+constexpr auto kHangupQuiet = std::chrono::milliseconds(10);
+constexpr auto kHangupMaxWait = std::chrono::seconds(2);
+constexpr auto kHangupCheck = std::chrono::milliseconds(2);
 
 const char* const kHelp = R"(Usage: vnullmodem [options]
 Joins two pseudo-terminals A and B like a null-modem cable. Prints one line per
@@ -53,6 +58,9 @@ end ("A <slave> [<link>]", "B ..."), then "READY".
                       0 = unlimited (default 115200)
   --seed S            seed for all random faults (default: random, printed as
                       "SEED S"); see below for what it affects
+  --step-ms MS        while bytes wait for the line, wake up every MS ms and pass
+                      what the line carried meanwhile (default 1; more = less
+                      CPU, coarser timing)
   --stop-on-stdin-eof stop when standard input reaches end of file
 
 Faults. Each takes a direction suffix: none = both ways, -ab = bytes written
@@ -70,10 +78,12 @@ into A and read at B, -ba = the other way.
 Hang-ups (repeatable; N counts the bytes read from plus written to that end's
 master, both directions, from the start):
   --hangup-a-after N, --hangup-b-after N
-                      once N bytes went through that end, close its pty master
-                      (the program on it sees a hang-up: EOF or EIO), drop the
-                      bytes still on their way towards it, open a new pty and
-                      repoint the link; prints "RELINK A <new slave>"
+                      once N bytes went through that end, stop its traffic, give
+                      its program up to 2 s to read what reached the port, then
+                      close its pty master (the program sees a hang-up: EOF on
+                      read, EIO on write), drop the bytes still on their way
+                      towards it, open a new pty and repoint the link; prints
+                      "RELINK A <new slave>"
 
 Random faults use std::mt19937_64 seeded with {seed, direction, kind}: one
 generator per direction for bit errors, one for drops, one for noise (its draws
@@ -94,6 +104,7 @@ struct DirectionOptions {
 struct Options {
     std::string link[2];
     double baud = 115200;
+    double stepMs = 1;
     DirectionOptions dir[2];            // 0: A->B, 1: B->A
     std::vector<std::uint64_t> hangupAfter[2];  // per end: 0 = A, 1 = B
     std::optional<std::uint64_t> seed;
@@ -168,6 +179,12 @@ Options parseOptions(int argc, char** argv, bool& help)
         if (arg == "--baud") {
             const std::string v = take();
             if (!parseDouble(v, o.baud) || o.baud < 0)
+                throw bad(v);
+            continue;
+        }
+        if (arg == "--step-ms") {
+            const std::string v = take();
+            if (!parseDouble(v, o.stepMs) || o.stepMs < 0.1 || o.stepMs > 1000)
                 throw bad(v);
             continue;
         }
@@ -316,10 +333,14 @@ struct End {
     std::string slavePath;
     std::uint64_t traffic = 0;  // bytes read from plus written to the master
     std::deque<std::uint64_t> hangupAt;
+    std::optional<Clock::time_point> hangupSince;  // planned hang-up waiting for the port to drain
+    Clock::time_point lastDelivery;
     unsigned hangups = 0;
 
     std::size_t untilHangup() const
     {
+        if (hangupSince)
+            return 0;
         return hangupAt.empty() ? std::numeric_limits<std::size_t>::max()
                                 : static_cast<std::size_t>(hangupAt.front() - traffic);
     }
@@ -438,6 +459,9 @@ public:
         }
     }
 
+    Cable(const Cable&) = delete;  // the directions point into ends_
+    Cable& operator=(const Cable&) = delete;
+
     ~Cable()
     {
         for (auto& e : ends_) {
@@ -465,6 +489,21 @@ public:
             if (!take(d, now) || !deliver(d, now))
                 return false;
         }
+        std::optional<Clock::time_point> wake;
+        auto wakeAt = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+        for (auto& e : ends_) {
+            if (!e.hangupSince)
+                continue;
+            int waiting = 0;
+            if (::ioctl(e.slave, FIONREAD, &waiting) != 0)
+                waiting = 0;
+            if ((waiting == 0 && now - e.lastDelivery >= kHangupQuiet) || now - *e.hangupSince >= kHangupMaxWait) {
+                if (!renew(e, "planned"))
+                    return false;
+            } else {
+                wakeAt(now + kHangupCheck);
+            }
+        }
 
         std::vector<pollfd> fds;
         auto want = [&fds](int fd, short events) {
@@ -480,8 +519,6 @@ public:
             want(STDIN_FILENO, POLLIN);
         for (auto& e : ends_)
             want(e.master, 0);  // hang-up of an end is reported even without events
-        std::optional<Clock::time_point> wake;
-        auto wakeAt = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
         for (auto& d : dirs_) {
             if (d.queued < d.capacity && d.from->untilHangup() > 0) {
                 if (d.bucket.available(now) >= 1)
@@ -559,8 +596,9 @@ private:
         std::size_t capacity = kQueueBase;
         if (latencyS > 0)
             capacity += rate > 0 ? static_cast<std::size_t>(rate * latencyS) : 65536;
-        const double burst = std::max(1.0, rate * kBurstSeconds);
-        const auto step = static_cast<std::size_t>(std::clamp(rate * kStepSeconds, 1.0, burst));
+        const double stepS = o.stepMs / 1000.0;
+        const double burst = std::max(1.0, rate * std::max(kBurstSeconds, 2 * stepS));
+        const auto step = static_cast<std::size_t>(std::clamp(rate * stepS, 1.0, burst));
         return Direction{label,
                          &from,
                          &to,
@@ -629,6 +667,7 @@ private:
             d.queued -= put;
             d.carried += put;
             d.to->traffic += put;
+            d.to->lastDelivery = now;
             if (c.offset == c.bytes.size())
                 d.queue.pop_front();
             if (!d.to->hangupAt.empty() && d.to->traffic >= d.to->hangupAt.front())
@@ -642,16 +681,17 @@ private:
         if (e.hangupAt.empty() || e.traffic < e.hangupAt.front())
             return true;
         e.hangupAt.pop_front();
-        return renew(e, "planned");
+        e.hangupSince = Clock::now();
+        return true;
     }
 
     // Closes an end and gives it a fresh pty; bytes on their way to it are lost
     // with the old port, bytes it already sent stay on the wire.
     bool renew(End& e, const char* why)
     {
-        removeLink(e.link, e.slavePath);
-        closeEnd(e);
+        closeEnd(e);  // the link is repointed below, atomically
         ++e.hangups;
+        e.hangupSince.reset();
         for (auto& d : dirs_)
             if (d.to == &e) {
                 d.lostAtHangup += d.queued;
