@@ -1,4 +1,5 @@
 #include "SerialCommPort.h"
+#include "port_test_util.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -29,34 +30,6 @@ namespace {
 constexpr int kReceive = 2;
 constexpr int kTxFull = 1010;
 constexpr int kUnknown = 9999;
-
-// Runs the event loop until done() or the deadline.
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    QTimer tick;
-    tick.start(5);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// For checks that nothing more happens: several turns of the 100 ms line timer.
-void RunEventLoopFor(int ms)
-{
-    WaitUntil([] { return false; }, ms);
-}
-
-QByteArray Pattern(int size, int seed = 0)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + seed) & 0xFF);
-    return bytes;
-}
 
 // The far end of the line: the master of a pty, driven with raw reads and writes.
 struct Pty {
