@@ -207,5 +207,6 @@ void Station::RestartReceiving()
     m_s.blockTypeExpecting = BLOCK_DATA;
     m_s.m_nReceiveBufCount = 0;
     m_s.m_nReceiveBufExpected = 1;
+    m_s.m_bRepeatMayFollow = true;
     m_tx.SendAnswer(ANSWER_RESEND_BLOCK, 0);
 }

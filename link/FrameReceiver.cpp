@@ -131,6 +131,13 @@ bool FrameReceiver::AcceptOnReceiver(const ReceivedBlock& b)
             Reject();
             return false;
         }
+        if (b.nSequenceNrA == m_s.lastSequenceNr && m_s.m_bRepeatMayFollow && ChecksumMatches()) {
+            // Already written before the port failed: only the answer was lost.
+            m_tx.SendAnswer(ANSWER_OK, 0);
+            m_log.WriteDebugLine(QStringLiteral("sent: answer: received ok (repeat of the last block)."));
+            FrameReset();
+            return false;
+        }
         if (b.nSequenceNrA != m_s.lastSequenceNr + 1) {
             ++m_s.m_nCountIncorrectSeqnr;
             Reject();
@@ -149,6 +156,12 @@ bool FrameReceiver::AcceptOnReceiver(const ReceivedBlock& b)
     return false;
 }
 
+bool FrameReceiver::ChecksumMatches() const
+{
+    const qint32 n = m_s.nNrBytesData;
+    return (n > 0 ? CalcChecksum(&m_s.m_abReceiveBuf[13], n) : 0) == Field32(9);
+}
+
 bool FrameReceiver::ChecksumTest()
 {
     const qint32 n = m_s.nNrBytesData;
@@ -161,6 +174,7 @@ bool FrameReceiver::ChecksumTest()
         Reject();
         return false;
     }
+    m_s.m_bRepeatMayFollow = false;
     return true;
 }
 

@@ -47,6 +47,7 @@ private:
     // Receiver acceptance; true when the block goes on to the receiver side.
     bool AcceptOnReceiver(const ReceivedBlock& b);
     bool ChecksumTest();
+    bool ChecksumMatches() const;
     void ResendLastAnswer();
     qint32 Field32(qint32 position) const { return GetLE32(&m_s.m_abReceiveBuf[size_t(position)]); }
 

@@ -30,6 +30,9 @@ struct TransferState {
     qint32 m_nReceiveBufExpected = 0;
     bool m_bPrevIsChr1 = false;
     QString m_qrnSetModifiedDateExe;
+    // Set by a resumption after a port failure: the Sender may repeat the block
+    // whose answer was lost with the port. Cleared by the next accepted block.
+    bool m_bRepeatMayFollow = false;
 
     qint32 m_nCountModifiedDateErr = 0;
     qint32 m_nCount1NotHA = 0;

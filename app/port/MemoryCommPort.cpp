@@ -64,6 +64,10 @@ void MemoryCommPort::Deliver(const QByteArray& bytes)
 {
     if (!m_open || bytes.isEmpty())
         return;
+    if (hold) {
+        held += bytes;
+        return;
+    }
     m_in += bytes;
     RaiseEvent(comEvReceive);
 }

@@ -33,6 +33,8 @@ public:
     int writes = 0;
     void InjectEvent(int event) { RaiseEvent(event); }
     void InjectBytes(const QByteArray& bytes);                // as if they came from the line
+    bool hold = false;     // arriving bytes wait in held instead of being delivered
+    QByteArray held;
     qint16 commPort = 0;
     QString settings;
 

@@ -18,13 +18,17 @@ struct StationHarness {
     QString receivePath;
     QStringList startedPrograms;  // command lines of qrnstamp starts
 
-    explicit StationHarness(bool receiver)
+    // programDir: share another station's program folder, as a restarted instance does.
+    // peer: the cable's other end, joined before start-up (a resuming instance answers at once).
+    explicit StationHarness(bool receiver, const QString& programDir = {}, MemoryCommPort* peer = nullptr)
     {
-        g.programDir = dir.path();
+        if (peer)
+            MemoryCommPort::Connect(port, *peer);
+        g.programDir = programDir.isEmpty() ? dir.path() : programDir;
         station = std::make_unique<Station>(g, port, ui);
         station->Form_Load();
         g.GlbWaitBeforeSend = 0;
-        receivePath = BuildPath(dir.path(), "in");
+        receivePath = BuildPath(g.programDir, "in");
         QDir().mkpath(receivePath);
         ui.receivePathText = receivePath;
         ui.senderSelected = !receiver;

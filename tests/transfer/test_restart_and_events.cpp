@@ -1,0 +1,271 @@
+#include "Frame.h"
+#include "RestartFile.h"
+#include "SettingsFile.h"
+#include "StationHarness.h"
+#include <QFile>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray Pattern(qsizetype n)
+{
+    QByteArray b(n, '\0');
+    for (qsizetype i = 0; i < n; ++i)
+        b[i] = char((i * 7 + i / 251) & 0xff);
+    return b;
+}
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+struct RestartFixture : ::testing::Test {
+    StationPair pair;
+    QTemporaryDir sendDir;
+    StationHarness& tx = pair.sender;
+    StationHarness& rx = pair.receiver;
+    const QByteArray content = Pattern(12000);
+
+    void SetUp() override { WriteFile(BuildPath(sendDir.path(), "big.bin"), content); }
+    // Holds the receiver's answers at the sender once the receiver has passed pos.
+    void HoldSenderWhenReceiverPasses(qint32 pos)
+    {
+        rx.port.lineFilter = [this, pos](const QByteArray& w) {
+            if (rx.s().FileReceivingPos > pos)
+                tx.port.hold = true;
+            return w;
+        };
+    }
+    void SendBig(bool restart)
+    {
+        tx.ui.nextDialogResult = BuildPath(sendDir.path(), "big.bin");
+        tx.station->Activate(restart);
+    }
+};
+}  // namespace
+
+TEST_F(RestartFixture, StoppedTransferContinuesWithRestartAFile)
+{
+    rx.station->Activate(false);
+    HoldSenderWhenReceiverPasses(5121);
+    SendBig(false);
+    ASSERT_TRUE(WaitFor([&] { return !tx.port.held.isEmpty(); }));
+    tx.station->cmdStop_Click();
+    tx.port.hold = false;
+    rx.port.lineFilter = nullptr;
+    EXPECT_FALSE(tx.port.PortOpen());
+    EXPECT_TRUE(tx.ui.boxes.empty());  // the sender is never asked about a temp file
+    ASSERT_TRUE(WaitFor([&] { return rx.ui.status2 == "other side pressed Stop"; }));
+    ASSERT_EQ(rx.ui.boxes.size(), 1u);  // answered No: the temp file stays
+    EXPECT_TRUE(rx.ui.boxes[0].text.startsWith("Delete tempfile '"));
+    EXPECT_EQ(rx.ui.boxes[0].buttons, MsgButtons::YesNo);
+    EXPECT_TRUE(rx.port.PortOpen());
+    const qint64 kept = QFileInfo(rx.InReceivePath("_big.bin.tmp")).size();
+    EXPECT_GT(kept, 5000);
+
+    SendBig(true);
+    EXPECT_EQ(tx.ui.lastDialogTitle, "Restart sending one file (other side must have the .tmp):");
+    EXPECT_FALSE(tx.ui.lastDialogMulti);
+    ASSERT_TRUE(WaitFor([&] { return !tx.port.PortOpen(); }));
+    EXPECT_EQ(tx.ui.status2, "Files sent: 1");
+    EXPECT_EQ(ReadFile(rx.InReceivePath("big.bin")), content);
+}
+
+TEST_F(RestartFixture, RestartWithoutTempFileOrWithTooLongOneFails)
+{
+    rx.station->Activate(false);
+    SendBig(true);
+    ASSERT_TRUE(WaitFor([&] { return !tx.port.PortOpen(); }));
+    EXPECT_EQ(rx.ui.status2, "Restart: could not open tmpfile for this file!");
+    EXPECT_TRUE(tx.ui.SawBoxContaining("ERROR from other side: Restart: could not open tmpfile for this file!"));
+
+    WriteFile(rx.InReceivePath("_big.bin.tmp"), Pattern(12000));  // already complete: position 12001
+    rx.station->Activate(false);
+    SendBig(true);
+    ASSERT_TRUE(WaitFor([&] { return !rx.port.PortOpen(); }));
+    EXPECT_EQ(tx.ui.status2, "Restart: weird filepos _file.tmp other side; seems not to be correct file");
+}
+
+// lostAnswer: the port fails after the receiver answered a block (the sender repeats it);
+// otherwise the sender's next block is lost with the port.
+class ResumeFixture : public RestartFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
+{
+    const bool lostAnswer = GetParam();
+    rx.station->Activate(false);
+    bool started = false, ended = false;
+    rx.station->startOwnProgram = [&] { return started = true; };
+    rx.station->endProgramNow = [&] { ended = true; };
+    if (lostAnswer) {
+        HoldSenderWhenReceiverPasses(2561);
+    } else {
+        rx.port.lineFilter = [this](const QByteArray& w) {
+            if (rx.s().FileReceivingPos > 2561)
+                rx.port.hold = true;
+            return w;
+        };
+    }
+    SendBig(false);
+    MemoryCommPort& lostAt = lostAnswer ? tx.port : rx.port;
+    ASSERT_TRUE(WaitFor([&] { return !lostAt.held.isEmpty(); }));
+    lostAt.held.clear();  // gone with the port
+    lostAt.hold = false;
+    rx.port.InjectEvent(CommPort::comEventFrame);
+    ASSERT_TRUE(started && ended);
+    EXPECT_FALSE(rx.port.PortOpen());
+    EXPECT_TRUE(rx.station->m_bSettingsSaved);
+    const QString restartFile = RestartFilePath(rx.g);
+    const QByteArray lines = ReadFile(restartFile);
+    EXPECT_TRUE(lines.startsWith("FILENAME: big.bin\r\nFILEPOS: "));
+    EXPECT_EQ(lines.count("\r\n"), 15);
+    EXPECT_TRUE(lines.contains("M_NCOUNTCOMMERR: 1\r\n"));
+
+    // The new instance, started in the same program folder, resumes at once.
+    StationHarness again(true, rx.g.programDir, &tx.port);
+    EXPECT_FALSE(QFile::exists(restartFile));  // read and deleted
+    EXPECT_TRUE(again.port.PortOpen());
+    EXPECT_EQ(again.ui.status1, "Status: Active");
+    ASSERT_TRUE(WaitFor([&] { return !tx.port.PortOpen(); }));
+    EXPECT_EQ(tx.ui.status2, "Files sent: 1");
+    EXPECT_EQ(ReadFile(again.InReceivePath("big.bin")), content);
+    EXPECT_EQ(again.startedPrograms.size(), 1);
+    // The counters went on from the saved ones and were shown at "END".
+    EXPECT_TRUE(again.ui.SawBoxContaining("CommError: 1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLosses, ResumeFixture, ::testing::Bool());
+
+TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
+{
+    rx.station->Activate(false);
+    rx.port.InjectEvent(CommPort::comEventRxParity);
+    ASSERT_TRUE(WaitFor([&] { return !rx.port.PortOpen(); }));
+    EXPECT_EQ(rx.ui.status2, "Comport error!");
+    EXPECT_EQ(rx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Parity Error"});
+    EXPECT_FALSE(QFile::exists(RestartFilePath(rx.g)));
+
+    rx.ui.boxes.clear();
+    QCoreApplication::processEvents();  // the error answer went nowhere: nobody listened
+    tx.port.held.clear();
+    rx.station->Activate(false);
+    rx.station->startOwnProgram = [] { return false; };
+    HoldSenderWhenReceiverPasses(1);
+    SendBig(false);
+    ASSERT_TRUE(WaitFor([&] { return !tx.port.held.isEmpty(); })) << rx.ui.BoxTexts().join("|").toStdString() << tx.ui.BoxTexts().join("|").toStdString();
+    rx.port.InjectEvent(9999);
+    EXPECT_FALSE(rx.port.PortOpen());
+    EXPECT_EQ(rx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Unknown error or event"});
+    EXPECT_TRUE(QFile::exists(RestartFilePath(rx.g)));  // kept for the next start
+}
+
+TEST_F(RestartFixture, LineEventsOnlyShowText)
+{
+    rx.station->Activate(false);
+    rx.port.InjectEvent(CommPort::comEvCTS);
+    EXPECT_EQ(rx.ui.status2, "Change in CTS Detected");
+    rx.ui.status2 = "unchanged";
+    rx.port.InjectEvent(CommPort::comEvSend);
+    rx.port.InjectEvent(CommPort::comEvReceive);  // nothing waiting
+    EXPECT_EQ(rx.ui.status2, "unchanged");
+    EXPECT_TRUE(rx.port.PortOpen());
+    EXPECT_TRUE(rx.ui.boxes.empty());
+}
+
+TEST_F(RestartFixture, WatchdogOkStartsAgainFromSequenceOneAndCancelCloses)
+{
+    SendBig(false);  // nobody listens
+    ASSERT_TRUE(tx.station->WatchdogActive());
+    tx.ui.answers = {MsgAnswer::Ok, MsgAnswer::Cancel};
+    tx.station->Sender().TimerSender_toCheckIfThereIsAnswer_Timer();
+    EXPECT_TRUE(tx.station->WatchdogActive());
+    EXPECT_EQ(tx.s().m_nSequenceNr, 1);
+    EXPECT_EQ(tx.port.writes, 2);  // the same header again
+    EXPECT_TRUE(tx.ui.boxes[0].text.startsWith("There seems no Velotrax-listener at other side activated;\r\n"));
+    tx.station->Sender().TimerSender_toCheckIfThereIsAnswer_Timer();
+    EXPECT_FALSE(tx.port.PortOpen());
+    EXPECT_FALSE(tx.station->WatchdogActive());
+}
+
+TEST(RestartFileContent, RoundTripAndTolerantReading)
+{
+    TransferState s;
+    s.m_sFileName = "a:b.txt";
+    s.FileReceivingPos = 2561;
+    s.m_nFileSize = 3000;
+    s.m_dFileDate = 20070315143055.0;
+    s.lastSequenceNr = -5;
+    s.m_nCountCommErr = 2;
+    const QByteArray text = RestartFileContent(s);
+    EXPECT_TRUE(text.startsWith("FILENAME: a:b.txt\r\nFILEPOS: 2561\r\nFILESIZE: 3000\r\nFILEDATE: 20070315143055\r\nSEQNR: -5\r\n"));
+    EXPECT_TRUE(text.endsWith("M_NCOUNTCOMMERR: 2\r\n"));
+    TransferState back;
+    ParseRestartFile(text, back);
+    EXPECT_EQ(back.m_sFileName, "a:b.txt");  // a colon in the value survives
+    EXPECT_EQ(back.FileReceivingPos, 2561);
+    EXPECT_EQ(back.m_dFileDate, 20070315143055.0);
+    EXPECT_EQ(back.lastSequenceNr, -5);
+    EXPECT_EQ(back.m_nCountCommErr, 2);
+
+    TransferState tolerant;
+    tolerant.m_nFileSize = 77;
+    ParseRestartFile("m_ncountcommerr: 4\r\nno colon line\r\n  filepos : 9 \r\nWHATEVER: 1\r\nseqnr: 3", tolerant);
+    EXPECT_EQ(tolerant.m_nCountCommErr, 4);
+    EXPECT_EQ(tolerant.FileReceivingPos, 9);
+    EXPECT_EQ(tolerant.lastSequenceNr, 3);
+    EXPECT_EQ(tolerant.m_nFileSize, 77);  // missing key keeps its value
+}
+
+TEST(RestartReceiving, RefusesPositionsThatWouldLeaveAGapOrOverwrite)
+{
+    struct Case {
+        const char* filepos;
+        qsizetype tempBytes;
+        bool resumes;
+    } cases[] = {{"", 10, false}, {"0", 10, false}, {"-3", 10, false}, {"12", 10, false},
+                 {"11", 10, true}, {"5", 10, true}, {"1", 0, true}};
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const QString in = BuildPath(dir.path(), "in");
+        QDir().mkpath(in);
+        WriteFile(BuildPath(dir.path(), "qrn.ini"), ("RECEIVEPATH: " + in + "\r\nI_AM: 1\r\n").toLocal8Bit());
+        if (c.tempBytes > 0)
+            WriteFile(BuildPath(in, "_f.bin.tmp"), QByteArray(c.tempBytes, 'k'));
+        QByteArray restart = "FILENAME: f.bin\r\nFILESIZE: 100\r\n";
+        if (*c.filepos)
+            restart += QByteArray("FILEPOS: ") + c.filepos + "\r\n";
+        WriteFile(BuildPath(dir.path(), "_qrn_receive_restart_.tmp"), restart);
+
+        StationHarness h(true, dir.path());
+        EXPECT_EQ(h.port.PortOpen(), c.resumes) << "FILEPOS '" << c.filepos << "'";
+        EXPECT_EQ(h.ui.boxes.empty(), c.resumes) << "FILEPOS '" << c.filepos << "'";
+        if (c.tempBytes > 0) {
+            EXPECT_EQ(ReadFile(BuildPath(in, "_f.bin.tmp")), QByteArray(c.tempBytes, 'k'));  // untouched
+        }
+        if (c.resumes) {
+            const auto written = h.port.written;
+            bool esc = false;
+            const QByteArray answer = UnstuffAll(written, esc);
+            EXPECT_EQ(answer.left(2), QByteArray("A\x5f"));  // ANSWER_RESEND_BLOCK
+        }
+    }
+}
+
+TEST(RestartReceiving, EmptyNameUsesUnderscoreTempFile)
+{
+    QTemporaryDir dir;
+    Globals g;
+    g.GlbReceivePath = dir.path();
+    MemoryCommPort port;
+    RecordingUi ui;
+    Station station(g, port, ui);
+    EXPECT_EQ(station.Receiver().MakeTempFileName(""), BuildPath(dir.path(), "_.tmp"));
+    EXPECT_EQ(station.Receiver().MakeTempFileName("report.pdf"), BuildPath(dir.path(), "_report.pdf.tmp"));
+}
