@@ -1,0 +1,325 @@
+#include "frmMain.h"
+#include "CommonRoutines.h"
+#include "Globals.h"
+#include "Station.h"
+#include "frmAbout.h"
+#include "frmPath.h"
+#include "frmSettGeneral.h"
+#include "frmSettings.h"
+#include "ui_frmMain.h"
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+#include <exception>
+
+
+namespace {
+const QString kTitle = QStringLiteral("Velotrax");
+const QString kFilter = QStringLiteral("All files (*)");
+
+MsgAnswer RealMessageBox(QWidget* parent, const QString& text, MsgIcon icon, MsgButtons buttons)
+{
+    QMessageBox::Icon boxIcon = QMessageBox::Information;
+    switch (icon) {
+    case MsgIcon::Critical: boxIcon = QMessageBox::Critical; break;
+    case MsgIcon::Exclamation: boxIcon = QMessageBox::Warning; break;
+    case MsgIcon::Information: boxIcon = QMessageBox::Information; break;
+    }
+    QMessageBox::StandardButtons set = QMessageBox::Ok;
+    QMessageBox::StandardButton first = QMessageBox::Ok;
+    switch (buttons) {
+    case MsgButtons::Ok: break;
+    case MsgButtons::OkCancel: set = QMessageBox::Ok | QMessageBox::Cancel; break;
+    case MsgButtons::YesNo: set = QMessageBox::Yes | QMessageBox::No; first = QMessageBox::Yes; break;
+    }
+    QMessageBox box(boxIcon, kTitle, text, set, parent);
+    box.setDefaultButton(first);
+    switch (box.exec()) {
+    case QMessageBox::Yes: return MsgAnswer::Yes;
+    case QMessageBox::No: return MsgAnswer::No;
+    case QMessageBox::Cancel: return MsgAnswer::Cancel;
+    default:
+        // Escape on a Yes/No box counts as No; on an OK/Cancel box as Cancel.
+        if (buttons == MsgButtons::YesNo && box.clickedButton() != box.button(QMessageBox::Yes))
+            return MsgAnswer::No;
+        if (buttons == MsgButtons::OkCancel && box.clickedButton() != box.button(QMessageBox::Ok))
+            return MsgAnswer::Cancel;
+        return MsgAnswer::Ok;
+    }
+}
+
+bool RealOpenFileDialog(QWidget* parent, const QString& title, bool multiSelect, const QString& initialFolder,
+                        QStringList& chosen)
+{
+    if (multiSelect)
+        chosen = QFileDialog::getOpenFileNames(parent, title, initialFolder, kFilter);
+    else {
+        const QString one = QFileDialog::getOpenFileName(parent, title, initialFolder, kFilter);
+        chosen = one.isEmpty() ? QStringList() : QStringList{one};
+    }
+    return !chosen.isEmpty();
+}
+}  // namespace
+
+frmMain::frmMain(Globals& g, CommPort& port, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()), m_g(g), m_port(port)
+{
+    // The picture lives in this library's resources, which a static link would otherwise drop.
+    Q_INIT_RESOURCE(velotrax);
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Velotrax 1.00"));
+
+    showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons) {
+        return RealMessageBox(this, text, icon, buttons);
+    };
+    showOpenFileDialog = [this](const QString& title, bool multiSelect, const QString& folder, QStringList& chosen) {
+        return RealOpenFileDialog(this, title, multiSelect, folder, chosen);
+    };
+    execDialog = [](QDialog& dialog) { return dialog.exec(); };
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    exitProgram = [] { QCoreApplication::exit(0); };
+
+    connect(ui->cmdActivate, &QPushButton::clicked, this, &frmMain::cmdActivate_Click);
+    connect(ui->btnRestart, &QPushButton::clicked, this, &frmMain::btnRestart_Click);
+    connect(ui->cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
+    connect(ui->btnPath, &QPushButton::clicked, this, &frmMain::btnPath_Click);
+    connect(ui->optSender, &QRadioButton::clicked, this, &frmMain::optSender_Click);
+    connect(ui->optReceiver, &QRadioButton::clicked, this, &frmMain::optReceiver_Click);
+    connect(ui->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(ui->mnuCommSettings, &QAction::triggered, this, &frmMain::mnuCommSettings_Click);
+    connect(ui->mnuGeneralSettings, &QAction::triggered, this, &frmMain::mnuGeneralSettings_Click);
+    connect(ui->mnuMnuHelp, &QAction::triggered, this, &frmMain::mnuMnuHelp_Click);
+    connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
+
+    m_station = std::make_unique<Station>(m_g, m_port, *this);
+}
+
+// The station goes first: it still knows this window as its user interface.
+frmMain::~frmMain()
+{
+    m_station.reset();
+}
+
+void frmMain::Form_Load()
+{
+    m_station->Form_Load();
+}
+
+void frmMain::Form_Unload()
+{
+    m_station->Form_Unload();
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+// --- UserInterface -------------------------------------------------------
+
+void frmMain::SetStatus1(const QString& text)
+{
+    ui->lblStatus1->setText(text);
+}
+
+void frmMain::SetStatus2(const QString& text)
+{
+    ui->lblStatus2->setText(text);
+}
+
+QString frmMain::Status1() const
+{
+    return ui->lblStatus1->text();
+}
+
+QString frmMain::Status2() const
+{
+    return ui->lblStatus2->text();
+}
+
+void frmMain::SetProgress(float percent)
+{
+    ui->ProgressBar1->setValue(qBound(0, int(percent), 100));
+}
+
+MsgAnswer frmMain::MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons)
+{
+    return showMessageBox(text, icon, buttons);
+}
+
+void frmMain::UpdateControls(bool portOpen)
+{
+    const bool closed = !portOpen;
+    const bool receiver = ui->optReceiver->isChecked();
+
+    ui->mnuExit->setEnabled(closed);
+    // A disabled menu title still lets its items' shortcuts through, so the items go too.
+    ui->mnuHelp->menuAction()->setEnabled(closed);
+    ui->mnuMnuHelp->setEnabled(closed);
+    ui->mnuAbout->setEnabled(closed);
+    ui->mnuMnuSettings->menuAction()->setEnabled(closed);
+    ui->mnuCommSettings->setEnabled(closed);
+    ui->mnuGeneralSettings->setEnabled(closed);
+
+    ui->cmdActivate->setEnabled(closed);
+    ui->optSender->setEnabled(closed);
+    ui->optReceiver->setEnabled(closed);
+    ui->cmdStop->setEnabled(portOpen);
+    ui->lblReceivePath->setEnabled(receiver);
+    ui->txtReceivePath->setEnabled(receiver);
+    ui->btnPath->setEnabled(receiver);
+    ui->btnRestart->setEnabled(!receiver && closed);
+
+    if (receiver) {
+        ui->cmdActivate->setText(QStringLiteral("Listen"));
+        ui->cmdActivate->setToolTip(QStringLiteral("Start waiting for files, sent from sender's side"));
+    } else {
+        ui->cmdActivate->setText(QStringLiteral("Send files"));
+        ui->cmdActivate->setToolTip(QStringLiteral("Select files to send, and send them"));
+    }
+}
+
+bool frmMain::ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,
+                                QString& dialogResult)
+{
+    QStringList chosen;
+    dialogResult.clear();
+    if (!showOpenFileDialog(title, multiSelect, initialFolder, chosen) || chosen.isEmpty())
+        return false;
+    if (!multiSelect && chosen.size() > 1)
+        chosen = chosen.mid(0, 1);
+    dialogResult = FileListToDialogResult(chosen);
+    return !dialogResult.isEmpty();
+}
+
+QString frmMain::FileListToDialogResult(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return QString();
+    if (paths.size() == 1)
+        return QDir::toNativeSeparators(QFileInfo(paths.front()).absoluteFilePath());
+    // A file dialog returns names of one folder only; the first one names it.
+    const QChar nul(0);
+    QString result = QDir::toNativeSeparators(QFileInfo(paths.front()).absolutePath());
+    for (const QString& path : paths)
+        result += nul + QFileInfo(path).fileName();
+    return result;
+}
+
+QString frmMain::ReceivePathText() const
+{
+    return ui->txtReceivePath->text();
+}
+
+void frmMain::SetReceivePathText(const QString& text)
+{
+    ui->txtReceivePath->setText(text);
+}
+
+bool frmMain::SenderSelected() const
+{
+    return ui->optSender->isChecked();
+}
+
+void frmMain::SetSenderSelected(bool sender)
+{
+    if (sender)
+        ui->optSender->setChecked(true);
+    else
+        ui->optReceiver->setChecked(true);
+}
+
+// --- Event handlers ------------------------------------------------------
+
+void frmMain::cmdActivate_Click()
+{
+    m_station->Activate(false);
+}
+
+void frmMain::btnRestart_Click()
+{
+    m_station->Activate(true);
+}
+
+void frmMain::cmdStop_Click()
+{
+    m_station->cmdStop_Click();
+}
+
+void frmMain::optSender_Click()
+{
+    UpdateControls(m_port.PortOpen());
+}
+
+void frmMain::optReceiver_Click()
+{
+    UpdateControls(m_port.PortOpen());
+}
+
+void frmMain::btnPath_Click()
+{
+    m_g.GlbPathToChoose = TrimBlanks(ui->txtReceivePath->text());
+    frmPath dialog(m_g, this);
+    execDialog(dialog);
+    if (dialog.m_bOk)
+        ui->txtReceivePath->setText(m_g.GlbPathToChoose);
+}
+
+void frmMain::mnuExit_Click()
+{
+    exitProgram();
+}
+
+void frmMain::mnuCommSettings_Click()
+{
+    frmSettings dialog(m_g, [this] { m_station->PublSaveSettings(); }, this);
+    execDialog(dialog);
+}
+
+void frmMain::mnuGeneralSettings_Click()
+{
+    frmSettGeneral dialog(m_g, [this] { m_station->PublSaveSettings(); }, this);
+    execDialog(dialog);
+}
+
+void frmMain::mnuMnuHelp_Click()
+{
+    const QString path = m_station->HelpFile();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        MsgBox(QStringLiteral("Help file '") + path + QStringLiteral("' not found"), MsgIcon::Exclamation);
+        return;
+    }
+    if (!openUrl(QUrl::fromLocalFile(path)))
+        MsgBox(QStringLiteral("Could not show the help file '") + path
+                   + QStringLiteral("': no program to show it was found"),
+               MsgIcon::Exclamation);
+}
+
+bool frmMain::ShowAboutBox()
+{
+    try {
+        frmAbout about(this);
+        execDialog(about);
+        return true;
+    } catch (const std::exception&) {
+    }
+    try {
+        frmAboutReserve reserve(this);
+        execDialog(reserve);
+        return true;
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
+void frmMain::mnuAbout_Click()
+{
+    if (!ShowAboutBox())
+        MsgBox(QStringLiteral("Velotrax 1.00"), MsgIcon::Information);
+}

@@ -1,0 +1,90 @@
+#pragma once
+#include "UserInterface.h"
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class CommPort;
+class QDialog;
+class QUrl;
+class Station;
+struct Globals;
+namespace Ui {
+class frmMain;
+}
+
+// The program's main window: the role choice, activation and Stop, the status
+// lines, and the menus. It owns the station that does the work and shows what
+// the station asks for; every modal window goes through a replaceable hook so
+// tests can answer it without a real box.
+class frmMain : public QMainWindow, public UserInterface {
+    Q_OBJECT
+
+public:
+    frmMain(Globals& g, CommPort& port, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    Station& station() { return *m_station; }
+
+    // Start-up; may go straight into listening when a broken reception waits.
+    void Form_Load();
+    // Closing the window; the Exit menu item skips it.
+    void Form_Unload();
+
+    // UserInterface
+    void SetStatus1(const QString& text) override;
+    void SetStatus2(const QString& text) override;
+    QString Status1() const override;
+    QString Status2() const override;
+    void SetProgress(float percent) override;
+    MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok) override;
+    void UpdateControls(bool portOpen) override;
+    bool ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,
+                           QString& dialogResult) override;
+    QString ReceivePathText() const override;
+    void SetReceivePathText(const QString& text) override;
+    bool SenderSelected() const override;
+    void SetSenderSelected(bool sender) override;
+
+    // Full paths chosen in a file dialog in the form the station splits:
+    // one file as its full path, several as the folder, NUL, name, NUL, name ...
+    static QString FileListToDialogResult(const QStringList& paths);
+
+    // Hooks with the real behaviour as default.
+    // A message box with the program's title; returns the answer.
+    std::function<MsgAnswer(const QString& text, MsgIcon icon, MsgButtons buttons)> showMessageBox;
+    // The open-file dialog; false when cancelled, else the chosen full paths.
+    std::function<bool(const QString& title, bool multiSelect, const QString& initialFolder, QStringList& chosen)>
+        showOpenFileDialog;
+    // Runs a dialog modally and returns its result code.
+    std::function<int(QDialog& dialog)> execDialog;
+    // Hands a file to the desktop's viewer; false when that failed.
+    std::function<bool(const QUrl& url)> openUrl;
+    // Ends the program at once, without the unload handling.
+    std::function<void()> exitProgram;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void cmdActivate_Click();
+    void btnRestart_Click();
+    void cmdStop_Click();
+    void btnPath_Click();
+    void optSender_Click();
+    void optReceiver_Click();
+    void mnuExit_Click();
+    void mnuCommSettings_Click();
+    void mnuGeneralSettings_Click();
+    void mnuMnuHelp_Click();
+    void mnuAbout_Click();
+
+private:
+    bool ShowAboutBox();
+
+    std::unique_ptr<Ui::frmMain> ui;
+    Globals& m_g;
+    CommPort& m_port;
+    std::unique_ptr<Station> m_station;
+};
