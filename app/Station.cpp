@@ -33,7 +33,9 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
       m_sender(m_ctx, m_errors),
       m_portControl(m_ctx, m_errors)
 {
-    m_port.SetOnComm([this] { m_portControl.MSComm1_OnComm(); });
+    m_port.SetOnComm([this] { OnComm(); });
+    m_silence.setSingleShot(true);
+    connect(&m_silence, &QTimer::timeout, this, [this] { m_rx.IncompleteBlockTimedOut(); });
     m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
     connect(&m_watchdog, &QTimer::timeout, this, [this] { m_sender.TimerSender_toCheckIfThereIsAnswer_Timer(); });
     startOwnProgram = [] { return QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
@@ -43,6 +45,16 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
 Station::~Station()
 {
     m_port.SetOnComm(nullptr);
+}
+
+void Station::OnComm()
+{
+    m_portControl.MSComm1_OnComm();
+    // A second of silence (plus ten byte times on a slow line) inside a block means lost bytes.
+    if (m_rx.BlockIncomplete() && m_port.PortOpen())
+        m_silence.start(1000 + (m_g.GlbSpeed > 0 ? int(100000LL / m_g.GlbSpeed) : 0));
+    else
+        m_silence.stop();
 }
 
 void Station::Form_Load()

@@ -61,6 +61,7 @@ public:
 
 private:
     bool AutomaticRestart(const QString& errorText);
+    void OnComm();
 
     // FrameReceiverHooks
     void ReportLocalError(qint32 nr) override { m_errors.ReportLocalError(nr); }
@@ -83,5 +84,6 @@ private:
     SenderSide m_sender;
     PortControl m_portControl;
     QTimer m_watchdog;
+    QTimer m_silence;  // a block left incomplete by lost bytes
     QString m_helpFile;
 };

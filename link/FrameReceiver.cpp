@@ -190,6 +190,15 @@ void FrameReceiver::ResendLastAnswer()
     FrameReset();
 }
 
+void FrameReceiver::IncompleteBlockTimedOut()
+{
+    if (!BlockIncomplete() || !m_port.PortOpen())
+        return;
+    m_log.WriteDebugLine(QStringLiteral("Incomplete block: line silent after ") + QString::number(m_s.m_nReceiveBufCount)
+                         + QStringLiteral(" of ") + QString::number(m_s.m_nReceiveBufExpected) + QStringLiteral(" bytes"));
+    Reject();
+}
+
 void FrameReceiver::Reject()
 {
     GlbSleep(10);

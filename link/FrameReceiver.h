@@ -39,6 +39,12 @@ public:
     void Reject();
     void FrameReset();
 
+    // True while part of a block has arrived and the rest is awaited.
+    bool BlockIncomplete() const { return m_s.m_nReceiveBufCount > 0; }
+    // The line went silent in the middle of a block: bytes were lost, and
+    // nothing else would ever arrive in a stop-and-wait exchange. Rejects it.
+    void IncompleteBlockTimedOut();
+
     static QString ResendReasonsText(const TransferState& s);
 
 private:

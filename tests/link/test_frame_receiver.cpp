@@ -271,3 +271,23 @@ TEST_F(ReceiverFixture, CounterDumpAndResendReasonsText)
               "Seqnr start/end diff: 0\r\nSeqnr not last+1: 0\r\nIncorrectChecksum: 2\r\n"
               "IncorrectSizDateFname: 0\r\nCommError: 0");
 }
+
+TEST_F(ReceiverFixture, SilenceInsideABlockRejectsItSoTheSenderResends)
+{
+    rx.IncompleteBlockTimedOut();  // nothing gathered: nothing to do
+    EXPECT_TRUE(port.written.isEmpty());
+    const QByteArray wire = StuffForWrite(DataBlock(11, 1, "abc|1|n"));
+    Feed(wire.left(wire.size() - 3));  // the end was lost on the line
+    EXPECT_TRUE(rx.BlockIncomplete());
+    rx.IncompleteBlockTimedOut();
+    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
+    EXPECT_FALSE(rx.BlockIncomplete());
+    Feed(wire);  // the resend is taken
+    EXPECT_EQ(hooks.toReceiver.size(), 1u);
+
+    BeSender();
+    port.written.clear();
+    Feed(StuffForWrite(Answer(90, 0)).left(4));
+    rx.IncompleteBlockTimedOut();
+    EXPECT_EQ(AnswersSent(), std::vector<int>{94});
+}
