@@ -1,5 +1,8 @@
 #include "Globals.h"
+#include "SerialCommPort.h"
+#include "Station.h"
 #include "frmMain.h"
+#include "frmPath.h"
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -8,8 +11,6 @@
 #include <QIcon>
 #include <QTimer>
 #include <cstdio>
-
-#include "SerialCommPort.h"
 
 namespace {
 // Lets the event loop lay out and paint, and folder trees fill, before a grab.
@@ -46,8 +47,13 @@ void TakeScreenshot(frmMain& w, const QString& request)
         if (auto* action = w.findChild<QAction*>(QLatin1String(name)))
             action->trigger();
     };
-    w.execDialog = [&ok, &file](QDialog& dialog) {
+    w.execDialog = [&ok, &file, &w](QDialog& dialog) {
         dialog.show();
+        if (auto* path = qobject_cast<frmPath*>(&dialog)) {
+            // The folder tree fills in the background; show the selection once it has.
+            Settle(1500);
+            path->SelectFolder(w.station().G().GlbPathToChoose);
+        }
         ok = SaveGrab(dialog, file);
         return int(QDialog::Rejected);
     };
@@ -58,7 +64,7 @@ void TakeScreenshot(frmMain& w, const QString& request)
     } else if (look == u"active") {
         click("optReceiver");
         click("cmdActivate");
-        ok = SaveGrab(w, file);
+        ok = w.station().PortOpen() && SaveGrab(w, file);
     } else if (look == u"settings") {
         trigger("mnuCommSettings");
     } else if (look == u"general") {
@@ -88,11 +94,16 @@ int main(int argc, char** argv)
     SerialCommPort port(g.programDir);
     frmMain w(g, port);
     QApplication::setWindowIcon(w.windowIcon());
+    const QString screenshot = qEnvironmentVariable("VELOTRAX_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        // Nobody is there to answer a box: say what it was and carry on.
+        w.showMessageBox = [](const QString& text, MsgIcon, MsgButtons buttons) {
+            std::fprintf(stderr, "velotrax: box: %s\n", qPrintable(text));
+            return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        };
+        QTimer::singleShot(0, &w, [&w, screenshot] { TakeScreenshot(w, screenshot); });
+    }
     w.show();
     w.Form_Load();
-
-    const QString screenshot = qEnvironmentVariable("VELOTRAX_SCREENSHOT");
-    if (!screenshot.isEmpty())
-        QTimer::singleShot(0, &w, [&w, screenshot] { TakeScreenshot(w, screenshot); });
     return app.exec();
 }
