@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -25,6 +26,9 @@ public:
     // Whole bytes that may be carried at `now`.
     std::size_t available(Clock::time_point now);
     void take(std::size_t n);
+    // The writer had nothing more: a real line that falls idle banks no time,
+    // its next byte leaves one byte time after it is written.
+    void idle() { tokens_ = std::min(tokens_, 1.0); }
     // Earliest time at which `n` bytes (capped at the burst) will be available.
     Clock::time_point whenAvailable(std::size_t n) const;
 

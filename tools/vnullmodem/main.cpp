@@ -624,6 +624,8 @@ private:
         std::uint8_t buf[kReadChunk];
         const ssize_t r = ::read(d.from->master, buf, n);
         if (r < 0) {
+            if (errno == EAGAIN)
+                d.bucket.idle();
             if (errno == EAGAIN || errno == EINTR)
                 return true;
             if (errno == EIO)
@@ -635,6 +637,8 @@ private:
             return true;
         const auto got = static_cast<std::size_t>(r);
         d.bucket.take(got);
+        if (got < n)
+            d.bucket.idle();
         d.from->traffic += got;
         Chunk c{now + d.latency, {}, 0};
         c.bytes.reserve(got + 8);
