@@ -84,6 +84,11 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
 bool FrameReceiver::Unstuff(const QByteArray& chunk)
 {
     for (char c : chunk) {
+        if (m_s.m_bAwaitLeadByte) {
+            if (c == '\0')
+                m_s.m_bAwaitLeadByte = false;
+            continue;
+        }
         quint8 out = 0;
         const UnstuffStep step = ::Unstuff(quint8(c), m_s.m_bPrevIsChr1, out);
         if (step == UnstuffStep::Dropped || step == UnstuffStep::Escape)
@@ -117,6 +122,11 @@ void FrameReceiver::DumpChunk(const QByteArray& chunk, qint32 countBefore)
 
 bool FrameReceiver::AcceptOnReceiver(const ReceivedBlock& b)
 {
+    if (m_s.m_abReceiveBuf[1] == KIND_DATA && b.nSequenceNrA == m_s.lastSequenceNr && b.nSequenceNrB == b.nSequenceNrA
+        && m_s.lastSequenceNr > 0 && ChecksumMatches()) {
+        RepeatOfLastBlock();
+        return false;
+    }
     if (m_s.nNrBytesData <= 0) {
         if (m_s.blockTypeExpecting != BLOCK_DATA) {
             ++m_s.m_nCountNrBytesDataZero;
@@ -129,13 +139,6 @@ bool FrameReceiver::AcceptOnReceiver(const ReceivedBlock& b)
         if (b.nSequenceNrA != b.nSequenceNrB) {
             ++m_s.m_nCountIncorrectSeqnrAB;
             Reject();
-            return false;
-        }
-        if (b.nSequenceNrA == m_s.lastSequenceNr && m_s.m_bRepeatMayFollow && ChecksumMatches()) {
-            // Already written before the port failed: only the answer was lost.
-            m_tx.SendAnswer(ANSWER_OK, 0);
-            m_log.WriteDebugLine(QStringLiteral("sent: answer: received ok (repeat of the last block)."));
-            FrameReset();
             return false;
         }
         if (b.nSequenceNrA != m_s.lastSequenceNr + 1) {
@@ -154,6 +157,22 @@ bool FrameReceiver::AcceptOnReceiver(const ReceivedBlock& b)
     ++m_s.m_nCountIncorrectBlockType;
     Reject();
     return false;
+}
+
+void FrameReceiver::RepeatOfLastBlock()
+{
+    if (m_s.m_bRepeatMayFollow) {
+        // Written before the port failed; only its answer was lost with the port.
+        m_tx.SendAnswer(ANSWER_OK, 0);
+        m_log.WriteDebugLine(QStringLiteral("sent: answer: received ok (repeat of the last block)."));
+    } else {
+        // A spare copy, sent for a NOT OK that answered a damaged piece of the
+        // line: the good copy was answered already, so no answer goes out.
+        // Answering it would make the Sender send its next block twice, and so on.
+        m_log.WriteDebugLine(QStringLiteral("repeat of the last block ignored."));
+    }
+    FrameReset();
+    m_s.m_bAwaitLeadByte = true;
 }
 
 bool FrameReceiver::ChecksumMatches() const
@@ -211,6 +230,7 @@ void FrameReceiver::Reject()
         m_log.WriteDebugLine(QStringLiteral("sent: answer: please resend answer."));
     }
     FrameReset();
+    m_s.m_bAwaitLeadByte = true;
 }
 
 namespace {

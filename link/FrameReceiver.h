@@ -54,6 +54,7 @@ private:
     bool AcceptOnReceiver(const ReceivedBlock& b);
     bool ChecksumTest();
     bool ChecksumMatches() const;
+    void RepeatOfLastBlock();
     void ResendLastAnswer();
     qint32 Field32(qint32 position) const { return GetLE32(&m_s.m_abReceiveBuf[size_t(position)]); }
 

@@ -8,6 +8,8 @@ QString ErrorReport::ErrorText(qint32 nr) const
 
 void ErrorReport::ReportLocalError(qint32 nr)
 {
+    if (onError)
+        onError(nr, true);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR from this side; nr=") + QString::number(nr));
     m_c.ui.SetStatus2(ErrorText(nr));
     m_c.tx.SendAnswer(ANSWER_ERROR, nr);
@@ -17,6 +19,8 @@ void ErrorReport::ReportLocalError(qint32 nr)
 
 void ErrorReport::ReportRemoteError(qint32 nr)
 {
+    if (onError)
+        onError(nr, false);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR from other side; nr=") + QString::number(nr));
     m_c.session.ClosePort();
     if (nr >= 0 && nr <= 14)

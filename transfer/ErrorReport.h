@@ -1,5 +1,6 @@
 #pragma once
 #include "TransferContext.h"
+#include <functional>
 
 // Stops a transfer on both sides: shows the numbered error here and tells the other side.
 class ErrorReport {
@@ -8,6 +9,9 @@ public:
     void ReportLocalError(qint32 nr);
     void ReportRemoteError(qint32 nr);
     QString ErrorText(qint32 nr) const;
+
+    // Told first of every numbered error that ends a transfer; local = found on this side.
+    std::function<void(qint32 nr, bool local)> onError;
 
 private:
     TransferContext& m_c;

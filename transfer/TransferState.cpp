@@ -20,6 +20,7 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.m_nReceiveBufCount = 0;
     s.m_nReceiveBufExpected = 1;
     s.m_bPrevIsChr1 = false;
+    s.m_bAwaitLeadByte = false;
     s.m_nCountModifiedDateErr = 0;
     s.m_nCount1NotHA = 0;
     s.m_nCountNrBytesDataZero = 0;

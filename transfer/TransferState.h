@@ -29,6 +29,9 @@ struct TransferState {
     qint32 m_nReceiveBufCount = 0;
     qint32 m_nReceiveBufExpected = 0;
     bool m_bPrevIsChr1 = false;
+    // After a rejection the rest of the bad write may still be on its way:
+    // nothing is gathered until the lead byte of the next write.
+    bool m_bAwaitLeadByte = false;
     QString m_qrnSetModifiedDateExe;
     // Set by a resumption after a port failure: the Sender may repeat the block
     // whose answer was lost with the port. Cleared by the next accepted block.

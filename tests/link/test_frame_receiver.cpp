@@ -160,7 +160,7 @@ TEST_F(ReceiverFixture, TwoBlocksInOneChunkOnlyFirstHandled)
 TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
 {
     s.lastSequenceNr = 4;
-    Feed(StuffForWrite(DataBlock(11, 4, "x|1|n")));  // repeat of the last number
+    Feed(StuffForWrite(DataBlock(11, 6, "x|1|n")));  // a number ahead
     EXPECT_EQ(s.m_nCountIncorrectSeqnr, 1);
     QByteArray ab = DataBlock(11, 5, "x|1|n");
     ab[ab.size() - 4] = 6;  // copies differ
@@ -290,4 +290,40 @@ TEST_F(ReceiverFixture, SilenceInsideABlockRejectsItSoTheSenderResends)
     Feed(StuffForWrite(Answer(90, 0)).left(4));
     rx.IncompleteBlockTimedOut();
     EXPECT_EQ(AnswersSent(), std::vector<int>{94});
+}
+
+TEST_F(ReceiverFixture, SpareCopyOfTheLastBlockGetsNoAnswerUnlessAResumptionAwaitsIt)
+{
+    s.lastSequenceNr = 7;
+    s.blockTypeExpecting = 13;
+    s.nNrBytesData = 5;
+    // Copies of the header, a data block and the empty block, all numbered 7.
+    for (const QByteArray& copy : {DataBlock(11, 7, "x|1|n"), DataBlock(13, 7, "data"), DataBlock(13, 7, {})})
+        Feed(StuffForWrite(copy));
+    EXPECT_TRUE(port.written.isEmpty());
+    EXPECT_TRUE(hooks.toReceiver.empty());
+    EXPECT_EQ(s.m_nCountIncorrectSeqnr + s.m_nCountIncorrectBlockType + s.m_nCountNrBytesDataZero, 0);
+
+    // Right after a resumption the copy means its answer was lost: answer it again.
+    s.m_bRepeatMayFollow = true;
+    Feed(StuffForWrite(DataBlock(13, 7, "data")));
+    EXPECT_EQ(AnswersSent(), std::vector<int>{90});
+    EXPECT_TRUE(hooks.toReceiver.empty());
+    // A damaged copy is still refused.
+    port.written.clear();
+    Feed(StuffForWrite(DataBlock(13, 7, "data", 3)));
+    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
+}
+
+TEST_F(ReceiverFixture, AfterARejectionNothingIsGatheredBeforeTheNextLeadByte)
+{
+    const QByteArray good = StuffForWrite(DataBlock(11, 1, "x|1|n"));
+    // The tail of a damaged write arrives first, then a whole write.
+    Feed(good.mid(9));
+    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
+    Feed(good.mid(15));  // more of the same tail: skipped, not answered
+    EXPECT_EQ(AnswersSent().size(), 1u);
+    Feed(good);
+    ASSERT_EQ(hooks.toReceiver.size(), 1u);
+    EXPECT_EQ(hooks.toReceiver[0].nSequenceNrA, 1);
 }
