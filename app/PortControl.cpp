@@ -31,6 +31,9 @@ bool PortControl::OpenPort()
         m_c.log.Close();
         return false;
     }
+    // Whatever waited in the driver belongs to an earlier session, and the
+    // first block must start clean.
+    port.DiscardInput();
     m_c.ui.UpdateControls(true);
     m_c.ui.SetStatus1(QStringLiteral("Status: Active"));
     return true;

@@ -171,3 +171,31 @@ TEST_F(CableTransfer, ANoisyLineEndsWithErrorTenOnBothSides)
     EXPECT_TRUE(rx.ui.SawBoxContaining("ERROR from other side: Exceeded nr-of-resents"));
     EXPECT_FALSE(QFile::exists(rx.In("n.bin")));
 }
+
+TEST_F(CableTransfer, StoppedFileIsFinishedWithRestartAFile)
+{
+    ASSERT_TRUE(pair.Start({"--baud", "115200"})) << pair.cable.error();
+    const QByteArray content = RandomBytes(30000, 21);
+    WriteFile(Source("r.bin"), content);
+    rx.station->Activate(false);
+    tx.ui.nextDialogResult = Source("r.bin");
+    tx.station->Activate(false);
+    ASSERT_TRUE(WaitFor([&] { return rx.s().FileReceivingPos > 10000; }));
+    tx.station->cmdStop_Click();
+    ASSERT_TRUE(WaitFor([&] { return rx.ui.status2 == "other side pressed Stop"; }));
+    EXPECT_TRUE(rx.ui.SawBoxContaining("Delete tempfile '"));  // answered No
+    EXPECT_TRUE(rx.port->PortOpen());
+    EXPECT_TRUE(QFile::exists(rx.In("_r.bin.tmp")));
+
+    tx.ui.nextDialogResult = Source("r.bin");
+    tx.station->Activate(true);
+    ASSERT_TRUE(WaitFor([&] { return !tx.port->PortOpen(); }, 30000));
+    EXPECT_EQ(tx.ui.status2, "Files sent: 1");
+    EXPECT_EQ(ReadFile(rx.In("r.bin")), content);
+
+    // Once more: now there is no temp file any more.
+    tx.station->Activate(true);
+    ASSERT_TRUE(WaitFor([&] { return !tx.port->PortOpen(); }));
+    EXPECT_TRUE(tx.ui.SawBoxContaining("ERROR from other side: Restart: could not open tmpfile for this file!"));
+    EXPECT_EQ(rx.ui.status2, "Restart: could not open tmpfile for this file!");
+}
