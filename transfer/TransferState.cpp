@@ -21,6 +21,7 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.m_nReceiveBufExpected = 1;
     s.m_bPrevIsChr1 = false;
     s.m_bAwaitLeadByte = false;
+    s.m_bRepeatMayFollow = false;
     s.m_nCountModifiedDateErr = 0;
     s.m_nCount1NotHA = 0;
     s.m_nCountNrBytesDataZero = 0;
