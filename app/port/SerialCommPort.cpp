@@ -60,6 +60,8 @@ SerialCommPort::~SerialCommPort()
 
 QString SerialCommPort::DevicePath(qint16 number) const
 {
+    if (!m_devicePath.isEmpty())
+        return m_devicePath;
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(number);
 #else

@@ -66,6 +66,9 @@ public:
     // The device the number opens, and on Unix where a COMn link points.
     QString DeviceDescription(qint16 number) const override;
     QString DevicePath(qint16 number) const;
+    // Opens this device (a path, or a link to one) whatever the number says;
+    // empty goes back to the number's device. Read again at every open.
+    void SetDevicePath(QString path) { m_devicePath = std::move(path); }
 
     // "speed,parity,data bits,stop bits", e.g. "115200,N,8,1"; nullopt with a
     // readable description for anything else.
@@ -94,6 +97,7 @@ private:
     void DrainDriver(QByteArray& into);
 
     QString m_folder;
+    QString m_devicePath;
     QSerialPort m_port;
     QTimer m_lineTimer;
     qint16 m_number = 0;

@@ -1,0 +1,63 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for, checked before any port is touched.
+struct CliOptions {
+    enum class Command { None, Send, Receive };
+
+    Command command = Command::None;
+    bool help = false;
+    bool version = false;
+
+    // The line.
+    QString device;          // --port: an explicit device path; empty = --com
+    qint32 comPort = 1;      // --com N, mapped like the desktop program's port number
+    qint32 speed = 115200;
+    qint32 waitMs = 2;       // pause before every write
+
+    // The debug log.
+    QString logFile;         // empty = no log
+    qint32 logLevel = 0;
+
+    bool progress = false;   // progress line even when standard error is no terminal
+    bool verbose = false;    // also the activity line's texts
+
+    // send
+    bool restart = false;    // continue one file whose temp file the receiver kept
+    qint32 retries = 5;      // answers OK to the "no listener" question this often, then Cancel
+    QStringList files;       // absolute paths, all in one folder
+
+    // receive
+    bool once = false;       // end after one run
+    bool deleteTemp = false; // answer Yes to deleting the temp file after a Stop
+    qint32 reopenTimeoutMs = 60000;  // how long a vanished port is waited for
+    QString receiveDir;      // absolute
+
+    bool IsSender() const { return command == Command::Send; }
+    // The file choice in the form the sender side takes: one full path, or the
+    // folder and the names separated by NUL characters.
+    QString FileDialogResult() const;
+};
+
+struct CliParseResult {
+    CliOptions options;
+    QString error;  // not empty: bad usage, with this message
+    bool Ok() const { return error.isEmpty(); }
+};
+
+// args without the program name. Also checks that the files to send exist.
+CliParseResult ParseCommandLine(const QStringList& args);
+
+QString UsageText();
+QString VersionText();
+
+// Exit statuses of the program.
+namespace CliExit {
+constexpr int Ok = 0;
+constexpr int Failed = 1;        // ended without a numbered error, e.g. the port could not be opened
+constexpr int Usage = 2;
+constexpr int OtherStopped = 3;  // the other side pressed Stop
+// 4 to 14: the numbered error that ended the transfer.
+constexpr int Interrupted = 130;
+}

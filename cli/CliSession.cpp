@@ -1,0 +1,261 @@
+#include "CliSession.h"
+#include "BlockCodes.h"
+#include "Fso.h"
+#include "RestartFile.h"
+#include <QCoreApplication>
+#include <QDir>
+#include <algorithm>
+
+namespace {
+QString QrnstampName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("qrnstamp.exe");
+#else
+    return QStringLiteral("qrnstamp");
+#endif
+}
+
+constexpr int kReopenPollMs = 200;
+}  // namespace
+
+CliSession::CliSession(const CliOptions& options, const QString& programFolder, ConsoleUi::Sink sink, bool terminal)
+    : m_o(options),
+      m_programFolder(programFolder),
+      m_runDir(QDir(QDir::tempPath()).filePath(QStringLiteral("velotrax-cli-XXXXXX"))),
+      m_ui(std::move(sink), terminal),
+      m_port(programFolder),
+      m_station(m_g, m_port, m_ui)
+{
+    m_g.programDir = m_runDir.path();
+    if (!m_o.device.isEmpty())
+        m_port.SetDevicePath(m_o.device);
+
+    // A fresh program folder: defaults, no restart file to resume.
+    m_station.Form_Load();
+    m_g.GlbComPort = m_o.comPort;
+    m_g.GlbSpeed = m_o.speed;
+    m_g.GlbWaitBeforeSend = m_o.waitMs;
+    m_g.GlbDbgFlag = !m_o.logFile.isEmpty();
+    if (m_g.GlbDbgFlag)
+        m_g.GlbDebugFile = m_o.logFile;
+    m_g.GlbDbgLevel = m_o.logLevel;
+    m_station.State().m_qrnSetModifiedDateExe = BuildPath(m_programFolder, QrnstampName());
+
+    m_ui.SetReceivePathText(m_o.receiveDir);
+    m_ui.SetSenderSelected(m_o.IsSender());
+    m_ui.okRetries = m_o.retries;
+    m_ui.deleteTemp = m_o.deleteTemp;
+    m_ui.showProgress = m_o.progress || terminal;
+    m_ui.verbose = m_o.verbose;
+    m_ui.filesToSend = m_o.FileDialogResult();
+    m_ui.onStatus2 = [this](const QString& text) { OnStatus2(text); };
+    m_ui.onUpdateControls = [this](bool open) {
+        if (open && m_active && !m_inputCleared) {
+            // A run starts with an empty input: whatever waited in the driver
+            // (a line that stays open elsewhere, an adapter's buffer) belongs
+            // to an earlier run, and an old answer would be taken for a new one.
+            m_inputCleared = true;
+            m_port.DiscardInput();
+        }
+        // Every end of a run but the automatic restart goes through ClosePort.
+        if (!open && m_active && !m_reopening)
+            QueueConclude();
+    };
+    m_ui.progressSource = [this] { return Progress(); };
+
+    m_station.Errors().onError = [this](qint32 nr, bool) {
+        if (m_errorNr == 0)
+            m_errorNr = nr;
+    };
+    // The automatic restart resumes in this process instead of starting a new one.
+    m_station.startOwnProgram = [this] {
+        ScheduleReopen();
+        return true;
+    };
+    m_station.endProgramNow = [] {};
+
+    m_reopenTimer.setInterval(kReopenPollMs);
+    connect(&m_reopenTimer, &QTimer::timeout, this, [this] { TryReopen(); });
+}
+
+CliSession::~CliSession()
+{
+    m_station.Errors().onError = nullptr;
+    m_ui.onStatus2 = nullptr;
+    m_ui.onUpdateControls = nullptr;
+    m_ui.progressSource = nullptr;
+}
+
+bool CliSession::Usable(QString& why) const
+{
+    if (m_runDir.isValid())
+        return true;
+    why = QStringLiteral("cannot create a temporary folder: ") + m_runDir.errorString();
+    return false;
+}
+
+void CliSession::Start()
+{
+    QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
+}
+
+void CliSession::Activate()
+{
+    if (m_concluding)
+        return;
+    m_active = true;
+    m_station.Activate(m_o.restart);
+    // Refused before the port opened (folder missing, port busy): nothing more will happen.
+    if (!m_station.PortOpen() && !m_reopening)
+        QueueConclude();
+}
+
+void CliSession::Interrupt()
+{
+    if (m_concluding)
+        return;
+    m_interrupted = true;
+    m_reopenTimer.stop();
+    m_reopening = false;
+    m_ui.Note(QStringLiteral("velotrax-cli: interrupted, stopping"));
+    if (m_active)
+        m_station.cmdStop_Click();
+    QueueConclude();
+}
+
+void CliSession::QueueConclude()
+{
+    if (m_concluding)
+        return;
+    m_concluding = true;
+    // After the handler that ended the run has returned.
+    QMetaObject::invokeMethod(this, [this] { Conclude(); }, Qt::QueuedConnection);
+}
+
+void CliSession::Conclude()
+{
+    m_reopenTimer.stop();
+    if (m_station.PortOpen())
+        m_station.ClosePort();
+    m_exitCode = Outcome();
+    m_ui.BreakProgressLine();
+    QCoreApplication::exit(m_exitCode);
+}
+
+int CliSession::Outcome() const
+{
+    if (m_interrupted)
+        return CliExit::Interrupted;
+    if (m_errorNr != 0)
+        return m_errorNr >= 4 && m_errorNr <= 14 ? m_errorNr : CliExit::Failed;
+    if (m_o.IsSender())
+        return m_filesSent ? CliExit::Ok : m_otherStopped ? CliExit::OtherStopped : CliExit::Failed;
+    if (m_runEnded)
+        return CliExit::Ok;
+    return m_otherStopped ? CliExit::OtherStopped : CliExit::Failed;
+}
+
+void CliSession::OnStatus2(const QString& text)
+{
+    if (m_o.IsSender()) {
+        if (text.startsWith(QLatin1String("Files sent: ")))
+            m_filesSent = true;
+        else if (text == u"other side pressed Stop")
+            m_otherStopped = true;
+        return;
+    }
+    if (text == u"other side pressed Stop") {
+        m_otherStopped = true;
+        if (m_o.once)
+            QueueConclude();
+    } else if (text.startsWith(QLatin1String("Files received: "))) {
+        m_otherStopped = false;
+        if (m_o.once) {
+            m_runEnded = true;
+            QueueConclude();
+        }
+    }
+}
+
+FileProgress CliSession::Progress()
+{
+    FileProgress p;
+    const TransferState& s = m_station.State();
+    if (m_o.IsSender()) {
+        p.completed = std::max(0, s.m_nFileIndex - 1);
+        if (s.m_nFileIndex >= 1 && s.m_nFileIndex <= s.FilesToSendUpperBound() && m_g.files.GlbFileOpen(FileNr::Send)) {
+            p.moving = true;
+            p.name = s.m_asFilesToSend[size_t(s.m_nFileIndex)];
+            p.total = s.m_nSendFileSize;
+            p.done = m_g.files.File(FileNr::Send).pos();
+        }
+    } else {
+        p.completed = s.m_nFilesReceivedCounter;
+        if (s.blockTypeExpecting == BLOCK_DATA) {
+            p.moving = true;
+            p.name = s.m_sFileName;
+            p.total = s.m_nFileSize;
+            p.done = std::max(0, s.FileReceivingPos - 1);
+        }
+    }
+    return p;
+}
+
+// ---- resumption after a port failure inside a received file ----
+
+void CliSession::ScheduleReopen()
+{
+    // The port layer has just shown the failure here.
+    m_portErrorText = m_ui.Status2();
+    m_reopening = true;
+    m_reopenClock.start();
+    m_ui.Note(QStringLiteral("velotrax-cli: the port failed inside a file; waiting up to %1 s for it to come back")
+                  .arg(m_o.reopenTimeoutMs / 1000));
+    m_reopenTimer.start();
+}
+
+void CliSession::TryReopen()
+{
+    if (!m_reopening || m_concluding) {
+        m_reopenTimer.stop();
+        return;
+    }
+    QString why;
+    // The port keeps its number and settings; opening it is the test that it is back,
+    // and the resumption's own open then finds it open already.
+    if (m_port.SetPortOpen(true, why)) {
+        m_reopenTimer.stop();
+        m_reopening = false;
+        Resume();
+        return;
+    }
+    m_reopenWhy = why;
+    if (m_reopenClock.elapsed() < m_o.reopenTimeoutMs)
+        return;
+    m_reopenTimer.stop();
+    m_reopening = false;
+    m_ui.Note(QStringLiteral("velotrax-cli: the port did not come back: ") + m_reopenWhy);
+    // What the desktop program does when it cannot start again.
+    m_station.Errors().ReportLocalError(11);
+    m_ui.MsgBox(QStringLiteral("COMPORT-ERROR: ") + m_portErrorText, MsgIcon::Critical, MsgButtons::Ok);
+}
+
+void CliSession::Resume()
+{
+    // What a new instance has at start-up: a fresh record, filled from the restart file.
+    TransferState& s = m_station.State();
+    TransferState fresh;
+    fresh.m_qrnSetModifiedDateExe = s.m_qrnSetModifiedDateExe;
+    s = fresh;
+    if (ReadRestartFile(m_g, s, m_ui, m_station.endProgramNow)) {
+        m_station.RestartReceiving();
+        if (m_station.PortOpen() && s.blockTypeExpecting == BLOCK_DATA) {
+            m_ui.Note(QStringLiteral("velotrax-cli: continuing '%1' at byte %2").arg(s.m_sFileName).arg(s.FileReceivingPos - 1));
+            return;
+        }
+    }
+    // It has said why; closing ends the run.
+    m_station.ClosePort();
+    QueueConclude();
+}

@@ -1,0 +1,70 @@
+#pragma once
+#include "CliOptions.h"
+#include "ConsoleUi.h"
+#include "Globals.h"
+#include "SerialCommPort.h"
+#include "Station.h"
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTemporaryDir>
+#include <QTimer>
+
+// One run of the console program: a station driven from the options, from
+// activation to the exit status.
+//
+// The station's program folder is a temporary folder of this run: the restart
+// file of a resumption lives there, and so does the qrn.ini that the
+// automatic restart saves on its way; nothing is read from or written to a
+// qrn.ini beside the program. qrnstamp and COMn links are taken from
+// programFolder, the folder of the executable.
+class CliSession : public QObject {
+public:
+    CliSession(const CliOptions& options, const QString& programFolder, ConsoleUi::Sink sink = {},
+               bool terminal = false);
+    ~CliSession() override;
+
+    // Activates the station from the event loop; the loop then ends with the exit status.
+    void Start();
+    // Ctrl-C: Stop as the button does (the other side is told), then end with 130.
+    void Interrupt();
+
+    bool Usable(QString& why) const;
+    Station& GetStation() { return m_station; }
+    ConsoleUi& Ui() { return m_ui; }
+    int ExitCode() const { return m_exitCode; }
+
+private:
+    void Activate();
+    void Conclude();
+    void QueueConclude();
+    int Outcome() const;
+    FileProgress Progress();
+    void OnStatus2(const QString& text);
+    void ScheduleReopen();
+    void TryReopen();
+    void Resume();
+
+    CliOptions m_o;
+    QString m_programFolder;
+    QTemporaryDir m_runDir;
+    Globals m_g;
+    ConsoleUi m_ui;
+    SerialCommPort m_port;
+    Station m_station;
+
+    bool m_active = false;
+    bool m_inputCleared = false;
+    bool m_concluding = false;
+    bool m_interrupted = false;
+    bool m_filesSent = false;
+    bool m_otherStopped = false;
+    bool m_runEnded = false;
+    qint32 m_errorNr = 0;
+    int m_exitCode = -1;
+
+    QTimer m_reopenTimer;
+    QElapsedTimer m_reopenClock;
+    bool m_reopening = false;
+    QString m_portErrorText;
+    QString m_reopenWhy;
+};

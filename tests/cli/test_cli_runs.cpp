@@ -1,0 +1,401 @@
+// Real runs of velotrax-cli: usage and exit statuses, and transfers through the
+// virtual null-modem cable between two console programs, and between the
+// console program and a station of the desktop core in this process.
+#include "Fso.h"
+#include "RecordingUi.h"
+#include "SerialCommPort.h"
+#include "Station.h"
+#include "TestSupport.h"
+#include "cable_process.h"
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <csignal>
+#include <memory>
+
+// Readable failures for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+constexpr int kDeadlineMs = 20000;
+
+QByteArray RandomBytes(qsizetype n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray b(n, '\0');
+    for (char& c : b)
+        c = char(rng.bounded(256));
+    return b;
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+const QDateTime kStamp(QDate(2021, 5, 6), QTime(7, 8, 9));
+
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.flush();
+    ASSERT_TRUE(f.setFileTime(kStamp, QFileDevice::FileModificationTime));
+}
+
+// qrnstamp runs detached, so the date follows the file a moment later.
+bool GetsTheSendersDate(const QString& path)
+{
+    return WaitFor([&] { return QFileInfo(path).lastModified().toSecsSinceEpoch() == kStamp.toSecsSinceEpoch(); },
+                   kDeadlineMs);
+}
+
+// One run of the console program, its standard error collected as it comes.
+struct Cli {
+    QProcess p;
+    QString err;
+
+    void Start(const QStringList& args)
+    {
+        p.start(QStringLiteral(VELOTRAX_CLI_EXE), args);
+        ASSERT_TRUE(p.waitForStarted(kDeadlineMs)) << p.errorString().toStdString();
+    }
+    QString Err()
+    {
+        err += QString::fromLocal8Bit(p.readAllStandardError());
+        return err;
+    }
+    bool Shows(const QString& part) { return WaitFor([&] { return Err().contains(part); }, kDeadlineMs); }
+    bool Ends() { return WaitFor([&] { return p.state() == QProcess::NotRunning; }, kDeadlineMs); }
+    int Code() const { return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1; }
+    void Signal(int signal) { ::kill(pid_t(p.processId()), signal); }
+    bool Running() const { return p.state() != QProcess::NotRunning; }
+    ~Cli()
+    {
+        if (Running()) {
+            p.kill();
+            p.waitForFinished(kDeadlineMs);
+        }
+    }
+};
+
+// Runs the program to its end; returns the exit code, or -1 when it did not end.
+int RunToEnd(Cli& c, const QStringList& args)
+{
+    c.Start(args);
+    return c.Ends() ? c.Code() : -1;
+}
+
+TEST(CliUsage, BadUsageHelpAndVersion)
+{
+    Cli none;
+    EXPECT_EQ(RunToEnd(none, {}), 2);
+    EXPECT_TRUE(none.Err().contains("velotrax-cli: no command given")) << none.err.toStdString();
+    EXPECT_TRUE(none.err.contains("Try 'velotrax-cli --help'."));
+
+    QTemporaryDir dir;
+    Cli missing;
+    EXPECT_EQ(RunToEnd(missing, {"send", "--port", dir.filePath("A"), dir.filePath("nothing.bin")}), 2);
+    EXPECT_TRUE(missing.Err().contains("no such file"));
+
+    Cli help;
+    EXPECT_EQ(RunToEnd(help, {"receive", "--help"}), 0);
+    const QString usage = QString::fromLocal8Bit(help.p.readAllStandardOutput());
+    EXPECT_TRUE(usage.startsWith("Usage:")) << usage.toStdString();
+    EXPECT_TRUE(usage.contains("Exit status"));
+
+    Cli version;
+    EXPECT_EQ(RunToEnd(version, {"--version"}), 0);
+    EXPECT_EQ(version.p.readAllStandardOutput(), "velotrax-cli 1.00\n");
+}
+
+TEST(CliUsage, RefusalsBeforeAnyTransferEndWithStatus1AndTheDesktopTexts)
+{
+    QTemporaryDir dir;
+    Cli noFolder;
+    EXPECT_EQ(RunToEnd(noFolder, {"receive", "--port", dir.filePath("A"), dir.filePath("absent")}), 1);
+    EXPECT_TRUE(noFolder.Err().contains("Path '" + dir.filePath("absent") + "': not found")) << noFolder.err.toStdString();
+
+    const QString file = dir.filePath("f.txt");
+    WriteFile(file, "x");
+    Cli noPort;
+    EXPECT_EQ(RunToEnd(noPort, {"send", "--port", dir.filePath("no-such-tty"), file}), 1);
+    EXPECT_TRUE(noPort.Err().contains("Error opening the port: " + dir.filePath("no-such-tty")))
+        << noPort.err.toStdString();
+}
+
+// The two ends of the cable, and folders to send from and receive into.
+struct CliCable : ::testing::Test {
+    QTemporaryDir dir;
+    vnm::CableProcess cable;
+    QString linkA, linkB, outDir, inDir;
+
+    void SetUp() override
+    {
+        linkA = dir.filePath("A");
+        linkB = dir.filePath("B");
+        outDir = dir.filePath("out");
+        inDir = dir.filePath("in");
+        QDir().mkpath(outDir);
+        QDir().mkpath(inDir);
+    }
+    void StartCable(std::vector<std::string> args, const QString& a = {}, const QString& b = {})
+    {
+        if (!a.isEmpty())
+            linkA = a;
+        if (!b.isEmpty())
+            linkB = b;
+        args.insert(args.end(), {"--link-a", linkA.toStdString(), "--link-b", linkB.toStdString()});
+        ASSERT_TRUE(cable.start(VNULLMODEM_EXE, args)) << cable.error();
+    }
+    QString Out(const QString& name) const { return BuildPath(outDir, name); }
+    QString In(const QString& name) const { return BuildPath(inDir, name); }
+    // A listening receiver on end B.
+    void StartReceiver(Cli& rx, const QStringList& options = {})
+    {
+        rx.Start(QStringList{"receive", "--port", linkB, "-v"} + options + QStringList{inDir});
+        ASSERT_TRUE(rx.Shows("listening ...")) << rx.err.toStdString();
+    }
+    QStringList SendArgs(const QStringList& optionsAndFiles) const
+    {
+        return QStringList{"send", "--port", linkA} + optionsAndFiles;
+    }
+};
+
+TEST_F(CliCable, SeveralFilesFromConsoleToConsoleAt115200)
+{
+    StartCable({"--baud", "115200"});
+    const std::vector<std::pair<QString, QByteArray>> files = {
+        {"a.bin", RandomBytes(3000, 1)}, {"empty.txt", {}}, {"block.bin", RandomBytes(2560, 2)},
+        {"with blank.txt", "a name with a blank\r\n"}};
+    QStringList args;
+    for (const auto& [name, content] : files) {
+        WriteFile(Out(name), content);
+        args << Out(name);
+    }
+    QFile older(In("a.bin"));
+    ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+    older.write("an older a.bin is replaced");
+    older.close();
+
+    Cli rx, tx;
+    StartReceiver(rx, {"--once"});
+    EXPECT_EQ(RunToEnd(tx, SendArgs(args)), 0) << tx.Err().toStdString();
+    EXPECT_TRUE(tx.Err().contains("Files sent: 4\n"));
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 0) << rx.Err().toStdString();
+    EXPECT_TRUE(rx.Err().contains("Files received: 4\n"));
+
+    for (const auto& [name, content] : files) {
+        EXPECT_EQ(ReadFile(In(name)), content) << name.toStdString();
+        EXPECT_TRUE(GetsTheSendersDate(In(name))) << name.toStdString();
+    }
+    EXPECT_EQ(QDir(inDir).entryList(QDir::Files).size(), 4);  // no temp files left
+}
+
+// A station of the desktop core in this process, on its own COM1 link.
+struct CoreStation {
+    QTemporaryDir dir;
+    Globals g;
+    std::unique_ptr<SerialCommPort> port;
+    RecordingUi ui;
+    std::unique_ptr<Station> station;
+
+    QString Link() const { return dir.filePath("COM1"); }
+    void Start(bool receiver, const QString& receivePath)
+    {
+        QFile::link(QStringLiteral(QRNSTAMP_EXE), dir.filePath("qrnstamp"));
+        g.programDir = dir.path();
+        port = std::make_unique<SerialCommPort>(dir.path());
+        station = std::make_unique<Station>(g, *port, ui);
+        station->Form_Load();
+        g.GlbWaitBeforeSend = 0;
+        ui.receivePathText = receivePath;
+        ui.senderSelected = !receiver;
+    }
+};
+
+TEST_F(CliCable, ConsoleSendsToTheDesktopCore)
+{
+    CoreStation core;
+    StartCable({"--baud", "0"}, {}, core.Link());
+    core.Start(true, inDir);
+    core.station->Activate(false);
+    ASSERT_TRUE(core.port->PortOpen()) << core.ui.BoxTexts().join('|').toStdString();
+
+    WriteFile(Out("one.bin"), RandomBytes(6000, 3));
+    WriteFile(Out("two.txt"), "two");
+    Cli tx;
+    tx.Start(SendArgs({"--wait-ms", "0", Out("one.bin"), Out("two.txt")}));
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 0) << tx.Err().toStdString();
+    EXPECT_EQ(core.ui.status2, "Files received: 2");
+    EXPECT_TRUE(core.ui.boxes.empty()) << core.ui.BoxTexts().join('|').toStdString();
+    EXPECT_TRUE(core.port->PortOpen());  // still listening
+    EXPECT_EQ(ReadFile(In("one.bin")), ReadFile(Out("one.bin")));
+    EXPECT_EQ(ReadFile(In("two.txt")), "two");
+    EXPECT_TRUE(GetsTheSendersDate(In("one.bin")));
+}
+
+TEST_F(CliCable, TheDesktopCoreSendsToTheConsole)
+{
+    CoreStation core;
+    StartCable({"--baud", "0"}, core.Link(), {});
+    core.Start(false, {});
+    WriteFile(Out("one.bin"), RandomBytes(7000, 4));
+    WriteFile(Out("two.txt"), "two");
+
+    Cli rx;
+    StartReceiver(rx, {"--once", "--wait-ms", "0"});
+    core.ui.nextDialogResult = outDir + QChar(0) + "one.bin" + QChar(0) + "two.txt";
+    core.station->Activate(false);
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 0) << rx.Err().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return !core.port->PortOpen(); }, kDeadlineMs));
+    EXPECT_EQ(core.ui.status2, "Files sent: 2");
+    EXPECT_EQ(ReadFile(In("one.bin")), ReadFile(Out("one.bin")));
+    EXPECT_EQ(ReadFile(In("two.txt")), "two");
+    EXPECT_TRUE(GetsTheSendersDate(In("two.txt")));
+}
+
+TEST_F(CliCable, ResumesInTheSameProcessAfterTheReceivingEndHangsUpInsideAFile)
+{
+    const QString besideProgram = QFileInfo(QStringLiteral(VELOTRAX_CLI_EXE)).absolutePath() + "/qrn.ini";
+    const bool iniBefore = QFile::exists(besideProgram);
+    StartCable({"--baud", "0", "--hangup-b-after", "12000"});
+    const QByteArray content = RandomBytes(40000, 5);
+    WriteFile(Out("big.bin"), content);
+
+    Cli rx, tx;
+    StartReceiver(rx, {"--once", "--progress", "--reopen-timeout", "10"});
+    tx.Start(SendArgs({Out("big.bin")}));
+    ASSERT_TRUE(cable.waitForRelink('B', std::chrono::seconds(10))) << rx.Err().toStdString();
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 0) << rx.Err().toStdString();
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 0) << tx.Err().toStdString();
+
+    const QString log = rx.Err();
+    EXPECT_TRUE(log.contains("Unknown error or event\n")) << log.toStdString();
+    EXPECT_TRUE(log.contains("continuing 'big.bin' at byte "));
+    EXPECT_TRUE(log.contains("big.bin  100%  40000/40000 bytes"));
+    EXPECT_TRUE(log.contains("CommError: 1"));  // the counters carried over the resumption
+    EXPECT_TRUE(log.contains("Files received: 1\n"));
+    EXPECT_EQ(ReadFile(In("big.bin")), content);
+    EXPECT_FALSE(QFile::exists(In("_big.bin.tmp")));
+    EXPECT_EQ(QDir(inDir).entryList(QDir::Files), QStringList{"big.bin"});
+    if (!iniBefore) {
+        EXPECT_FALSE(QFile::exists(besideProgram)) << "the console program wrote a qrn.ini beside itself";
+    }
+}
+
+// A file long enough to be interrupted: 30 blocks with a pause before each.
+struct Interrupted : CliCable {
+    QByteArray content = RandomBytes(30 * 2560, 6);
+    QStringList slowSend;
+    void SetUp() override
+    {
+        CliCable::SetUp();
+        StartCable({"--baud", "0"});
+        WriteFile(Out("big.bin"), content);
+        slowSend = SendArgs({"--wait-ms", "40", Out("big.bin")});
+    }
+};
+
+TEST_F(Interrupted, CtrlCOnTheSenderStopsItAndTheReceiverListensOn)
+{
+    Cli rx, tx;
+    StartReceiver(rx, {"--progress"});
+    tx.Start(slowSend);
+    ASSERT_TRUE(rx.Shows("big.bin ")) << rx.err.toStdString();  // the file is moving
+    tx.Signal(SIGINT);
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 130) << tx.Err().toStdString();
+    EXPECT_TRUE(tx.Err().contains("interrupted"));
+
+    ASSERT_TRUE(rx.Shows("other side pressed Stop\n")) << rx.err.toStdString();
+    ASSERT_TRUE(rx.Shows("listening..."));
+    EXPECT_TRUE(rx.Err().contains("Delete tempfile '" + In("_big.bin.tmp") + "' ?\n"
+                                  "(Note: this file is needed if you want to use 'restart a file.'\n"
+                                  "(answer: No; --delete-temp answers Yes)\n"));
+    EXPECT_TRUE(QFile::exists(In("_big.bin.tmp")));
+    EXPECT_FALSE(QFile::exists(In("big.bin")));
+
+    // Still listening: the next run arrives.
+    WriteFile(Out("small.txt"), "small");
+    Cli again;
+    EXPECT_EQ(RunToEnd(again, SendArgs({Out("small.txt")})), 0) << again.Err().toStdString();
+    ASSERT_TRUE(rx.Shows("Files received: 1\n"));
+    EXPECT_EQ(ReadFile(In("small.txt")), "small");
+    EXPECT_TRUE(rx.Running());
+
+    rx.Signal(SIGINT);
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 130);
+}
+
+TEST_F(Interrupted, CtrlCOnTheReceiverStopsTheSenderAndItsTempFileServesARestart)
+{
+    Cli rx, tx;
+    StartReceiver(rx, {"--progress"});
+    tx.Start(slowSend);
+    ASSERT_TRUE(rx.Shows("big.bin ")) << rx.err.toStdString();
+    rx.Signal(SIGINT);
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 130) << rx.Err().toStdString();
+    EXPECT_TRUE(rx.Err().contains("(answer: No; --delete-temp answers Yes)"));
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 3) << tx.Err().toStdString();
+    EXPECT_TRUE(tx.Err().contains("other side pressed Stop\n"));
+
+    const qint64 kept = QFileInfo(In("_big.bin.tmp")).size();
+    ASSERT_GT(kept, 0);
+    ASSERT_LT(kept, content.size());
+    EXPECT_EQ(ReadFile(In("_big.bin.tmp")), content.left(kept));
+
+    // "Restart a file" from the console: only the rest travels.
+    Cli rx2, restart;
+    StartReceiver(rx2, {"--once"});
+    EXPECT_EQ(RunToEnd(restart, SendArgs({"--restart", "--progress", Out("big.bin")})), 0) << restart.Err().toStdString();
+    ASSERT_TRUE(rx2.Ends());
+    EXPECT_EQ(rx2.Code(), 0) << rx2.Err().toStdString();
+    EXPECT_EQ(ReadFile(In("big.bin")), content);
+    EXPECT_FALSE(QFile::exists(In("_big.bin.tmp")));
+    EXPECT_TRUE(GetsTheSendersDate(In("big.bin")));
+}
+
+TEST_F(CliCable, RestartOfAFileWithoutTempFileEndsBothSidesWithError12)
+{
+    StartCable({"--baud", "0"});
+    WriteFile(Out("never.bin"), RandomBytes(5000, 7));
+    Cli rx, tx;
+    StartReceiver(rx);  // listening, yet a numbered error ends it
+    EXPECT_EQ(RunToEnd(tx, SendArgs({"--restart", Out("never.bin")})), 12) << tx.Err().toStdString();
+    EXPECT_TRUE(tx.Err().contains("ERROR from other side: Restart: could not open tmpfile for this file!\n"));
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 12) << rx.Err().toStdString();
+    EXPECT_TRUE(rx.Err().contains("Restart: could not open tmpfile for this file!\n"));
+    EXPECT_TRUE(rx.err.contains("Restart file: error opening tmpfile '" + In("_never.bin.tmp") + "' "));
+}
+
+TEST_F(CliCable, NoListenerAnswersCancelAfterTheRetriesAndEndsWithStatus1)
+{
+    StartCable({"--baud", "0"});
+    WriteFile(Out("f.txt"), "f");
+    Cli tx;
+    EXPECT_EQ(RunToEnd(tx, SendArgs({"--retries", "0", "--wait-ms", "0", Out("f.txt")})), 1);
+    EXPECT_TRUE(tx.Err().contains("There seems no Velotrax-listener at other side activated;\n"
+                                  "activate listener at other side and press OK to restart sending selected files.\n"
+                                  "(answer: Cancel)\n"))
+        << tx.err.toStdString();
+}
+
+}  // namespace

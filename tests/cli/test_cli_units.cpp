@@ -1,0 +1,270 @@
+// The console front end's own parts: the command line, the console user
+// interface (boxes, answers, status texts, progress line).
+#include "CliOptions.h"
+#include "ConsoleUi.h"
+#include "SerialCommPort.h"
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+// Readable failures for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+QString Touch(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    return QFileInfo(path).absoluteFilePath();
+}
+
+struct Files : ::testing::Test {
+    QTemporaryDir dir;
+    QString a, b, other;
+    void SetUp() override
+    {
+        a = Touch(dir.filePath("a.bin"));
+        b = Touch(dir.filePath("b c.txt"));
+        QDir(dir.path()).mkdir("sub");
+        other = Touch(dir.filePath("sub/o.txt"));
+    }
+};
+
+TEST_F(Files, SendAndReceiveTakeEveryOptionInAnyOrder)
+{
+    const CliParseResult s = ParseCommandLine({"send", a, "--port", "/dev/ttyUSB3", "--speed=9600", "--wait-ms", "0",
+                                               "--log", "rel.log", "--log-level", "2", "--retries", "0",
+                                               "--progress", "-v", "--", b});
+    ASSERT_TRUE(s.Ok()) << s.error.toStdString();
+    const CliOptions& o = s.options;
+    EXPECT_TRUE(o.IsSender());
+    EXPECT_EQ(o.device, "/dev/ttyUSB3");
+    EXPECT_EQ(o.speed, 9600);
+    EXPECT_EQ(o.waitMs, 0);
+    EXPECT_EQ(o.logFile, QDir::current().absoluteFilePath("rel.log"));
+    EXPECT_EQ(o.logLevel, 2);
+    EXPECT_EQ(o.retries, 0);
+    EXPECT_TRUE(o.progress && o.verbose && !o.restart);
+    EXPECT_EQ(o.files, QStringList({a, b}));
+    // Several files: the folder, then the names, NUL separated.
+    EXPECT_EQ(o.FileDialogResult(), dir.path() + QChar(0) + "a.bin" + QChar(0) + "b c.txt");
+
+    const CliParseResult r = ParseCommandLine({"--com", "3", "receive", "--once", "--delete-temp",
+                                               "--reopen-timeout", "5", "in/../in2"});
+    ASSERT_TRUE(r.Ok()) << r.error.toStdString();
+    EXPECT_EQ(r.options.command, CliOptions::Command::Receive);
+    EXPECT_EQ(r.options.comPort, 3);
+    EXPECT_TRUE(r.options.device.isEmpty());
+    EXPECT_TRUE(r.options.once && r.options.deleteTemp);
+    EXPECT_EQ(r.options.reopenTimeoutMs, 5000);
+    EXPECT_EQ(r.options.receiveDir, QDir::current().absoluteFilePath("in2"));
+
+    const CliOptions d = ParseCommandLine({"receive", "x"}).options;
+    EXPECT_EQ(d.comPort, 1);
+    EXPECT_EQ(d.speed, 115200);
+    EXPECT_EQ(d.waitMs, 2);
+    EXPECT_FALSE(d.once || d.deleteTemp || d.progress);
+    EXPECT_EQ(d.reopenTimeoutMs, 60000);
+}
+
+TEST_F(Files, RestartTakesOneFileGivenAsItsFullPath)
+{
+    const CliParseResult s = ParseCommandLine({"send", "--restart", b});
+    ASSERT_TRUE(s.Ok()) << s.error.toStdString();
+    EXPECT_TRUE(s.options.restart);
+    EXPECT_EQ(s.options.FileDialogResult(), b);
+    EXPECT_FALSE(ParseCommandLine({"send", "--restart", a, b}).Ok());
+}
+
+TEST_F(Files, BadUsageSaysWhat)
+{
+    const std::vector<std::pair<QStringList, QString>> cases = {
+        {{}, "no command"},
+        {{"copy", a}, "unknown command 'copy'"},
+        {{"send"}, "at least one FILE"},
+        {{"send", dir.filePath("missing")}, "no such file"},
+        {{"send", dir.path()}, "is not a file"},
+        {{"send", a, other}, "one folder"},
+        {{"send", "--bogus", a}, "unknown option '--bogus'"},
+        {{"send", a, "--speed"}, "--speed wants a value"},
+        {{"send", a, "--speed", "fast"}, "--speed wants a whole number"},
+        {{"send", a, "--speed", "0"}, "--speed wants a whole number"},
+        {{"send", a, "--com", "-1"}, "--com wants a whole number"},
+        {{"send", a, "--com", "40000"}, "--com wants a whole number"},
+        {{"send", a, "--progress=yes"}, "takes no value"},
+        {{"send", a, "--port", "/dev/x", "--com", "2"}, "not both"},
+        {{"send", a, "--log-level", "1"}, "--log-level needs --log"},
+        {{"send", a, "--once"}, "--once is an option of receive only"},
+        {{"receive", "d", "--restart"}, "--restart is an option of send only"},
+        {{"receive", "d", "--retries", "1"}, "option of send only"},
+        {{"receive"}, "receive wants the folder"},
+        {{"receive", "d", "e"}, "one DIR"},
+        {{"receive", "d", "--keep-temp", "--delete-temp"}, "not both"},
+    };
+    for (const auto& [args, part] : cases) {
+        const CliParseResult r = ParseCommandLine(args);
+        EXPECT_FALSE(r.Ok()) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.error.contains(part)) << args.join(' ').toStdString() << " -> " << r.error.toStdString();
+    }
+}
+
+TEST(CliOptionsTest, HelpAndVersionWinOverEverythingElse)
+{
+    EXPECT_TRUE(ParseCommandLine({"send", "--bogus", "--help"}).options.help);
+    EXPECT_TRUE(ParseCommandLine({"-h"}).options.help);
+    EXPECT_TRUE(ParseCommandLine({"receive", "-V"}).options.version);
+    EXPECT_TRUE(ParseCommandLine({"--help"}).Ok());
+    // After "--" it is a file name.
+    EXPECT_FALSE(ParseCommandLine({"send", "--", "--help"}).options.help);
+    EXPECT_TRUE(VersionText().startsWith("velotrax-cli 1.00"));
+    EXPECT_TRUE(UsageText().contains("--reopen-timeout"));
+}
+
+// ---- console user interface ----
+
+struct Console : ::testing::Test {
+    QString out;
+    ConsoleUi ui{[this](const QString& t) { out += t; }};
+};
+
+TEST_F(Console, BoxesShowTheirTextAndTheOptionsAnswerThem)
+{
+    ui.okRetries = 2;
+    const QString noListener = "There seems no Velotrax-listener at other side activated;\r\nactivate listener";
+    EXPECT_EQ(ui.MsgBox(noListener, MsgIcon::Exclamation, MsgButtons::OkCancel), MsgAnswer::Ok);
+    EXPECT_EQ(ui.MsgBox(noListener, MsgIcon::Exclamation, MsgButtons::OkCancel), MsgAnswer::Ok);
+    EXPECT_EQ(ui.MsgBox(noListener, MsgIcon::Exclamation, MsgButtons::OkCancel), MsgAnswer::Cancel);
+    EXPECT_TRUE(out.startsWith("There seems no Velotrax-listener at other side activated;\nactivate listener\n"
+                               "(answer: OK, trying again, 1 of 2)\n"))
+        << out.toStdString();
+    EXPECT_TRUE(out.endsWith("(answer: Cancel)\n"));
+    EXPECT_FALSE(out.contains('\r'));
+
+    out.clear();
+    EXPECT_EQ(ui.MsgBox("Delete tempfile 'x' ?", MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::No);
+    ui.deleteTemp = true;
+    EXPECT_EQ(ui.MsgBox("Delete tempfile 'x' ?", MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::Yes);
+    EXPECT_EQ(ui.MsgBox("ERROR from other side: Comport error!", MsgIcon::Critical, MsgButtons::Ok), MsgAnswer::Ok);
+    EXPECT_EQ(out, "Delete tempfile 'x' ?\n(answer: No; --delete-temp answers Yes)\n"
+                   "Delete tempfile 'x' ?\n(answer: Yes)\n"
+                   "ERROR from other side: Comport error!\n");
+}
+
+TEST_F(Console, ResultTextsArePrintedButByteCountsAndActivityOnlyWhenVerbose)
+{
+    QStringList seen;
+    ui.onStatus2 = [&](const QString& t) { seen << t; };
+    ui.SetStatus1("sending a.bin...");
+    ui.SetStatus2("bytes: 2560 of 3000");
+    ui.SetStatus2("");
+    ui.SetStatus2("Files sent: 1");
+    EXPECT_EQ(out, "Files sent: 1\n");
+    EXPECT_EQ(seen, QStringList({"bytes: 2560 of 3000", "", "Files sent: 1"}));
+    EXPECT_EQ(ui.Status1(), "sending a.bin...");
+
+    out.clear();
+    ui.verbose = true;
+    ui.SetStatus1("listening ...");
+    ui.SetStatus1("listening ...");
+    ui.SetStatus1("Status: Not active");
+    EXPECT_EQ(out, "listening ...\nStatus: Not active\n");
+}
+
+TEST_F(Console, FileChoiceComesFromTheCommandLine)
+{
+    QString result = "old";
+    EXPECT_FALSE(ui.ChooseFilesToSend({}, true, "/", result));
+    ui.filesToSend = "/data/a.bin";
+    EXPECT_TRUE(ui.ChooseFilesToSend("Restart sending one file", false, "/", result));
+    EXPECT_EQ(result, "/data/a.bin");
+}
+
+TEST(ProgressText, FormatsPercentRateAndTimeLeft)
+{
+    EXPECT_EQ(FormatProgressLine("a.bin", 2376, 5678, 11200), "a.bin   41%  2376/5678 bytes  11.2 kB/s  0:01 left");
+    EXPECT_EQ(FormatProgressLine("a.bin", 0, 5678, -1), "a.bin    0%  0/5678 bytes  -- B/s  -:-- left");
+    EXPECT_EQ(FormatProgressLine("e", 0, 0, -1), "e  100%  0/0 bytes  -- B/s  0:00 left");
+    EXPECT_EQ(FormatProgressLine("big", 1, 3000000001LL, 11520), "big    0%  1/3000000001 bytes  11.5 kB/s  72:20:17 left");
+
+    EXPECT_EQ(FormatRate(999.9), "999 B/s");
+    EXPECT_EQ(FormatRate(1000), "1.0 kB/s");
+    EXPECT_EQ(FormatRate(2500000), "2.5 MB/s");
+    EXPECT_EQ(FormatDuration(0.2), "0:01");
+    EXPECT_EQ(FormatDuration(59), "0:59");
+    EXPECT_EQ(FormatDuration(3600), "1:00:00");
+    EXPECT_EQ(FormatDuration(400000), "-:--");
+}
+
+struct ProgressConsole : Console {
+    FileProgress p;
+    void SetUp() override
+    {
+        ui.showProgress = true;
+        ui.drawIntervalMs = 1000000;  // every redraw after the first falls within it
+        ui.progressSource = [this] { return p; };
+    }
+    QStringList Lines() const { return out.split('\n'); }
+};
+
+TEST_F(ProgressConsole, OneLineAtTheStartThenThrottledThenTheFinishedLine)
+{
+    p = {true, "a.bin", 0, 6000, 0};
+    ui.SetProgress(0);
+    for (int done = 2560; done <= 6000; done += 2560) {
+        p.done = done;
+        ui.SetProgress(0);  // within the throttle time: not drawn
+    }
+    p = {false, {}, 0, 0, 1};  // the file is complete
+    ui.SetStatus2("Files received: 1");
+    const QStringList lines = Lines();
+    ASSERT_EQ(lines.size(), 4) << out.toStdString();
+    EXPECT_EQ(lines[0], "a.bin    0%  0/6000 bytes  -- B/s  -:-- left");
+    EXPECT_TRUE(lines[1].startsWith("a.bin  100%  6000/6000 bytes  ")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("  0:00 left"));
+    EXPECT_EQ(lines[2], "Files received: 1");
+
+    // The next file starts a line of its own at once.
+    out.clear();
+    p = {true, "b.bin", 0, 10, 1};
+    ui.SetProgress(0);
+    EXPECT_EQ(out, "b.bin    0%  0/10 bytes  -- B/s  -:-- left\n");
+}
+
+TEST_F(ProgressConsole, OnATerminalTheLineIsRedrawnInPlaceAndEndedBeforeMessages)
+{
+    ConsoleUi tty([this](const QString& t) { out += t; }, true);
+    tty.showProgress = true;
+    tty.progressSource = [this] { return p; };
+    p = {true, "a.bin", 2560, 6000, 0};
+    tty.SetProgress(0);
+    EXPECT_EQ(out, "\ra.bin   42%  2560/6000 bytes  -- B/s  -:-- left\x1b[K");
+    out.clear();
+    // A file that broke off keeps its last line; the message starts on a new one.
+    p = {false, {}, 0, 0, 0};
+    tty.SetStatus2("other side pressed Stop");
+    EXPECT_EQ(out, "\nother side pressed Stop\n");
+
+    out.clear();
+    ui.showProgress = false;
+    p = {true, "a.bin", 0, 6000, 0};
+    ui.SetProgress(0);
+    EXPECT_TRUE(out.isEmpty());
+}
+
+TEST(SerialCommPortDevice, AnExplicitDeviceReplacesTheNumbersMapping)
+{
+    QTemporaryDir dir;
+    QFile::link("/dev/null", dir.filePath("dev-link"));
+    SerialCommPort port(dir.path());
+    EXPECT_EQ(port.DevicePath(2), "/dev/ttyS1");
+    port.SetDevicePath(dir.filePath("dev-link"));
+    EXPECT_EQ(port.DevicePath(2), dir.filePath("dev-link"));
+    EXPECT_EQ(port.DevicePath(7), dir.filePath("dev-link"));
+    EXPECT_EQ(port.DeviceDescription(1), dir.filePath("dev-link") + " -> /dev/null");
+    port.SetDevicePath({});
+    EXPECT_EQ(port.DevicePath(2), "/dev/ttyS1");
+}
+
+}  // namespace
