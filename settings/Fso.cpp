@@ -42,7 +42,9 @@ bool FolderExists(const QString& path)
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
-QString GetParentFolderName(const QString& path)
+namespace {
+// Start and end of the last component, trailing separators not counted.
+std::pair<qsizetype, qsizetype> LastComponent(const QString& path)
 {
     qsizetype end = path.size();
     while (end > 0 && IsPathSeparator(path[end - 1]))
@@ -50,6 +52,13 @@ QString GetParentFolderName(const QString& path)
     qsizetype cut = end;
     while (cut > 0 && !IsPathSeparator(path[cut - 1]))
         --cut;
+    return {cut, end};
+}
+}  // namespace
+
+QString GetParentFolderName(const QString& path)
+{
+    const qsizetype cut = LastComponent(path).first;
     if (cut == 0)
         return QString();
     qsizetype parentEnd = cut;
@@ -67,12 +76,7 @@ QString GetParentFolderName(const QString& path)
 
 QString GetFileName(const QString& path)
 {
-    qsizetype end = path.size();
-    while (end > 0 && IsPathSeparator(path[end - 1]))
-        --end;
-    qsizetype cut = end;
-    while (cut > 0 && !IsPathSeparator(path[cut - 1]))
-        --cut;
+    const auto [cut, end] = LastComponent(path);
     return path.mid(cut, end - cut);
 }
 

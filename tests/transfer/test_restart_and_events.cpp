@@ -2,8 +2,8 @@
 #include "RestartFile.h"
 #include "SettingsFile.h"
 #include "StationHarness.h"
+#include "TestFiles.h"
 #include <QFile>
-#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 namespace {
@@ -13,17 +13,6 @@ QByteArray Pattern(qsizetype n)
     for (qsizetype i = 0; i < n; ++i)
         b[i] = char((i * 7 + i / 251) & 0xff);
     return b;
-}
-void WriteFile(const QString& path, const QByteArray& content)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
-QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 struct RestartFixture : ::testing::Test {

@@ -1,37 +1,10 @@
 #include "Frame.h"
 #include "StationHarness.h"
+#include "TestFiles.h"
 #include <QDateTime>
-#include <QFile>
-#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 namespace {
-QByteArray RandomBytes(qsizetype n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(n, '\0');
-    for (char& c : b)
-        c = char(rng.bounded(256));
-    return b;
-}
-
-void WriteFile(const QString& path, const QByteArray& content, const QDateTime& mtime = {})
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-    f.flush();
-    if (mtime.isValid()) {
-        ASSERT_TRUE(f.setFileTime(mtime, QFileDevice::FileModificationTime));
-    }
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 struct TransferFixture : ::testing::Test {
     StationPair pair;
     QTemporaryDir sendDir;
