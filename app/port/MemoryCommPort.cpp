@@ -17,9 +17,22 @@ bool MemoryCommPort::SetCommPort(qint16 number, QString& why)
     return true;
 }
 
-bool MemoryCommPort::SetSettings(const QString& text, QString&)
+bool MemoryCommPort::SetSettings(const QString& text, QString& why)
 {
+    if (!failSettingsWith.isEmpty()) {
+        why = failSettingsWith;
+        return false;
+    }
     settings = text;
+    return true;
+}
+
+bool MemoryCommPort::SetInputMode(int mode, QString& why)
+{
+    if (!failModeWith.isEmpty() || mode != 1) {
+        why = failModeWith;
+        return false;
+    }
     return true;
 }
 

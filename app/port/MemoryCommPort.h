@@ -13,7 +13,7 @@ public:
 
     bool SetCommPort(qint16 number, QString& why) override;
     bool SetSettings(const QString& settings, QString& why) override;
-    bool SetInputMode(int, QString&) override { return true; }
+    bool SetInputMode(int mode, QString& why) override;
     bool SetRThreshold(int, QString&) override { return true; }
     bool SetInputLen(int, QString&) override { return true; }
     bool SetInBufferSize(int, QString&) override { return true; }
@@ -29,6 +29,8 @@ public:
     // Test hooks.
     std::function<QByteArray(const QByteArray&)> lineFilter;  // applied to what this end writes
     QString failOpenWith;                                     // non-empty: opening fails with it
+    QString failSettingsWith;                                 // non-empty: SetSettings fails with it
+    QString failModeWith;                                     // non-empty: SetInputMode fails with it
     QByteArray written;                                       // everything this end wrote
     int writes = 0;
     void InjectEvent(int event) { RaiseEvent(event); }
