@@ -50,15 +50,8 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     m_ui.verbose = m_o.verbose;
     m_ui.filesToSend = m_o.FileDialogResult();
     m_ui.onStatus2 = [this](const QString& text) { OnStatus2(text); };
+    // Every end of a run but the automatic restart goes through ClosePort.
     m_ui.onUpdateControls = [this](bool open) {
-        if (open && m_active && !m_inputCleared) {
-            // A run starts with an empty input: whatever waited in the driver
-            // (a line that stays open elsewhere, an adapter's buffer) belongs
-            // to an earlier run, and an old answer would be taken for a new one.
-            m_inputCleared = true;
-            m_port.DiscardInput();
-        }
-        // Every end of a run but the automatic restart goes through ClosePort.
         if (!open && m_active && !m_reopening)
             QueueConclude();
     };

@@ -53,7 +53,6 @@ private:
     Station m_station;
 
     bool m_active = false;
-    bool m_inputCleared = false;
     bool m_concluding = false;
     bool m_interrupted = false;
     bool m_filesSent = false;

@@ -297,6 +297,34 @@ TEST_F(CliCable, ResumesInTheSameProcessAfterTheReceivingEndHangsUpInsideAFile)
     }
 }
 
+TEST_F(CliCable, APortThatDoesNotComeBackEndsTheReceiverWithError11AndKeepsTheTempFile)
+{
+    StartCable({"--baud", "0", "--hangup-b-after", "12000"});
+    const QString myLink = dir.filePath("L");
+    ASSERT_TRUE(QFile::link(linkB, myLink));
+    WriteFile(Out("big.bin"), RandomBytes(40000, 9));
+
+    Cli rx, tx;
+    rx.Start({"receive", "--port", myLink, "-v", "--once", "--reopen-timeout", "0", inDir});
+    ASSERT_TRUE(rx.Shows("listening ..."));
+    // The open port goes on working; opening it again finds nothing.
+    ASSERT_TRUE(QFile::remove(myLink));
+    ASSERT_TRUE(QFile::link(dir.filePath("gone"), myLink));
+    tx.Start(SendArgs({Out("big.bin")}));
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 11) << rx.Err().toStdString();
+    EXPECT_TRUE(rx.Err().contains("the port did not come back: "));
+    EXPECT_TRUE(rx.err.contains("Comport error!\n")) << rx.err.toStdString();
+    EXPECT_TRUE(rx.err.contains("COMPORT-ERROR: Unknown error or event\n"));
+    EXPECT_GT(QFileInfo(In("_big.bin.tmp")).size(), 0);  // kept for a restart
+
+    // The sender waits for an answer without limit, as it does after any loss of the other side.
+    EXPECT_TRUE(tx.Running());
+    tx.Signal(SIGTERM);
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 130);
+}
+
 // A file long enough to be interrupted: 30 blocks with a pause before each.
 struct Interrupted : CliCable {
     QByteArray content = RandomBytes(30 * 2560, 6);
