@@ -31,6 +31,8 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     if (!m_o.device.isEmpty())
         m_port.SetDevicePath(m_o.device);
 
+    if (!m_runDir.isValid())
+        return;  // never start up on some other folder's qrn.ini or restart file
     // A fresh program folder: defaults, no restart file to resume.
     m_station.Form_Load();
     m_g.GlbComPort = m_o.comPort;
