@@ -605,6 +605,11 @@ void SerialCommPort::OnLineTimer()
         DeviceFailed();
         return;
     }
+    // Bytes the driver holds while Qt's notifier stayed quiet (its read buffer
+    // was full when they came) would otherwise wait for the next arrival, which
+    // in a stop-and-wait exchange never comes.
+    if (!m_receivePosted && InBufferCount() > 0)
+        OnReadyRead();
     const int fd = int(m_port.handle());
     int events[9];
     int count = 0;
