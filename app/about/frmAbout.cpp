@@ -56,17 +56,26 @@ void MakeTitle(QLabel* label)
 }
 }  // namespace
 
+namespace {
+// What both boxes show: the title, the name and the version, and an OK button.
+template <class Form>
+void SetUpBox(QDialog& box, Form& ui)
+{
+    ui.setupUi(&box);
+    box.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    box.setWindowTitle(QStringLiteral("About ") + VelotraxInfo::ProgramName());
+    ui.lblName->setText(VelotraxInfo::ProgramName());
+    MakeTitle(ui.lblName);
+    ui.lblVersion->setText(QStringLiteral("Version ") + VelotraxInfo::ProgramVersion());
+    QObject::connect(ui.cmdOK, &QPushButton::clicked, &box, &QDialog::accept);
+}
+}  // namespace
+
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::frmAbout>())
 {
-    ui->setupUi(this);
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    setWindowTitle(QStringLiteral("About ") + VelotraxInfo::ProgramName());
-    ui->lblName->setText(VelotraxInfo::ProgramName());
-    MakeTitle(ui->lblName);
-    ui->lblVersion->setText(QStringLiteral("Version ") + VelotraxInfo::ProgramVersion());
+    SetUpBox(*this, *ui);
     ui->lblPurpose->setText(VelotraxInfo::Purpose());
     ui->txtLicence->setPlainText(VelotraxInfo::LicenceText());
-    connect(ui->cmdOK, &QPushButton::clicked, this, &QDialog::accept);
     ui->cmdOK->setFocus();
 }
 
@@ -75,13 +84,7 @@ frmAbout::~frmAbout() = default;
 frmAboutReserve::frmAboutReserve(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::frmAboutReserve>())
 {
-    ui->setupUi(this);
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    setWindowTitle(QStringLiteral("About ") + VelotraxInfo::ProgramName());
-    ui->lblName->setText(VelotraxInfo::ProgramName());
-    MakeTitle(ui->lblName);
-    ui->lblVersion->setText(QStringLiteral("Version ") + VelotraxInfo::ProgramVersion());
-    connect(ui->cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    SetUpBox(*this, *ui);
 }
 
 frmAboutReserve::~frmAboutReserve() = default;
