@@ -8,46 +8,100 @@ constexpr qint32 kMaxAnswerResends = 10;
 
 void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
 {
-    const qint32 countBefore = m_s.m_nReceiveBufCount;
-    if (!Unstuff(chunk))
-        return;
-    if (m_g.DumpsWanted())
-        DumpChunk(chunk, countBefore);
+    // A chunk may end one block and begin the next (an answer followed by the
+    // other side's Stop or error report): what follows a handled block is kept.
+    qsizetype next = 0;
+    while (next < chunk.size()) {
+        const qint32 countBefore = m_s.m_nReceiveBufCount;
+        const qsizetype from = next;
+        const Gathered g = Gather(chunk, next);
+        if (g == Gathered::Overflow)
+            return;
+        if (m_g.DumpsWanted())
+            DumpChunk(chunk, from, next, countBefore);
+        if (g == Gathered::Incomplete)
+            return;
+        HandleBlock(g);
+        // Only a block that ended with the frame reset lets the exchange go on;
+        // after a rejection the rest of the chunk belongs to the bad write.
+        const bool reset = m_s.m_nReceiveBufCount == 0 && m_s.m_nReceiveBufExpected == 1;
+        if (!reset || m_s.m_bAwaitLeadByte || !m_port.PortOpen())
+            return;
+    }
+}
 
+FrameReceiver::Gathered FrameReceiver::Gather(const QByteArray& chunk, qsizetype& next)
+{
+    while (next < chunk.size()) {
+        const char c = chunk[next++];
+        if (m_s.m_bAwaitLeadByte) {
+            if (c == '\0')
+                m_s.m_bAwaitLeadByte = false;
+            continue;
+        }
+        quint8 out = 0;
+        const UnstuffStep step = ::Unstuff(quint8(c), m_s.m_bPrevIsChr1, out);
+        if (step == UnstuffStep::Dropped || step == UnstuffStep::Escape)
+            continue;
+        if (step == UnstuffStep::TakenAfterBadEscape)
+            m_log.WriteDebugLine(QStringLiteral("ERROR: m_bPrevIsChr1 is incorrectly True!"));
+        ++m_s.m_nReceiveBufCount;
+        if (m_s.m_nReceiveBufCount > RECEIVE_BUFFER_SIZE) {
+            m_hooks.ReportLocalError(4);
+            m_hooks.ShowCritical(QStringLiteral("ERROR: program-bytes-array overflow!"));
+            return Gathered::Overflow;
+        }
+        m_s.m_abReceiveBuf[size_t(m_s.m_nReceiveBufCount)] = out;
+        if (m_s.m_nReceiveBufCount < m_s.m_nReceiveBufExpected)
+            continue;
+        const Gathered measured = Measure();
+        if (measured != Gathered::Incomplete)
+            return measured;
+    }
+    return Gathered::Incomplete;
+}
+
+FrameReceiver::Gathered FrameReceiver::Measure()
+{
     auto& buf = m_s.m_abReceiveBuf;
-    if (m_s.m_nReceiveBufCount < m_s.m_nReceiveBufExpected)
-        return;
     if (m_s.m_nReceiveBufExpected == 1)
         m_s.m_nReceiveBufExpected = buf[1] == KIND_DATA ? 8 : ANSWER_BLOCK_SIZE;
     if (m_s.m_nReceiveBufCount < m_s.m_nReceiveBufExpected)
-        return;
-
-    const bool receiver = m_g.IsReceiver();
-    if (receiver && buf[1] == KIND_DATA && m_s.m_nReceiveBufExpected == 8) {
+        return Gathered::Incomplete;
+    // On the Sender a data block is never measured: it is taken as 8 bytes.
+    if (m_g.IsReceiver() && buf[1] == KIND_DATA && m_s.m_nReceiveBufExpected == 8) {
         const qint32 length = GetLE16(&buf[7]);
-        if (length < 0) {
-            // Only line noise makes a negative length; such a block can never be valid.
-            m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(length)
-                                 + QStringLiteral("; negative, block refused"));
-            ++m_s.m_nCountNrBytesDataZero;
-            Reject();
-            return;
-        }
+        if (length < 0)
+            return Gathered::NegativeLength;
         m_s.nNrBytesData = length;
         m_s.m_nReceiveBufExpected = length + DATA_BLOCK_OVERHEAD;
         m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(length)
                              + QStringLiteral("; now expecting nrbytes: ")
                              + QString::number(m_s.m_nReceiveBufExpected));
         if (m_s.m_nReceiveBufCount < m_s.m_nReceiveBufExpected)
-            return;
+            return Gathered::Incomplete;
     }
+    return Gathered::Complete;
+}
 
+void FrameReceiver::HandleBlock(Gathered gathered)
+{
+    auto& buf = m_s.m_abReceiveBuf;
+    if (gathered == Gathered::NegativeLength) {
+        // Only line noise makes a negative length; such a block can never be valid.
+        m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(GetLE16(&buf[7]))
+                             + QStringLiteral("; negative, block refused"));
+        ++m_s.m_nCountNrBytesDataZero;
+        Reject();
+        return;
+    }
     if (buf[1] != KIND_DATA && buf[1] != KIND_ANSWER) {
         ++m_s.m_nCount1NotHA;
         Reject();
         return;
     }
 
+    const bool receiver = m_g.IsReceiver();
     ReceivedBlock b;
     b.nBlockType = buf[2];
     b.nSequenceNrA = Field32(3);
@@ -81,35 +135,10 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
         m_hooks.HandOverToReceiver(b);
 }
 
-bool FrameReceiver::Unstuff(const QByteArray& chunk)
-{
-    for (char c : chunk) {
-        if (m_s.m_bAwaitLeadByte) {
-            if (c == '\0')
-                m_s.m_bAwaitLeadByte = false;
-            continue;
-        }
-        quint8 out = 0;
-        const UnstuffStep step = ::Unstuff(quint8(c), m_s.m_bPrevIsChr1, out);
-        if (step == UnstuffStep::Dropped || step == UnstuffStep::Escape)
-            continue;
-        if (step == UnstuffStep::TakenAfterBadEscape)
-            m_log.WriteDebugLine(QStringLiteral("ERROR: m_bPrevIsChr1 is incorrectly True!"));
-        ++m_s.m_nReceiveBufCount;
-        if (m_s.m_nReceiveBufCount > RECEIVE_BUFFER_SIZE) {
-            m_hooks.ReportLocalError(4);
-            m_hooks.ShowCritical(QStringLiteral("ERROR: program-bytes-array overflow!"));
-            return false;
-        }
-        m_s.m_abReceiveBuf[size_t(m_s.m_nReceiveBufCount)] = out;
-    }
-    return true;
-}
-
-void FrameReceiver::DumpChunk(const QByteArray& chunk, qint32 countBefore)
+void FrameReceiver::DumpChunk(const QByteArray& chunk, qsizetype from, qsizetype to, qint32 countBefore)
 {
     m_log.WriteDebugLine(QStringLiteral("Bytes received, expanded:"));
-    for (qsizetype i = 0; i < chunk.size(); ++i)
+    for (qsizetype i = from; i < to; ++i)
         m_log.WritePlainLine(u' ' + DebugLog::NumberItem(i) + QStringLiteral(": ")
                              + DebugLog::NumberItem(quint8(chunk[i])));
     m_log.WritePlainLine(QStringLiteral("  not expanded:"));
@@ -172,7 +201,6 @@ void FrameReceiver::RepeatOfLastBlock()
         m_log.WriteDebugLine(QStringLiteral("repeat of the last block ignored."));
     }
     FrameReset();
-    m_s.m_bAwaitLeadByte = true;
 }
 
 bool FrameReceiver::ChecksumMatches() const

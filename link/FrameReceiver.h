@@ -48,8 +48,13 @@ public:
     static QString ResendReasonsText(const TransferState& s);
 
 private:
-    bool Unstuff(const QByteArray& chunk);
-    void DumpChunk(const QByteArray& chunk, qint32 countBefore);
+    enum class Gathered { Incomplete, Complete, NegativeLength, Overflow };
+    // Unstuffs from chunk[next] on until a block is complete; next moves past what was taken.
+    Gathered Gather(const QByteArray& chunk, qsizetype& next);
+    // Learns the block's length from its first bytes, as far as they are there.
+    Gathered Measure();
+    void HandleBlock(Gathered gathered);
+    void DumpChunk(const QByteArray& chunk, qsizetype from, qsizetype to, qint32 countBefore);
     // Receiver acceptance; true when the block goes on to the receiver side.
     bool AcceptOnReceiver(const ReceivedBlock& b);
     bool ChecksumTest();

@@ -27,7 +27,7 @@ struct TransferState {
     QByteArray m_abLastBlock;   // last data block built, unstuffed
     QByteArray m_abAnswer;      // last answer block built, unstuffed (6 bytes)
     qint32 m_nReceiveBufCount = 0;
-    qint32 m_nReceiveBufExpected = 0;
+    qint32 m_nReceiveBufExpected = 1;  // a block starts with one byte to learn its kind from
     bool m_bPrevIsChr1 = false;
     // After a rejection the rest of the bad write may still be on its way:
     // nothing is gathered until the lead byte of the next write.

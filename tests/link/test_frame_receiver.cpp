@@ -17,9 +17,17 @@ struct FakeHooks : FrameReceiverHooks {
     void ReportRemoteError(qint32 nr) override { remoteErrors.push_back(nr); }
     void ShowCritical(const QString& t) override { criticals << t; }
     // Like the real sides, a handled block ends with the frame reset.
-    void HandOverToReceiver(const ReceivedBlock& b) override { toReceiver.push_back(b); rx->FrameReset(); }
+    void HandOverToReceiver(const ReceivedBlock& b) override
+    {
+        toReceiver.push_back(b);
+        if (takeNumbers)
+            s->lastSequenceNr = b.nSequenceNrA;
+        rx->FrameReset();
+    }
     void HandOverToSender(const ReceivedBlock& b) override { toSender.push_back(b); rx->FrameReset(); }
     FrameReceiver* rx = nullptr;
+    TransferState* s = nullptr;
+    bool takeNumbers = false;  // take over each block's number, as the receiver side does
     void ReceiverGotStop() override { ++stops; }
 };
 
@@ -67,6 +75,7 @@ struct ReceiverFixture : ::testing::Test {
         g.GlbIAm = 1;
         g.GlbWaitBeforeSend = 0;
         hooks.rx = &rx;
+        hooks.s = &s;
         QString why;
         port.SetPortOpen(true, why);
         ResetTransferState(s, true);
@@ -140,21 +149,34 @@ TEST_F(ReceiverFixture, ByteAtATimeAndBadEscape)
 
 TEST_F(ReceiverFixture, PendingEscapeSurvivesFrameResetAndNextBlockStillArrives)
 {
-    // Six junk bytes ending in a lone escape: rejected as "not A/H", escape left pending.
-    Feed(QByteArray("XXXXXX\x01", 7));
-    EXPECT_EQ(s.m_nCount1NotHA, 1);
+    // Two junk bytes and a lone escape, then the line falls silent: rejected, escape left pending.
+    Feed(QByteArray("XY\x01", 3));
+    rx.IncompleteBlockTimedOut();
     EXPECT_TRUE(s.m_bPrevIsChr1);
-    // The next block's lead byte is dropped and its 'H' taken after the "bad" escape.
+    // The next write's lead byte is dropped and its 'H' taken after the "bad" escape.
     Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")));
     ASSERT_EQ(hooks.toReceiver.size(), 1u);
     EXPECT_EQ(AnswersSent(), std::vector<int>{91});
 }
 
-TEST_F(ReceiverFixture, TwoBlocksInOneChunkOnlyFirstHandled)
+TEST_F(ReceiverFixture, BlocksSharingAChunkAreAllHandled)
 {
-    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")) + StuffForWrite(DataBlock(11, 2, "b|1|n")));
-    ASSERT_EQ(hooks.toReceiver.size(), 1u);
-    EXPECT_EQ(hooks.toReceiver[0].nSequenceNrA, 1);
+    hooks.takeNumbers = true;
+    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")) + StuffForWrite(DataBlock(11, 2, "b|1|n"))
+         + StuffForWrite(Answer(93, 0)));
+    ASSERT_EQ(hooks.toReceiver.size(), 2u);
+    EXPECT_EQ(hooks.toReceiver[1].nSequenceNrA, 2);
+    EXPECT_EQ(hooks.stops, 1);  // a Stop right behind a block is not lost
+
+    BeSender();
+    Feed(StuffForWrite(Answer(90, 0)) + StuffForWrite(Answer(99, 9)));
+    EXPECT_EQ(hooks.toSender.size(), 1u);
+    EXPECT_EQ(hooks.remoteErrors, std::vector<qint32>{9});
+
+    // After a rejection the rest of the chunk is part of the bad write.
+    hooks.toSender.clear();
+    Feed(StuffForWrite(QByteArray("XYZXYZ")) + StuffForWrite(Answer(90, 0)));
+    EXPECT_TRUE(hooks.toSender.empty());
 }
 
 TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
