@@ -8,16 +8,14 @@
 #include <QProcess>
 #include <cstdlib>
 
-namespace {
-QString ExecutableName(const QString& base)
+QString Station::QrnstampPath(const QString& folder)
 {
 #ifdef Q_OS_WIN
-    return base + QStringLiteral(".exe");
+    return BuildPath(folder, QStringLiteral("qrnstamp.exe"));
 #else
-    return base;
+    return BuildPath(folder, QStringLiteral("qrnstamp"));
 #endif
 }
-}  // namespace
 
 Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
     : QObject(parent),
@@ -61,7 +59,7 @@ void Station::Form_Load()
 {
     LoadSettings(m_g);
     SettingsToControls();
-    m_s.m_qrnSetModifiedDateExe = BuildPath(m_g.programDir, ExecutableName(QStringLiteral("qrnstamp")));
+    m_s.m_qrnSetModifiedDateExe = QrnstampPath(m_g.programDir);
     m_helpFile = BuildPath(m_g.programDir, QStringLiteral("Velotrax.html"));
     m_g.FillSpeeds();
     m_g.FillErrorTexts();

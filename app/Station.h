@@ -45,6 +45,8 @@ public:
     TransferState& State() { return m_s; }
     Globals& G() { return m_g; }
     QString HelpFile() const { return m_helpFile; }
+    // The file-date tool as it lies in the given folder.
+    static QString QrnstampPath(const QString& folder);
     ReceiverSide& Receiver() { return m_receiver; }
     SenderSide& Sender() { return m_sender; }
     FrameTransmitter& Transmitter() { return m_tx; }

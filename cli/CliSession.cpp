@@ -7,15 +7,6 @@
 #include <algorithm>
 
 namespace {
-QString QrnstampName()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("qrnstamp.exe");
-#else
-    return QStringLiteral("qrnstamp");
-#endif
-}
-
 constexpr int kReopenPollMs = 200;
 }  // namespace
 
@@ -42,7 +33,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     if (m_g.GlbDbgFlag)
         m_g.GlbDebugFile = m_o.logFile;
     m_g.GlbDbgLevel = m_o.logLevel;
-    m_station.State().m_qrnSetModifiedDateExe = BuildPath(m_programFolder, QrnstampName());
+    m_station.State().m_qrnSetModifiedDateExe = Station::QrnstampPath(m_programFolder);
 
     m_ui.SetReceivePathText(m_o.receiveDir);
     m_ui.SetSenderSelected(m_o.IsSender());

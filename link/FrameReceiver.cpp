@@ -203,16 +203,20 @@ void FrameReceiver::RepeatOfLastBlock()
     FrameReset();
 }
 
-bool FrameReceiver::ChecksumMatches() const
+qint32 FrameReceiver::PayloadChecksum() const
 {
     const qint32 n = m_s.nNrBytesData;
-    return (n > 0 ? CalcChecksum(&m_s.m_abReceiveBuf[13], n) : 0) == Field32(9);
+    return n > 0 ? CalcChecksum(&m_s.m_abReceiveBuf[13], n) : 0;
+}
+
+bool FrameReceiver::ChecksumMatches() const
+{
+    return PayloadChecksum() == Field32(9);
 }
 
 bool FrameReceiver::ChecksumTest()
 {
-    const qint32 n = m_s.nNrBytesData;
-    const qint32 calc = n > 0 ? CalcChecksum(&m_s.m_abReceiveBuf[13], n) : 0;
+    const qint32 calc = PayloadChecksum();
     const qint32 shouldBe = Field32(9);
     m_log.WriteDebugLine(QStringLiteral("nChecksumCalc, nCheckSumShouldBe: ") + QString::number(calc)
                          + QStringLiteral(", ") + QString::number(shouldBe));
@@ -287,6 +291,14 @@ void FrameReceiver::FrameReset()
     m_log.WriteDebugLine(QStringLiteral("Now:"));
     for (const auto& c : kCounters)
         m_log.WritePlainLine(QLatin1String(c.label) + QString::number(m_s.*c.counter));
+}
+
+bool FrameReceiver::AnyResendReason(const TransferState& s)
+{
+    for (const auto& c : kCounters)
+        if (s.*c.counter != 0)
+            return true;
+    return false;
 }
 
 QString FrameReceiver::ResendReasonsText(const TransferState& s)

@@ -46,6 +46,8 @@ public:
     void IncompleteBlockTimedOut();
 
     static QString ResendReasonsText(const TransferState& s);
+    // True when any of the counters of that text is not 0.
+    static bool AnyResendReason(const TransferState& s);
 
 private:
     enum class Gathered { Incomplete, Complete, NegativeLength, Overflow };
@@ -59,6 +61,7 @@ private:
     bool AcceptOnReceiver(const ReceivedBlock& b);
     bool ChecksumTest();
     bool ChecksumMatches() const;
+    qint32 PayloadChecksum() const;
     void RepeatOfLastBlock();
     void ResendLastAnswer();
     qint32 Field32(qint32 position) const { return GetLE32(&m_s.m_abReceiveBuf[size_t(position)]); }

@@ -234,10 +234,7 @@ void ReceiverSide::EndOfTransfer()
         m_c.ui.MsgBox(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.m_nCountModifiedDateErr)
                           + u'x',
                       MsgIcon::Exclamation);
-    const bool anyReason = s.m_nCount1NotHA || s.m_nCountNrBytesDataZero || s.m_nCountIncorrectBlockType
-                           || s.m_nCountIncorrectSeqnrAB || s.m_nCountIncorrectSeqnr || s.m_nCountIncorrectChecksum
-                           || s.m_nCountIncorrectSizDateFname || s.m_nCountCommErr;
-    if (anyReason)
+    if (FrameReceiver::AnyResendReason(s))
         m_c.ui.MsgBox(FrameReceiver::ResendReasonsText(s), MsgIcon::Information);
     m_c.ui.SetStatus1(QStringLiteral("listening..."));
     m_c.ui.SetStatus2(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
