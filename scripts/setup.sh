@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs. Safe to run again and again.
+# Installs every Debian package the project needs (with --fuzz also those of
+# scripts/fuzz.sh). Safe to run again and again.
 set -euo pipefail
 PKGS=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
       libgtest-dev googletest
       xvfb xauth)
+# scripts/fuzz.sh: clang with its sanitizer runtimes and libFuzzer.
+if [ "${1:-}" = "--fuzz" ]; then PKGS+=(clang libclang-rt-14-dev libfuzzer-14-dev); fi
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -63,7 +63,11 @@ void LoadSettings(Globals& g)
         return;
     const QByteArray content = file.readAll();
     file.close();
+    ParseSettingsFile(content, g);
+}
 
+void ParseSettingsFile(const QByteArray& content, Globals& g)
+{
     for (const QString& raw : SplitCrLines(content)) {
         QString key, value;
         GlbParseKeyValue(key, value, TrimBlanks(raw));

@@ -9,6 +9,8 @@ QString DefaultDebugFile();
 
 // Sets the defaults, then reads qrn.ini beside the program if it is there.
 void LoadSettings(Globals& g);
+// Stores the values of qrn.ini's lines into g; unknown keys are ignored.
+void ParseSettingsFile(const QByteArray& content, Globals& g);
 
 // Writes the nine lines; the old file is replaced only by a complete new one.
 // False when the file cannot be written (the caller shows the message).
