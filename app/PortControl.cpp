@@ -1,4 +1,5 @@
 #include "PortControl.h"
+#include "ErrorNumbers.h"
 
 bool PortControl::OpenPort()
 {
@@ -113,6 +114,6 @@ void PortControl::MSComm1_OnComm()
     if (m_c.g.GlbIAm == 1 && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
         && automaticRestart(errorText))
         return;
-    m_errors.ReportLocalError(11);
+    m_errors.ReportLocalError(ErrorNr::PortError);
     ShowError(QStringLiteral("COMPORT-ERROR: ") + errorText);
 }

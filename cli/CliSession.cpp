@@ -1,4 +1,5 @@
 #include "CliSession.h"
+#include "ErrorNumbers.h"
 #include "BlockCodes.h"
 #include "Fso.h"
 #include "RestartFile.h"
@@ -134,7 +135,7 @@ int CliSession::Outcome() const
     if (m_interrupted)
         return CliExit::Interrupted;
     if (m_errorNr != 0)
-        return m_errorNr >= 4 && m_errorNr <= 14 ? m_errorNr : CliExit::Failed;
+        return m_errorNr >= ErrorNr::BufferOverflow && m_errorNr <= ErrorNr::Last ? m_errorNr : CliExit::Failed;
     if (m_o.IsSender())
         return m_filesSent ? CliExit::Ok : m_otherStopped ? CliExit::OtherStopped : CliExit::Failed;
     if (m_runEnded)
@@ -223,7 +224,7 @@ void CliSession::TryReopen()
     m_reopening = false;
     m_ui.Note(QStringLiteral("velotrax-cli: the port did not come back: ") + m_reopenWhy);
     // What the desktop program does when it cannot start again.
-    m_station.Errors().ReportLocalError(11);
+    m_station.Errors().ReportLocalError(ErrorNr::PortError);
     m_ui.MsgBox(QStringLiteral("COMPORT-ERROR: ") + m_portErrorText, MsgIcon::Critical, MsgButtons::Ok);
 }
 

@@ -1,4 +1,5 @@
 #include "FrameReceiver.h"
+#include "ErrorNumbers.h"
 #include "CommonRoutines.h"
 #include "Frame.h"
 
@@ -47,7 +48,7 @@ FrameReceiver::Gathered FrameReceiver::Gather(const QByteArray& chunk, qsizetype
             m_log.WriteDebugLine(QStringLiteral("ERROR: m_bPrevIsChr1 is incorrectly True!"));
         ++m_s.m_nReceiveBufCount;
         if (m_s.m_nReceiveBufCount > RECEIVE_BUFFER_SIZE) {
-            m_hooks.ReportLocalError(4);
+            m_hooks.ReportLocalError(ErrorNr::BufferOverflow);
             m_hooks.ShowCritical(QStringLiteral("ERROR: program-bytes-array overflow!"));
             return Gathered::Overflow;
         }
@@ -233,7 +234,7 @@ void FrameReceiver::ResendLastAnswer()
 {
     ++m_s.m_nResendCount;
     if (m_s.m_nResendCount > kMaxAnswerResends) {
-        m_hooks.ReportLocalError(10);
+        m_hooks.ReportLocalError(ErrorNr::TooManyResends);
         return;
     }
     m_tx.SendBytes(m_s.m_abAnswer);

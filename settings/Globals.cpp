@@ -1,7 +1,9 @@
 #include "Globals.h"
+#include "ErrorNumbers.h"
 
 void Globals::FillErrorTexts()
 {
+    // Indexed by the numbers of ErrorNumbers.h.
     GlbErrorTexts = {
         QString(),
         QStringLiteral("Received incorrect QRN-header"),
@@ -19,6 +21,7 @@ void Globals::FillErrorTexts()
         QStringLiteral("Restart: weird filepos _file.tmp other side; seems not to be correct file"),
         QStringLiteral("Restart: strange: file-unit is not open"),
     };
+    Q_ASSERT(GlbErrorTexts.size() == size_t(ErrorNr::Last) + 1);
 }
 
 void Globals::FillSpeeds()

@@ -1,4 +1,5 @@
 #include "ErrorReport.h"
+#include "ErrorNumbers.h"
 
 QString ErrorReport::ErrorText(qint32 nr) const
 {
@@ -23,7 +24,7 @@ void ErrorReport::ReportRemoteError(qint32 nr)
         onError(nr, false);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR from other side; nr=") + QString::number(nr));
     m_c.session.ClosePort();
-    if (nr >= 0 && nr <= 14)
+    if (nr >= 0 && nr <= ErrorNr::Last)
         m_c.ui.MsgBox(QStringLiteral("ERROR from other side: ") + ErrorText(nr), MsgIcon::Critical);
     else
         m_c.ui.MsgBox(QStringLiteral("ERROR from other side; strange errornr=") + QString::number(nr),

@@ -1,4 +1,5 @@
 #include "ReceiverSide.h"
+#include "ErrorNumbers.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include <QFileInfo>
@@ -78,7 +79,7 @@ void ReceiverSide::HandleHeader(const ReceivedBlock& b)
 
 void ReceiverSide::CreateFailed()
 {
-    m_errors.ReportLocalError(7);
+    m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
     m_c.ui.MsgBox(QStringLiteral("Error creating file '") + m_c.s.m_sTempFile + u'\'', MsgIcon::Critical);
 }
 
@@ -102,7 +103,7 @@ void ReceiverSide::RestartFile(const ReceivedBlock& b)
     TransferState& s = m_c.s;
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
     const auto failed = [this, &s] {
-        m_errors.ReportLocalError(12);
+        m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
         m_c.ui.MsgBox(QStringLiteral("Restart file: error opening tmpfile '") + s.m_sTempFile + QStringLiteral("' "),
                       MsgIcon::Critical);
     };
@@ -146,7 +147,7 @@ void ReceiverSide::Data(const ReceivedBlock& b)
 
     // A position past the 32-bit range cannot be described; such a file is refused.
     if (qint64(s.FileReceivingPos) + s.nNrBytesData > 2147483647LL || !m_c.g.files.GlbFileOpen(FileNr::Temp)) {
-        m_errors.ReportLocalError(9);
+        m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         return;
     }
     QFile& f = m_c.g.files.File(FileNr::Temp);
@@ -154,7 +155,7 @@ void ReceiverSide::Data(const ReceivedBlock& b)
     if (f.write(payload, s.nNrBytesData) != s.nNrBytesData) {
         // Answering OK here would end in a complete-looking file with a hole in it.
         const QString why = f.errorString();
-        m_errors.ReportLocalError(7);
+        m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         m_c.ui.MsgBox(QStringLiteral("Error writing file '") + s.m_sTempFile + QStringLiteral("': ") + why,
                       MsgIcon::Critical);
         return;
@@ -177,7 +178,7 @@ void ReceiverSide::EndOfFile(const ReceivedBlock& b)
         const QString text = QStringLiteral("Error receiving file '") + s.m_sTempFile + QStringLiteral("' ")
                              + QStringLiteral(" expecting ") + QString::number(s.m_nFileSize) + QStringLiteral(" bytes,")
                              + QStringLiteral(" received ") + QString::number(s.FileReceivingPos - 1);
-        m_errors.ReportLocalError(9);
+        m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
         return;
     }
@@ -191,7 +192,7 @@ void ReceiverSide::EndOfFile(const ReceivedBlock& b)
     if (!flushed || ec) {
         const QString text = QStringLiteral("Error renaming file '") + s.m_sTempFile + QStringLiteral("' ")
                              + QStringLiteral(" to '") + target + u'\'';
-        m_errors.ReportLocalError(8);
+        m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
         return;
     }

@@ -1,4 +1,5 @@
 #include "SenderSide.h"
+#include "ErrorNumbers.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "Windows1252.h"
@@ -48,7 +49,7 @@ bool SenderSide::SendNextFile()
     if (!opened || m_c.g.files.File(FileNr::Send).size() > kLargestFile || !FitsWindows1252(name)) {
         m_c.g.files.CloseFileIfOpen(FileNr::Send);
         m_c.ui.MsgBox(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
-        m_errors.ReportLocalError(6);
+        m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
         return false;
     }
     s.m_nSendFileSize = qint32(m_c.g.files.File(FileNr::Send).size());
@@ -66,16 +67,16 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
     case ANSWER_RESTART_POS: {
         const qint32 p = b.nSequenceNrA;
         if (p < 1) {
-            m_errors.ReportLocalError(13);
+            m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
         if (!m_c.g.files.GlbFileOpen(FileNr::Send)) {
-            m_errors.ReportLocalError(14);
+            m_errors.ReportLocalError(ErrorNr::RestartFileNotOpen);
             return;
         }
         QFile& f = m_c.g.files.File(FileNr::Send);
         if (p > f.size()) {
-            m_errors.ReportLocalError(13);
+            m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
         f.seek(p - 1);
@@ -117,7 +118,7 @@ void SenderSide::Resend()
     TransferState& s = m_c.s;
     ++s.m_nResendCount;
     if (s.m_nResendCount > kMaxBlockResends) {
-        m_errors.ReportLocalError(10);
+        m_errors.ReportLocalError(ErrorNr::TooManyResends);
         return;
     }
     m_c.tx.SendBytes(s.m_abLastBlock);
@@ -138,7 +139,7 @@ bool SenderSide::DataStep()
             // A file that shrank or cannot be read must not go out with a hole in it.
             const QString path = SendFilePath(s.m_nFileIndex);
             m_c.ui.MsgBox(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
-            m_errors.ReportLocalError(6);
+            m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
         }
     }

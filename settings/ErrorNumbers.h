@@ -1,0 +1,22 @@
+#pragma once
+#include <QtGlobal>
+
+// The numbers of the error list, as they travel in an error answer. Their
+// texts are Globals::GlbErrorTexts, in the same order.
+namespace ErrorNr {
+constexpr qint32 IncorrectHeader = 1;
+constexpr qint32 IncorrectSizeDateName = 2;
+constexpr qint32 IncorrectStartPosCount = 3;
+constexpr qint32 BufferOverflow = 4;
+constexpr qint32 NoBytesReceived = 5;
+constexpr qint32 OpenForReadFailed = 6;
+constexpr qint32 CreateTempFileFailed = 7;
+constexpr qint32 RenameTempFileFailed = 8;
+constexpr qint32 IncorrectFileSize = 9;
+constexpr qint32 TooManyResends = 10;
+constexpr qint32 PortError = 11;
+constexpr qint32 RestartTempFileNotOpened = 12;
+constexpr qint32 RestartWeirdPosition = 13;
+constexpr qint32 RestartFileNotOpen = 14;
+constexpr qint32 Last = RestartFileNotOpen;
+}  // namespace ErrorNr
