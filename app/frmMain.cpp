@@ -2,6 +2,7 @@
 #include "CommonRoutines.h"
 #include "Globals.h"
 #include "Station.h"
+#include "VelotraxVersion.h"
 #include "frmAbout.h"
 #include "frmPath.h"
 #include "frmSettGeneral.h"
@@ -72,7 +73,7 @@ frmMain::frmMain(Globals& g, CommPort& port, QWidget* parent)
     // The picture lives in this library's resources, which a static link would otherwise drop.
     Q_INIT_RESOURCE(velotrax);
     ui->setupUi(this);
-    setWindowTitle(QStringLiteral("Velotrax 1.00"));
+    setWindowTitle(QStringLiteral("Velotrax " VELOTRAX_VERSION));
 
     showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons) {
         return RealMessageBox(this, text, icon, buttons);
@@ -321,5 +322,5 @@ bool frmMain::ShowAboutBox()
 void frmMain::mnuAbout_Click()
 {
     if (!ShowAboutBox())
-        MsgBox(QStringLiteral("Velotrax 1.00"), MsgIcon::Information);
+        MsgBox(QStringLiteral("Velotrax " VELOTRAX_VERSION), MsgIcon::Information);
 }

@@ -1,6 +1,7 @@
 #include "Globals.h"
 #include "SerialCommPort.h"
 #include "Station.h"
+#include "VelotraxVersion.h"
 #include "frmMain.h"
 #include "frmPath.h"
 #include <QAbstractButton>
@@ -87,7 +88,7 @@ int main(int argc, char** argv)
     // One look on every desktop, including a bare X server without a theme.
     QApplication::setStyle(QStringLiteral("Fusion"));
     QApplication::setApplicationName(QStringLiteral("Velotrax"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setApplicationVersion(QStringLiteral(VELOTRAX_VERSION));
 
     Globals g;
     g.programDir = QCoreApplication::applicationDirPath();

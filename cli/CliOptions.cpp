@@ -1,12 +1,9 @@
 #include "CliOptions.h"
+#include "VelotraxVersion.h"
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <optional>
-
-#ifndef VELOTRAX_VERSION
-#define VELOTRAX_VERSION "1.00"
-#endif
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 #include "ui_frmAbout.h"
 #include "ui_frmAboutReserve.h"
+#include "VelotraxVersion.h"
 #include <QFont>
 
 namespace VelotraxInfo {
@@ -12,7 +13,7 @@ QString ProgramName()
 
 QString ProgramVersion()
 {
-    return QStringLiteral("1.00");
+    return QStringLiteral(VELOTRAX_VERSION);
 }
 
 QString Purpose()

@@ -11,7 +11,7 @@ class frmAboutReserve;
 // The program's name and version, as the window title and about boxes show them.
 namespace VelotraxInfo {
 QString ProgramName();     // "Velotrax"
-QString ProgramVersion();  // "1.00"
+QString ProgramVersion();  // from project() in CMakeLists.txt
 QString Purpose();
 QString LicenceText();
 }  // namespace VelotraxInfo
