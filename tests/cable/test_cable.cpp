@@ -476,7 +476,9 @@ TEST_F(CableTest, RefusesBadUsage)
     vnm::CableProcess c;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--baud", "fast"}, {"--ber", "2"}, {"--no-such-flag"}, {"--link-a"},
-          {"--hangup-b-after", "0"}, {"--corrupt-byte-at", "3:0x100"}, {"--step-ms", "0"}}) {
+          {"--hangup-b-after", "0"}, {"--corrupt-byte-at", "3:0x100"}, {"--step-ms", "0"},
+          // Forgotten value, value on a flag, abbreviation, stray word.
+          {"--link-a", "--baud", "0"}, {"--stop-on-stdin-eof=1"}, {"--bau", "9600"}, {"stray"}}) {
         EXPECT_FALSE(c.start(VNULLMODEM_EXE, args)) << args[0];
         EXPECT_EQ(c.exitCode(), 2) << args[0];
     }
