@@ -155,19 +155,13 @@ void applyFault(Options& o, int code, const Given& g)
                 apply(o.dir[d]);
     };
     switch (kind) {
-    case Ber: {
-        const double p = g.number(0, 1);
-        each([&](DirectionOptions& d) { d.faults.bitErrorRate = p; });
-        break;
-    }
-    case DropRate: {
-        const double p = g.number(0, 1);
-        each([&](DirectionOptions& d) { d.faults.dropRate = p; });
-        break;
-    }
+    case Ber:
+    case DropRate:
     case NoiseRate: {
+        static constexpr double FaultSettings::*kRates[] = {&FaultSettings::bitErrorRate, &FaultSettings::dropRate,
+                                                            &FaultSettings::noiseRate};
         const double p = g.number(0, 1);
-        each([&](DirectionOptions& d) { d.faults.noiseRate = p; });
+        each([&](DirectionOptions& d) { d.faults.*kRates[kind] = p; });
         break;
     }
     case Latency: {
