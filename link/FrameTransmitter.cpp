@@ -62,6 +62,7 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
         GlbSleep(1);
     }
     m_port.Output(out);
+    m_nLastWriteBytes = out.size();
 }
 
 void FrameTransmitter::DumpBlock(const QByteArray& block, const QByteArray& out)

@@ -19,6 +19,10 @@ public:
     // Stuffs, waits, and writes the block in one piece (nothing for an empty block).
     void SendBytes(const QByteArray& block);
 
+    // Bytes of the last write on the line, lead byte included: what the
+    // silence rules measure their time from.
+    qsizetype LastWriteBytes() const { return m_nLastWriteBytes; }
+
     static QByteArray StringToBytes(const QString& text);
     static QString BytesToString(const quint8* bytes, qint32 count);
 
@@ -29,4 +33,5 @@ private:
     TransferState& m_s;
     CommPort& m_port;
     DebugLog& m_log;
+    qsizetype m_nLastWriteBytes = 0;
 };

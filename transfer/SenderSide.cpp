@@ -6,6 +6,9 @@
 
 namespace {
 constexpr qint32 kMaxBlockResends = 10;
+// Half of the Receiver's allowance of answer repeats; the rest is left for
+// answers damaged on the line.
+constexpr qint32 kSilenceAnswerRequests = 5;
 constexpr qint64 kLargestFile = 2147483646;  // positions are 1-based 32-bit numbers
 }  // namespace
 
@@ -58,10 +61,35 @@ bool SenderSide::SendNextFile()
     return true;
 }
 
+SentBlock SenderSide::LastSent() const
+{
+    const TransferState& s = m_c.s;
+    const QByteArray& block = s.m_abLastBlock;
+    return SentBlock{s.m_nSequenceNr, block.size() > 1 ? quint8(block[1]) : 0,
+                     s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED};
+}
+
 void SenderSide::HandleAnswer(const ReceivedBlock& b)
 {
     TransferState& s = m_c.s;
     m_c.session.SetWatchdogEnabled(false);
+    switch (MatchAnswer(b.nBlockType, b.nSequenceNrA, LastSent())) {
+    case AnswerFit::Stale:
+        m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: ") + QString::number(b.nBlockType)
+                               + QStringLiteral(", value ") + QString::number(b.nSequenceNrA));
+        m_c.rx.FrameReset();
+        return;
+    case AnswerFit::HeldAlready:
+        m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok, but the other side holds block ")
+                               + QString::number(s.m_nSequenceNr) + QStringLiteral(": going on"));
+        if (s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED)
+            AllReceived();
+        else
+            GoOn();
+        return;
+    case AnswerFit::Fits:
+        break;
+    }
     switch (b.nBlockType) {
     case ANSWER_RESTART_POS: {
         const qint32 p = b.nSequenceNrA;
@@ -80,26 +108,18 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
         }
         f.seek(p - 1);
         s.m_nBlockTypeToSend = BLOCK_DATA;
-        [[fallthrough]];
+        GoOn();
+        return;
     }
     case ANSWER_OK:
-        if (s.m_nBlockTypeToSend == BLOCK_HEADER) {
-            if (!SendNextFile())
-                return;
-        } else if (s.m_nBlockTypeToSend == BLOCK_DATA) {
-            if (!DataStep())
-                return;
-        }
-        s.m_nResendCount = 0;
-        m_c.rx.FrameReset();
+        GoOn();
         return;
     case ANSWER_NOT_OK:
     case ANSWER_RESEND_BLOCK:
         Resend();
         return;
     case ANSWER_ALL_RECEIVED:
-        m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(s.m_nFileIndex - 1));
-        m_c.session.ClosePort();
+        AllReceived();
         return;
     case ANSWER_STOP:
         m_c.session.ClosePort();
@@ -110,6 +130,27 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
         m_c.rx.Reject();
         return;
     }
+}
+
+void SenderSide::GoOn()
+{
+    TransferState& s = m_c.s;
+    if (s.m_nBlockTypeToSend == BLOCK_HEADER) {
+        if (!SendNextFile())
+            return;
+    } else if (s.m_nBlockTypeToSend == BLOCK_DATA) {
+        if (!DataStep())
+            return;
+    }
+    s.m_nResendCount = 0;
+    s.m_bSilenceAsked = false;
+    m_c.rx.FrameReset();
+}
+
+void SenderSide::AllReceived()
+{
+    m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(m_c.s.m_nFileIndex - 1));
+    m_c.session.ClosePort();
 }
 
 void SenderSide::Resend()
@@ -123,6 +164,31 @@ void SenderSide::Resend()
     m_c.tx.SendBytes(s.m_abLastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
     m_c.rx.FrameReset();
+}
+
+void SenderSide::AnswerSilence()
+{
+    TransferState& s = m_c.s;
+    ++s.m_nResendCount;
+    if (s.m_nResendCount > kMaxBlockResends) {
+        m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
+        m_errors.ReportLocalError(10);
+        return;
+    }
+    // Whatever part of an answer came before the silence is lost for good.
+    m_c.rx.FrameReset();
+    // The Receiver grants ten answer repeats in a whole run, so the cheap
+    // request is used sparingly; a resent block is answered by any Receiver.
+    if (!s.m_bSilenceAsked && s.m_nAnswerRequests < kSilenceAnswerRequests) {
+        s.m_bSilenceAsked = true;
+        ++s.m_nAnswerRequests;
+        m_c.tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
+        m_c.log.WriteDebugLine(QStringLiteral("no answer: sent: answer: please resend answer."));
+        return;
+    }
+    s.m_bSilenceAsked = false;
+    m_c.tx.SendBytes(s.m_abLastBlock);
+    m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: datablock."));
 }
 
 bool SenderSide::DataStep()
