@@ -18,7 +18,9 @@ AnswerFit MatchAnswer(qint32 code, qint32 value, const SentBlock& last)
     if (value != last.nr)
         return AnswerFit::Fits;
     // The first header of a run may meet a Receiver still inside another run's
-    // file whose number happens to be 1: only a resend can tell, never a guess.
-    const bool placed = last.type == BLOCK_DATA || (last.type == BLOCK_HEADER && last.nr > 1);
+    // file whose number happens to be 1: that one is never taken as held,
+    // unless the same header went unanswered before.
+    const bool header = last.type == BLOCK_HEADER && (last.nr > 1 || last.unansweredBefore);
+    const bool placed = last.type == BLOCK_DATA || header;
     return placed ? AnswerFit::HeldAlready : AnswerFit::Fits;
 }

@@ -6,6 +6,9 @@ struct SentBlock {
     qint32 nr = 0;       // its sequence number
     qint32 type = 0;     // BLOCK_HEADER, BLOCK_DATA or BLOCK_RESTART_HEADER
     bool end = false;    // the "END" header
+    // Sent again by the watchdog after it had no answer at all: a Receiver
+    // still inside another run would have refused it at once.
+    bool unansweredBefore = false;
 };
 
 enum class AnswerFit {

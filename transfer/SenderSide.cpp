@@ -66,7 +66,7 @@ SentBlock SenderSide::LastSent() const
     const TransferState& s = m_c.s;
     const QByteArray& block = s.m_abLastBlock;
     return SentBlock{s.m_nSequenceNr, block.size() > 1 ? quint8(block[1]) : 0,
-                     s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED};
+                     s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED, s.m_bWatchdogRestarted};
 }
 
 void SenderSide::HandleAnswer(const ReceivedBlock& b)
@@ -226,6 +226,7 @@ void SenderSide::TimerSender_toCheckIfThereIsAnswer_Timer()
                                       MsgIcon::Exclamation, MsgButtons::OkCancel);
     if (a == MsgAnswer::Ok) {
         ResetTransferState(m_c.s, m_c.g.IsReceiver());
+        m_c.s.m_bWatchdogRestarted = true;
         if (!SendNextFile())
             return;
         m_c.session.SetWatchdogEnabled(true);

@@ -26,6 +26,7 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.m_abAcceptedAnswer.clear();
     s.m_nAnswerRequests = 0;
     s.m_bSilenceAsked = false;
+    s.m_bWatchdogRestarted = false;
     s.m_nCountModifiedDateErr = 0;
     s.m_nCount1NotHA = 0;
     s.m_nCountNrBytesDataZero = 0;

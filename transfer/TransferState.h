@@ -44,6 +44,8 @@ struct TransferState {
     // and whether the last silence of the line was met with such a request.
     qint32 m_nAnswerRequests = 0;
     bool m_bSilenceAsked = false;
+    // Sender: the watchdog started the run again after its first header went unanswered.
+    bool m_bWatchdogRestarted = false;
 
     qint32 m_nCountModifiedDateErr = 0;
     qint32 m_nCount1NotHA = 0;
