@@ -247,7 +247,6 @@ void FrameReceiver::Reject()
         m_tx.SendAnswer(ANSWER_NOT_OK, 0);
         m_log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok."));
     } else {
-        ++m_s.m_nAnswerRequests;
         m_tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
         m_log.WriteDebugLine(QStringLiteral("sent: answer: please resend answer."));
     }

@@ -6,9 +6,6 @@
 
 namespace {
 constexpr qint32 kMaxBlockResends = 10;
-// Half of the Receiver's allowance of answer repeats; the rest is left for
-// answers damaged on the line.
-constexpr qint32 kSilenceAnswerRequests = 5;
 constexpr qint64 kLargestFile = 2147483646;  // positions are 1-based 32-bit numbers
 }  // namespace
 
@@ -177,11 +174,11 @@ void SenderSide::AnswerSilence()
     }
     // Whatever part of an answer came before the silence is lost for good.
     m_c.rx.FrameReset();
-    // The Receiver grants ten answer repeats in a whole run, so the cheap
-    // request is used sparingly; a resent block is answered by any Receiver.
-    if (!s.m_bSilenceAsked && s.m_nAnswerRequests < kSilenceAnswerRequests) {
+    // The short request first: it brings a lost answer back, and a Receiver
+    // still waiting for lost bytes takes it as those bytes, fails the block and
+    // asks for it, where a whole block would leave it a tail of garbage.
+    if (!s.m_bSilenceAsked) {
         s.m_bSilenceAsked = true;
-        ++s.m_nAnswerRequests;
         m_c.tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
         m_c.log.WriteDebugLine(QStringLiteral("no answer: sent: answer: please resend answer."));
         return;

@@ -24,7 +24,6 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.m_bRepeatMayFollow = false;
     s.m_abLastAccepted.clear();
     s.m_abAcceptedAnswer.clear();
-    s.m_nAnswerRequests = 0;
     s.m_bSilenceAsked = false;
     s.m_bWatchdogRestarted = false;
     s.m_nCountModifiedDateErr = 0;

@@ -40,9 +40,7 @@ struct TransferState {
     // so that a repeat of it gets that answer again and is not written twice.
     QByteArray m_abLastAccepted;
     QByteArray m_abAcceptedAnswer;
-    // Sender: answer requests sent in this run (the Receiver grants ten in all),
-    // and whether the last silence of the line was met with such a request.
-    qint32 m_nAnswerRequests = 0;
+    // Sender: the last silence of the line was met with a request for the answer.
     bool m_bSilenceAsked = false;
     // Sender: the watchdog started the run again after its first header went unanswered.
     bool m_bWatchdogRestarted = false;

@@ -129,8 +129,6 @@ TEST_F(Interop, EveryAnswerLostOnceStillEndsWithEveryFile)
     EXPECT_EQ(tx.Code(), 0) << tx.err.toStdString();
     EXPECT_EQ(ReadFile(BuildPath(inDir, "f.bin")), content);
     EXPECT_TRUE(Log().contains("no answer: sent: answer: please resend answer."));
-    // Past half its allowance of answer repeats the block itself is sent again.
-    EXPECT_TRUE(Log().contains("no answer: Resent: datablock."));
 }
 
 TEST_F(Interop, AReceiverThatVanishesEndsTheSenderWithErrorTenWithinAMinute)
@@ -149,6 +147,7 @@ TEST_F(Interop, AReceiverThatVanishesEndsTheSenderWithErrorTenWithinAMinute)
     EXPECT_LT(t.elapsed(), 45000);
     EXPECT_EQ(tx.Code(), 10) << tx.err.toStdString();
     EXPECT_TRUE(tx.err.contains("Exceeded nr-of-resents"));
+    EXPECT_TRUE(Log().contains("no answer: Resent: datablock."));
 }
 
 TEST_F(Interop, VelotraxReceiverAnswersTheResendOfABlockWhoseOkWasLost)
