@@ -3,6 +3,7 @@
 #include "DebugLog.h"
 #include "Globals.h"
 #include "TransferState.h"
+#include <QElapsedTimer>
 
 // Builds data and answer blocks from the transfer state, keeps the last of
 // each for resending, stuffs, paces and writes them to the port.
@@ -22,6 +23,8 @@ public:
     // Bytes of the last write on the line, lead byte included: what the
     // silence rules measure their time from.
     qsizetype LastWriteBytes() const { return m_nLastWriteBytes; }
+    // True while the last write cannot have reached the other side yet.
+    bool LastWriteOnTheLine() const;
 
     static QByteArray StringToBytes(const QString& text);
     static QString BytesToString(const quint8* bytes, qint32 count);
@@ -34,4 +37,5 @@ private:
     CommPort& m_port;
     DebugLog& m_log;
     qsizetype m_nLastWriteBytes = 0;
+    QElapsedTimer m_lastWrite;
 };

@@ -112,6 +112,16 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
         GoOn();
         return;
     case ANSWER_NOT_OK:
+        // A Receiver without a lead-byte rule answers the tail of a damaged
+        // write with more refusals; one that comes before the block just sent
+        // could have arrived is about those bytes, not about that block.
+        if (m_c.tx.LastWriteOnTheLine()) {
+            m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok to bytes sent before the last block: ignored"));
+            m_c.rx.FrameReset();
+            return;
+        }
+        Resend();
+        return;
     case ANSWER_RESEND_BLOCK:
         Resend();
         return;
@@ -160,6 +170,7 @@ void SenderSide::Resend()
     }
     m_c.tx.SendBytes(s.m_abLastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
+    s.m_bSilenceAsked = false;
     m_c.rx.FrameReset();
 }
 
