@@ -6,6 +6,7 @@
 #include "SerialCommPort.h"
 #include "Station.h"
 #include "TestSupport.h"
+#include "CliProcess.h"
 #include "cable_process.h"
 #include <QDateTime>
 #include <QDir>
@@ -15,84 +16,17 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <unistd.h>
 #include <memory>
 
 // Readable failures for Qt strings.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
-
-constexpr int kDeadlineMs = 20000;
-
-QByteArray RandomBytes(qsizetype n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(n, '\0');
-    for (char& c : b)
-        c = char(rng.bounded(256));
-    return b;
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-const QDateTime kStamp(QDate(2021, 5, 6), QTime(7, 8, 9));
-
-void WriteFile(const QString& path, const QByteArray& content)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-    f.flush();
-    ASSERT_TRUE(f.setFileTime(kStamp, QFileDevice::FileModificationTime));
-}
-
-// qrnstamp runs detached, so the date follows the file a moment later.
-bool GetsTheSendersDate(const QString& path)
-{
-    return WaitFor([&] { return QFileInfo(path).lastModified().toSecsSinceEpoch() == kStamp.toSecsSinceEpoch(); },
-                   kDeadlineMs);
-}
-
-// One run of the console program, its standard error collected as it comes.
-struct Cli {
-    QProcess p;
-    QString err;
-
-    void Start(const QStringList& args)
-    {
-        p.start(QStringLiteral(VELOTRAX_CLI_EXE), args);
-        ASSERT_TRUE(p.waitForStarted(kDeadlineMs)) << p.errorString().toStdString();
-    }
-    QString Err()
-    {
-        err += QString::fromLocal8Bit(p.readAllStandardError());
-        return err;
-    }
-    bool Shows(const QString& part) { return WaitFor([&] { return Err().contains(part); }, kDeadlineMs); }
-    bool Ends() { return WaitFor([&] { return p.state() == QProcess::NotRunning; }, kDeadlineMs); }
-    int Code() const { return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1; }
-    void Signal(int signal) { ::kill(pid_t(p.processId()), signal); }
-    bool Running() const { return p.state() != QProcess::NotRunning; }
-    ~Cli()
-    {
-        if (Running()) {
-            p.kill();
-            p.waitForFinished(kDeadlineMs);
-        }
-    }
-};
-
-// Runs the program to its end; returns the exit code, or -1 when it did not end.
-int RunToEnd(Cli& c, const QStringList& args)
-{
-    c.Start(args);
-    return c.Ends() ? c.Code() : -1;
-}
+using namespace clitest;
 
 TEST(CliUsage, BadUsageHelpAndVersion)
 {
@@ -123,6 +57,13 @@ TEST(CliUsage, RefusalsBeforeAnyTransferEndWithStatus1AndTheDesktopTexts)
     Cli noFolder;
     EXPECT_EQ(RunToEnd(noFolder, {"receive", "--port", dir.filePath("A"), dir.filePath("absent")}), 1);
     EXPECT_TRUE(noFolder.Err().contains("Path '" + dir.filePath("absent") + "': not found")) << noFolder.err.toStdString();
+    // Unwritable even for root.
+    Cli unwritable;
+    EXPECT_EQ(RunToEnd(unwritable, {"receive", "--port", dir.filePath("A"), "/proc/1"}), 1);
+    ASSERT_NE(::access("/proc/1", W_OK | X_OK), 0);
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    EXPECT_TRUE(unwritable.Err().contains("Path '/proc/1': cannot write into it: " + reason + "\n"))
+        << unwritable.err.toStdString();
 
     const QString file = dir.filePath("f.txt");
     WriteFile(file, "x");
@@ -193,6 +134,8 @@ TEST_F(CliCable, SeveralFilesFromConsoleToConsoleAt115200)
     ASSERT_TRUE(rx.Ends());
     EXPECT_EQ(rx.Code(), 0) << rx.Err().toStdString();
     EXPECT_TRUE(rx.Err().contains("Files received: 4\n"));
+    EXPECT_EQ(rx.err.count("velotrax-cli: listening on " + linkB + " at 115200 baud, receiving into " + inDir + "\n"), 1)
+        << rx.err.toStdString();
 
     for (const auto& [name, content] : files) {
         EXPECT_EQ(ReadFile(In(name)), content) << name.toStdString();
@@ -353,7 +296,7 @@ TEST_F(Interrupted, CtrlCOnTheSenderStopsItAndTheReceiverListensOn)
     ASSERT_TRUE(rx.Shows("listening..."));
     EXPECT_TRUE(rx.Err().contains("Delete tempfile '" + In("_big.bin.tmp") + "' ?\n"
                                   "(Note: this file is needed if you want to use 'restart a file.'\n"
-                                  "(answer: No; --delete-temp answers Yes)\n"));
+                                  "answered No: --delete-temp deletes it\n"));
     EXPECT_TRUE(QFile::exists(In("_big.bin.tmp")));
     EXPECT_FALSE(QFile::exists(In("big.bin")));
 
@@ -379,7 +322,7 @@ TEST_F(Interrupted, CtrlCOnTheReceiverStopsTheSenderAndItsTempFileServesARestart
     rx.Signal(SIGINT);
     ASSERT_TRUE(rx.Ends());
     EXPECT_EQ(rx.Code(), 130) << rx.Err().toStdString();
-    EXPECT_TRUE(rx.Err().contains("(answer: No; --delete-temp answers Yes)"));
+    EXPECT_TRUE(rx.Err().contains("answered No: --delete-temp deletes it"));
     ASSERT_TRUE(tx.Ends());
     EXPECT_EQ(tx.Code(), 3) << tx.Err().toStdString();
     EXPECT_TRUE(tx.Err().contains("other side pressed Stop\n"));
@@ -422,7 +365,7 @@ TEST_F(CliCable, NoListenerAnswersCancelAfterTheRetriesAndEndsWithStatus1)
     EXPECT_EQ(RunToEnd(tx, SendArgs({"--retries", "0", "--wait-ms", "0", Out("f.txt")})), 1);
     EXPECT_TRUE(tx.Err().contains("There seems no Velotrax-listener at other side activated;\n"
                                   "activate listener at other side and press OK to restart sending selected files.\n"
-                                  "(answer: Cancel)\n"))
+                                  "answered Cancel: --retries 0\n"))
         << tx.err.toStdString();
 }
 
