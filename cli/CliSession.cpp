@@ -58,6 +58,8 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     m_ui.okRetries = m_o.retries;
     m_ui.deleteTemp = m_o.deleteTemp;
     m_ui.showProgress = m_o.progress || terminal;
+    // The terminal program that runs us keeps its terminal raw, without CR before LF.
+    m_ui.crlf = m_o.stdio && terminal;
     m_ui.verbose = m_o.verbose;
     m_ui.filesToSend = m_o.FileDialogResult();
     m_ui.onRunEnded = [this](const RunOutcome& outcome) { OnRunEnded(outcome); };

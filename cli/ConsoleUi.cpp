@@ -48,11 +48,14 @@ ConsoleUi::ConsoleUi(Sink sink, bool terminal) : m_sink(std::move(sink)), m_term
 
 void ConsoleUi::Write(const QString& text)
 {
+    QString out = text;
+    if (crlf)
+        out.replace(u'\n', QLatin1String("\r\n"));
     if (m_sink) {
-        m_sink(text);
+        m_sink(out);
         return;
     }
-    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fputs(out.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
 }
 

@@ -54,6 +54,7 @@ public:
     int okRetries = 5;
     bool deleteTemp = false;
     bool showProgress = false;
+    bool crlf = false;  // line ends as CR LF, for a terminal another program keeps raw
     bool verbose = false;
     qint64 drawIntervalMs = 200;  // about five redraws a second
     QString filesToSend;  // the file "dialog" result
