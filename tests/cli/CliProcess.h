@@ -1,11 +1,11 @@
 #pragma once
 // Runs of the velotrax-cli program for the tests, and the files they move.
+#include "TestFiles.h"
 #include "TestSupport.h"
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <csignal>
 #include <functional>
@@ -14,30 +14,12 @@ namespace clitest {
 
 constexpr int kDeadlineMs = 20000;
 
-inline QByteArray RandomBytes(qsizetype n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(n, '\0');
-    for (char& c : b)
-        c = char(rng.bounded(256));
-    return b;
-}
-
-inline QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 inline const QDateTime kStamp(QDate(2021, 5, 6), QTime(7, 8, 9));
 
-inline void WriteFile(const QString& path, const QByteArray& content)
+// A file with the date the receiving side must give it.
+inline void WriteDated(const QString& path, const QByteArray& content)
 {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-    f.flush();
-    ASSERT_TRUE(f.setFileTime(kStamp, QFileDevice::FileModificationTime));
+    WriteFile(path, content, kStamp);
 }
 
 // qrnstamp runs detached, so the date follows the file a moment later.

@@ -66,7 +66,7 @@ TEST(CliUsage, RefusalsBeforeAnyTransferEndWithStatus1AndTheDesktopTexts)
         << unwritable.err.toStdString();
 
     const QString file = dir.filePath("f.txt");
-    WriteFile(file, "x");
+    WriteDated(file, "x");
     Cli noPort;
     EXPECT_EQ(RunToEnd(noPort, {"send", "--port", dir.filePath("no-such-tty"), file}), 1);
     EXPECT_TRUE(noPort.Err().contains("Error opening the port: " + dir.filePath("no-such-tty")))
@@ -119,7 +119,7 @@ TEST_F(CliCable, SeveralFilesFromConsoleToConsoleAt115200)
         {"with blank.txt", "a name with a blank\r\n"}};
     QStringList args;
     for (const auto& [name, content] : files) {
-        WriteFile(Out(name), content);
+        WriteDated(Out(name), content);
         args << Out(name);
     }
     QFile older(In("a.bin"));
@@ -174,8 +174,8 @@ TEST_F(CliCable, ConsoleSendsToTheDesktopCore)
     core.station->Activate(false);
     ASSERT_TRUE(core.port->PortOpen()) << core.ui.BoxTexts().join('|').toStdString();
 
-    WriteFile(Out("one.bin"), RandomBytes(6000, 3));
-    WriteFile(Out("two.txt"), "two");
+    WriteDated(Out("one.bin"), RandomBytes(6000, 3));
+    WriteDated(Out("two.txt"), "two");
     Cli tx;
     tx.Start(SendArgs({"--wait-ms", "0", Out("one.bin"), Out("two.txt")}));
     ASSERT_TRUE(tx.Ends());
@@ -193,8 +193,8 @@ TEST_F(CliCable, TheDesktopCoreSendsToTheConsole)
     CoreStation core;
     StartCable({"--baud", "0"}, core.Link(), {});
     core.Start(false, {});
-    WriteFile(Out("one.bin"), RandomBytes(7000, 4));
-    WriteFile(Out("two.txt"), "two");
+    WriteDated(Out("one.bin"), RandomBytes(7000, 4));
+    WriteDated(Out("two.txt"), "two");
 
     Cli rx;
     StartReceiver(rx, {"--once", "--wait-ms", "0"});
@@ -215,7 +215,7 @@ TEST_F(CliCable, ResumesInTheSameProcessAfterTheReceivingEndHangsUpInsideAFile)
     const bool iniBefore = QFile::exists(besideProgram);
     StartCable({"--baud", "0", "--hangup-b-after", "12000"});
     const QByteArray content = RandomBytes(40000, 5);
-    WriteFile(Out("big.bin"), content);
+    WriteDated(Out("big.bin"), content);
 
     Cli rx, tx;
     StartReceiver(rx, {"--once", "--progress", "--reopen-timeout", "10"});
@@ -245,7 +245,7 @@ TEST_F(CliCable, APortThatDoesNotComeBackEndsTheReceiverWithError11AndKeepsTheTe
     StartCable({"--baud", "0", "--hangup-b-after", "12000"});
     const QString myLink = dir.filePath("L");
     ASSERT_TRUE(QFile::link(linkB, myLink));
-    WriteFile(Out("big.bin"), RandomBytes(40000, 9));
+    WriteDated(Out("big.bin"), RandomBytes(40000, 9));
 
     Cli rx, tx;
     rx.Start({"receive", "--port", myLink, "-v", "--once", "--reopen-timeout", "0", inDir});
@@ -276,7 +276,7 @@ struct Interrupted : CliCable {
     {
         CliCable::SetUp();
         StartCable({"--baud", "0"});
-        WriteFile(Out("big.bin"), content);
+        WriteDated(Out("big.bin"), content);
         slowSend = SendArgs({"--wait-ms", "40", Out("big.bin")});
     }
 };
@@ -301,7 +301,7 @@ TEST_F(Interrupted, CtrlCOnTheSenderStopsItAndTheReceiverListensOn)
     EXPECT_FALSE(QFile::exists(In("big.bin")));
 
     // Still listening: the next run arrives.
-    WriteFile(Out("small.txt"), "small");
+    WriteDated(Out("small.txt"), "small");
     Cli again;
     EXPECT_EQ(RunToEnd(again, SendArgs({Out("small.txt")})), 0) << again.Err().toStdString();
     ASSERT_TRUE(rx.Shows("Files received: 1\n"));
@@ -346,7 +346,7 @@ TEST_F(Interrupted, CtrlCOnTheReceiverStopsTheSenderAndItsTempFileServesARestart
 TEST_F(CliCable, RestartOfAFileWithoutTempFileEndsBothSidesWithError12)
 {
     StartCable({"--baud", "0"});
-    WriteFile(Out("never.bin"), RandomBytes(5000, 7));
+    WriteDated(Out("never.bin"), RandomBytes(5000, 7));
     Cli rx, tx;
     StartReceiver(rx);  // listening, yet a numbered error ends it
     EXPECT_EQ(RunToEnd(tx, SendArgs({"--restart", Out("never.bin")})), 12) << tx.Err().toStdString();
@@ -360,7 +360,7 @@ TEST_F(CliCable, RestartOfAFileWithoutTempFileEndsBothSidesWithError12)
 TEST_F(CliCable, NoListenerAnswersCancelAfterTheRetriesAndEndsWithStatus1)
 {
     StartCable({"--baud", "0"});
-    WriteFile(Out("f.txt"), "f");
+    WriteDated(Out("f.txt"), "f");
     Cli tx;
     EXPECT_EQ(RunToEnd(tx, SendArgs({"--retries", "0", "--wait-ms", "0", Out("f.txt")})), 1);
     EXPECT_TRUE(tx.Err().contains("There seems no Velotrax-listener at other side activated;\n"

@@ -167,6 +167,11 @@ TEST_F(Console, ResultTextsArePrintedButByteCountsAndActivityOnlyWhenVerbose)
     ui.SetStatus1("listening ...");
     ui.SetStatus1("Status: Not active");
     EXPECT_EQ(out, "listening ...\nStatus: Not active\n");
+
+    out.clear();
+    ui.crlf = true;
+    ui.Note("a\nb");
+    EXPECT_EQ(out, "a\r\nb\r\n");
 }
 
 TEST(ProgressText, FormatsPercentRateAndTimeLeft)
