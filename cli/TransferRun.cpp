@@ -86,6 +86,11 @@ int RunTransfer(const CliOptions& o)
         return CliExit::Failed;
     }
     const std::unique_ptr<QSocketNotifier> stopSignals = WatchStopSignals(session);
+#ifdef Q_OS_UNIX
+    // A reader of standard output that goes away is a port failure, not a silent death.
+    if (o.stdio)
+        ::signal(SIGPIPE, SIG_IGN);
+#endif
     session.Start();
     return QCoreApplication::exec();
 }
