@@ -1,6 +1,7 @@
 #include "Station.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
+#include "LineTimes.h"
 #include "RestartFile.h"
 #include "SettingsFile.h"
 #include <QCoreApplication>
@@ -34,6 +35,13 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
     m_port.SetOnComm([this] { OnComm(); });
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this, [this] { m_rx.IncompleteBlockTimedOut(); });
+    m_answerSilence.setSingleShot(true);
+    connect(&m_answerSilence, &QTimer::timeout, this, [this] {
+        if (!AwaitingAnswer())
+            return;
+        m_sender.AnswerSilence();
+        StartSilenceTimers();
+    });
     m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
     connect(&m_watchdog, &QTimer::timeout, this, [this] { m_sender.TimerSender_toCheckIfThereIsAnswer_Timer(); });
     startOwnProgram = [] { return QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
@@ -48,11 +56,24 @@ Station::~Station()
 void Station::OnComm()
 {
     m_portControl.MSComm1_OnComm();
-    // A second of silence (plus ten byte times on a slow line) inside a block means lost bytes.
+    StartSilenceTimers();
+}
+
+bool Station::AwaitingAnswer() const
+{
+    return !m_g.IsReceiver() && m_port.PortOpen() && !m_watchdog.isActive();
+}
+
+void Station::StartSilenceTimers()
+{
     if (m_rx.BlockIncomplete() && m_port.PortOpen())
-        m_silence.start(1000 + (m_g.GlbSpeed > 0 ? int(100000LL / m_g.GlbSpeed) : 0));
+        m_silence.start(int(ReceiverSilenceMs(m_g.GlbSpeed)));
     else
         m_silence.stop();
+    if (AwaitingAnswer())
+        m_answerSilence.start(int(SenderSilenceMs(m_tx.LastWriteBytes(), m_g.GlbSpeed)));
+    else
+        m_answerSilence.stop();
 }
 
 void Station::Form_Load()
@@ -119,10 +140,12 @@ void Station::Activate(bool bRestart)
         m_g.GlbReceivePath = path;
         if (path.isEmpty()) {
             m_ui.MsgBox(QStringLiteral("Receiving: first, provide receivepath"), MsgIcon::Exclamation);
+            m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
         }
         if (!FolderExists(path)) {
             m_ui.MsgBox(QStringLiteral("Path '") + path + QStringLiteral("': not found"), MsgIcon::Exclamation);
+            m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
         }
     }
@@ -137,6 +160,7 @@ void Station::Activate(bool bRestart)
     const QString title = bRestart ? QStringLiteral("Restart sending one file (other side must have the .tmp):") : QString();
     if (!m_ui.ChooseFilesToSend(title, !bRestart, m_g.GlbSendPath, dialogResult) || dialogResult.isEmpty()) {
         ClosePort();
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
     GlbSplitFileList(m_g.GlbSendPath, m_s.m_asFilesToSend, dialogResult);
@@ -144,6 +168,7 @@ void Station::Activate(bool bRestart)
     if (!refusal.isEmpty()) {
         m_ui.MsgBox(refusal, MsgIcon::Critical);
         ClosePort();
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
     if (!m_sender.SendNextFile())
@@ -156,6 +181,7 @@ void Station::cmdStop_Click()
     m_tx.SendAnswer(ANSWER_STOP, 0);
     OfferTempFileDelete();
     ClosePort();
+    m_ui.RunEnded(RunOutcome::StoppedBy(RunOutcome::Side::Here));
 }
 
 void Station::OfferTempFileDelete()
@@ -204,10 +230,12 @@ void Station::RestartReceiving()
                         + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
                         + QString::number(length) + QStringLiteral(" bytes); the temp file is kept for 'Restart a file'."),
                     MsgIcon::Critical);
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
         return;
     }
     if (!m_g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite)) {
         m_ui.MsgBox(QStringLiteral("ERROR: Restarting: Could not open for write: ") + temp, MsgIcon::Critical);
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
         return;
     }
     m_g.files.File(FileNr::Temp).seek(pos - 1);
