@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QEvent>
 #include <QMetaObject>
 #include <QRegularExpression>
 #include <QStringList>
@@ -45,7 +46,9 @@ constexpr int kLineTimerMs = 100;
 SerialCommPort::SerialCommPort(QString programFolder, QObject* parent)
     : QObject(parent), m_folder(std::move(programFolder))
 {
+#ifndef Q_OS_UNIX
     connect(&m_port, &QSerialPort::readyRead, this, &SerialCommPort::OnReadyRead);
+#endif
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialCommPort::OnError);
     m_lineTimer.setInterval(kLineTimerMs);
     connect(&m_lineTimer, &QTimer::timeout, this, &SerialCommPort::OnLineTimer);
@@ -333,6 +336,7 @@ bool SerialCommPort::Open(QString& why)
     m_haveModemBits = false;
     if (!m_haveCounters && ::ioctl(fd, TIOCMGET, &m_modemBits) == 0)
         m_haveModemBits = true;
+    TakeOverReading();
     m_lineTimer.start();
 #endif
 
@@ -368,6 +372,8 @@ void SerialCommPort::Close()
     ++m_generation;
     m_receivePosted = false;
     m_lineTimer.stop();
+    delete m_readNotice;
+    m_readNotice = nullptr;
     if (m_port.isOpen()) {
 #ifdef Q_OS_UNIX
         const int fd = int(m_port.handle());
@@ -439,8 +445,11 @@ QByteArray SerialCommPort::Input()
     QByteArray bytes;
     bytes.swap(m_salvaged);
     if (m_open && !m_failed) {
+#ifndef Q_OS_UNIX
         bytes += m_port.readAll();
+#endif
         DrainDriver(bytes);
+        ResumeReadNotice();
     }
     return bytes;
 }
@@ -456,6 +465,7 @@ void SerialCommPort::DiscardInput()
 #ifdef Q_OS_UNIX
     ::tcflush(int(m_port.handle()), TCIFLUSH);
 #endif
+    ResumeReadNotice();
 }
 
 int SerialCommPort::OutBufferCount() const
@@ -545,20 +555,73 @@ void SerialCommPort::OnReadyRead()
         if (generation != m_generation)
             return;
         m_receivePosted = false;
-        // An earlier handler may have taken these bytes already.
-        if (m_open && !m_failed && InBufferCount() > 0)
+        if (!m_open || m_failed)
+            return;
+        // An earlier handler may have taken these bytes already; a device
+        // that hung up is readable with nothing to read.
+        if (InBufferCount() > 0)
             RaiseEvent(comEvReceive);
+        else if (DeviceGone())
+            DeviceFailed();
+        else
+            ResumeReadNotice();
     }, Qt::QueuedConnection);
+}
+
+void SerialCommPort::TakeOverReading()
+{
+#ifdef Q_OS_UNIX
+    const int fd = int(m_port.handle());
+    m_qtReadNotifier.clear();
+    for (QSocketNotifier* n : m_port.findChildren<QSocketNotifier*>()) {
+        if (n->type() == QSocketNotifier::Read && n->socket() == fd) {
+            m_qtReadNotifier = n;
+            n->installEventFilter(this);
+            n->setEnabled(false);
+        }
+    }
+    m_readNotice = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_readNotice, &QSocketNotifier::activated, this, &SerialCommPort::OnReadable);
+#endif
+}
+
+bool SerialCommPort::eventFilter(QObject* watched, QEvent* event)
+{
+    // Qt switches its notifier on again now and then (buffer size changes);
+    // whenever it fires, switch it off unheard.
+    if (watched == m_qtReadNotifier && event->type() == QEvent::SockAct) {
+        m_qtReadNotifier->setEnabled(false);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void SerialCommPort::OnReadable()
+{
+    // Quiet until the bytes are taken, so waiting bytes do not spin the loop.
+    m_readNotice->setEnabled(false);
+    OnReadyRead();
+}
+
+void SerialCommPort::ResumeReadNotice()
+{
+    if (m_readNotice && m_open && !m_failed)
+        m_readNotice->setEnabled(true);
 }
 
 void SerialCommPort::OnError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError || !m_open || m_failed || m_configuring)
         return;
-    // A stray read error (nothing to read after all) is not a line event;
-    // count it only when the device is really gone.
-    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError || DeviceGone())
+#ifdef Q_OS_UNIX
+    // Qt's word alone is not enough (it files a read that found nothing as
+    // a vanished device); the device itself must say it is gone.
+    if (DeviceGone())
         DeviceFailed();
+#else
+    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError)
+        DeviceFailed();
+#endif
 }
 
 bool SerialCommPort::DeviceGone() const
@@ -584,6 +647,8 @@ void SerialCommPort::DeviceFailed()
     // port open until it closes it itself.
     m_failed = true;
     m_lineTimer.stop();
+    if (m_readNotice)
+        m_readNotice->setEnabled(false);
     const quint32 generation = m_generation;
     QMetaObject::invokeMethod(this, [this, generation] {
         if (generation != m_generation)

@@ -2,7 +2,9 @@
 #include "CommPort.h"
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <optional>
@@ -23,6 +25,11 @@
 // device is opened exclusively: Qt's lock file, TIOCEXCL (keeps out other
 // users, not root) and an flock() on the device that any cooperating opener,
 // in this process or another, runs into.
+//
+// Reading: on Unix this class alone reads the device, straight from the
+// driver, and its own notifier tells when bytes wait; Qt's notifier is kept
+// from reading, since a read that finds the bytes already taken reports the
+// device as gone.
 //
 // Events: bytes arriving give comEvReceive. A device that vanishes or hangs up
 // gives one comEventUnknown; after it the port stays "open" but is silent and
@@ -83,8 +90,14 @@ public:
     // gives up on the rest and reports comEventTxFull.
     void SetWriteStallTimeout(int ms) { m_writeStallMs = ms; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     bool Open(QString& why);
+    void TakeOverReading();
+    void OnReadable();
+    void ResumeReadNotice();
     void Close();
     bool ApplySettings(QString& why);
     QString OpenFailure(const QString& openPath) const;
@@ -100,6 +113,8 @@ private:
     QString m_devicePath;
     QSerialPort m_port;
     QTimer m_lineTimer;
+    QSocketNotifier* m_readNotice = nullptr;     // ours, Unix only
+    QPointer<QSocketNotifier> m_qtReadNotifier;  // Qt's, kept quiet
     qint16 m_number = 0;
     LineSettings m_settings;
     int m_inBufferSize = 1024;

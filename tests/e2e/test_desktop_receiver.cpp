@@ -1,0 +1,82 @@
+// The desktop program as a user runs it: started from its own folder with
+// COM1 linked to one end of the virtual cable at 921600, listening, while the
+// console program sends it a large random file. A port that stays there must
+// never be reported as failed: no port error in its log, no restart of itself.
+#include "Fso.h"
+#include "ProgramProcesses.h"
+#include "TestSupport.h"
+#include "cable_process.h"
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+TEST(DesktopReceiver, TakesALongFastFileWithoutAPortErrorOrARestart)
+{
+    QTemporaryDir root;
+    const QString prog = BuildPath(root.path(), "prog");
+    const QString in = BuildPath(root.path(), "in");
+    const QString log = BuildPath(root.path(), "rx.log");
+    ASSERT_TRUE(QDir().mkpath(prog) && QDir().mkpath(in));
+    const QString program = BuildPath(prog, "velotrax");
+    ASSERT_TRUE(QFile::copy(VELOTRAX_EXE, program));
+    ASSERT_TRUE(QFile::link(QRNSTAMP_EXE, BuildPath(prog, "qrnstamp")));
+    {
+        QFile ini(BuildPath(prog, "qrn.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("COM: 1\r\nSPEED: 921600\r\nRECEIVEPATH: %1\r\nI_AM: 1\r\nDBGFLAG: 1\r\n"
+                                 "DEBUGFILE: %2\r\nWAITBEFORESEND: 2\r\n").arg(in, log).toLocal8Bit());
+    }
+    const QString senderEnd = BuildPath(root.path(), "COM1");
+    vnm::CableProcess cable;
+    ASSERT_TRUE(cable.start(VNULLMODEM_EXE, {"--baud", "921600", "--link-a", BuildPath(prog, "COM1").toStdString(),
+                                             "--link-b", senderEnd.toStdString()}))
+        << cable.error();
+
+    // Long enough that a spurious port error showed several times per run.
+    QByteArray content(1000000, '\0');
+    QRandomGenerator rng(10);
+    for (char& c : content)
+        c = char(rng.bounded(256));
+    const QString source = BuildPath(root.path(), "random.bin");
+    {
+        QFile f(source);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    }
+
+    QProcess receiver;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    receiver.setProcessEnvironment(env);
+    receiver.setWorkingDirectory(prog);
+    receiver.start(program, {"--listen"});
+    ASSERT_TRUE(receiver.waitForStarted());
+    const auto cleanup = qScopeGuard([&] {
+        for (qint64 pid : ProcessesRunning(program))
+            ::kill(pid_t(pid), SIGKILL);
+    });
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(log).contains("Activated"); }, 20000)) << "the receiver never listened";
+
+    QProcess sender;
+    sender.start(VELOTRAX_CLI_EXE, {"send", "--port", senderEnd, "--speed", "921600", source});
+    ASSERT_TRUE(sender.waitForStarted());
+    ASSERT_TRUE(WaitFor([&] { return sender.state() == QProcess::NotRunning; }, 120000));
+    EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
+
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(BuildPath(in, "random.bin")) == content; }))
+        << "the file did not arrive whole";
+    const QString text = QString::fromLocal8Bit(ReadAll(log));
+    EXPECT_EQ(text.count("CommError"), 0) << text.right(3000).toStdString();
+    EXPECT_EQ(text.count("Activated"), 1) << "the program restarted itself";
+    EXPECT_EQ(ProcessesRunning(program), QList<qint64>{receiver.processId()});
+}
