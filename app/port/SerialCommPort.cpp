@@ -44,7 +44,7 @@ constexpr int kLineTimerMs = 100;
 } // namespace
 
 SerialCommPort::SerialCommPort(QString programFolder, QObject* parent)
-    : QObject(parent), m_folder(std::move(programFolder))
+    : QObject(parent), m_folder(std::move(programFolder)), m_port(this)
 {
 #ifndef Q_OS_UNIX
     connect(&m_port, &QSerialPort::readyRead, this, &SerialCommPort::OnReadyRead);

@@ -111,7 +111,7 @@ private:
 
     QString m_folder;
     QString m_devicePath;
-    QSerialPort m_port;
+    QSerialPort m_port;  // a child, so its notifiers are found under this object
     QTimer m_lineTimer;
     QSocketNotifier* m_readNotice = nullptr;     // ours, Unix only
     QPointer<QSocketNotifier> m_qtReadNotifier;  // Qt's, kept quiet
