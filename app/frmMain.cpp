@@ -5,6 +5,7 @@
 #include "frmAbout.h"
 #include "frmPath.h"
 #include "frmSettGeneral.h"
+#include "SerialPortList.h"
 #include "frmSettings.h"
 #include "ui_frmMain.h"
 #include <QCloseEvent>
@@ -279,6 +280,18 @@ void frmMain::mnuExit_Click()
 void frmMain::mnuCommSettings_Click()
 {
     frmSettings dialog(m_g, [this] { m_station->PublSaveSettings(); }, this);
+    dialog.SetPortList(
+        [] {
+            QList<QStringList> rows{SerialPortEntry::Headers()};
+            for (const SerialPortEntry& p : ListSerialPorts())
+                rows << p.Columns();
+            return rows;
+        },
+#ifdef Q_OS_WIN
+        {});  // COMn names the device itself
+#else
+        [this](int n, const QString& device, QString& why) { return m_port.BindDevice(qint16(n), device, why); });
+#endif
     execDialog(dialog);
 }
 

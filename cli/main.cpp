@@ -2,6 +2,7 @@
 // desktop program, speaking the same protocol.
 #include "CliOptions.h"
 #include "CliSession.h"
+#include "PortsCommand.h"
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -75,6 +76,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velotrax-cli"));
 
+    if (QCoreApplication::arguments().mid(1) == QStringList{QStringLiteral("ports")})
+        return PrintSerialPorts(stdout);
     const CliParseResult parsed = ParseCommandLine(QCoreApplication::arguments().mid(1));
     if (!parsed.Ok()) {
         std::fprintf(stderr, "velotrax-cli: %s\nTry 'velotrax-cli --help'.\n", qPrintable(parsed.error));

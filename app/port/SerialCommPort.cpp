@@ -13,9 +13,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
@@ -36,6 +38,20 @@ QString ErrnoText(int error)
 bool Unsupported(int error)
 {
     return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Why a device refused this user, and how that is usually put right.
+QString PermissionHint(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    const group* owner = ::getgrgid(st.st_gid);
+    if (st.st_gid == 0 || !owner || !(st.st_mode & S_IRWXG))
+        return QStringLiteral(". Only its owner may use %1; ask the administrator for access").arg(path);
+    const QString name = QString::fromLocal8Bit(owner->gr_name);
+    return QStringLiteral(". %1 may be used by the members of the group \"%2\": join it with "
+                          "\"sudo usermod -aG %2 $USER\", then log out and in again").arg(path, name);
 }
 #endif
 
@@ -61,6 +77,11 @@ SerialCommPort::~SerialCommPort()
 
 // ---- configuration ----
 
+QString SerialCommPort::LinkPath(qint16 number) const
+{
+    return QDir(m_folder).filePath(QStringLiteral("COM%1").arg(number));
+}
+
 QString SerialCommPort::DevicePath(qint16 number) const
 {
     if (!m_devicePath.isEmpty())
@@ -68,7 +89,7 @@ QString SerialCommPort::DevicePath(qint16 number) const
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(number);
 #else
-    const QString local = QDir(m_folder).filePath(QStringLiteral("COM%1").arg(number));
+    const QString local = LinkPath(number);
     const QFileInfo info(local);
     // A dangling link still counts: opening it then says what is missing
     // instead of quietly opening some other port.
@@ -90,6 +111,38 @@ QString SerialCommPort::DeviceDescription(qint16 number) const
     if (!info.exists())
         text += QStringLiteral(" (missing)");
     return text;
+}
+
+bool SerialCommPort::BindDevice(qint16 number, const QString& device, QString& why)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(number);
+    Q_UNUSED(device);
+    why = QStringLiteral("On Windows COMn names the device itself");
+    return false;
+#else
+    if (number < 1 || device.isEmpty()) {
+        why = QStringLiteral("Nothing to bind");
+        return false;
+    }
+    const QString link = LinkPath(number);
+    const QFileInfo info(link);
+    if (info.exists() && !info.isSymLink()) {
+        why = QStringLiteral("%1 is a file, not a link; it is left as it is").arg(link);
+        return false;
+    }
+    QDir().mkpath(m_folder);
+    // Made beside it and renamed over it, so the number never opens nothing.
+    const QByteArray fresh = QFile::encodeName(link + QStringLiteral(".new"));
+    ::unlink(fresh.constData());
+    if (::symlink(QFile::encodeName(device).constData(), fresh.constData()) != 0
+        || ::rename(fresh.constData(), QFile::encodeName(link).constData()) != 0) {
+        why = QStringLiteral("%1: %2").arg(link, ErrnoText(errno));
+        ::unlink(fresh.constData());
+        return false;
+    }
+    return true;
+#endif
 }
 
 bool SerialCommPort::SetCommPort(qint16 number, QString& why)
@@ -337,6 +390,7 @@ bool SerialCommPort::Open(QString& why)
     if (!m_haveCounters && ::ioctl(fd, TIOCMGET, &m_modemBits) == 0)
         m_haveModemBits = true;
     TakeOverReading();
+    RequestLowLatency(fd);
     m_lineTimer.start();
 #endif
 
@@ -354,8 +408,10 @@ QString SerialCommPort::OpenFailure(const QString& openPath) const
 #ifdef Q_OS_UNIX
     if (m_port.error() == QSerialPort::PermissionError) {
         const int fd = ::open(QFile::encodeName(openPath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0)
-            return ErrnoText(errno);
+        if (fd < 0) {
+            const int error = errno;
+            return ErrnoText(error) + (error == EACCES ? PermissionHint(openPath) : QString());
+        }
         ::close(fd);
         return ErrnoText(EBUSY) + QStringLiteral(" (locked by another program)");
     }
@@ -377,6 +433,7 @@ void SerialCommPort::Close()
     if (m_port.isOpen()) {
 #ifdef Q_OS_UNIX
         const int fd = int(m_port.handle());
+        RestoreLatency(fd);
         ::ioctl(fd, TIOCNXCL);
         ::flock(fd, LOCK_UN);
 #endif
@@ -388,6 +445,49 @@ void SerialCommPort::Close()
     m_failed = false;
     m_salvaged.clear();
     DropPendingEvents();
+}
+
+void SerialCommPort::RequestLowLatency(int fd)
+{
+    m_lowLatencySet = false;
+#ifdef Q_OS_LINUX
+    serial_struct ss{};
+    if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) {
+        m_openNote = QStringLiteral("Low-latency mode: not offered by this device");
+        return;
+    }
+    if (ss.flags & ASYNC_LOW_LATENCY) {
+        m_openNote = QStringLiteral("Low-latency mode: on already");
+        return;
+    }
+    ss.flags |= ASYNC_LOW_LATENCY;
+    serial_struct now{};
+    if (::ioctl(fd, TIOCSSERIAL, &ss) != 0) {
+        m_openNote = QStringLiteral("Low-latency mode: refused by the driver (%1)").arg(ErrnoText(errno));
+    } else if (::ioctl(fd, TIOCGSERIAL, &now) != 0 || !(now.flags & ASYNC_LOW_LATENCY)) {
+        m_openNote = QStringLiteral("Low-latency mode: not granted by the driver");
+    } else {
+        m_lowLatencySet = true;
+        m_openNote = QStringLiteral("Low-latency mode: granted");
+    }
+#else
+    Q_UNUSED(fd);
+    m_openNote = QStringLiteral("Low-latency mode: not offered on this system");
+#endif
+}
+
+void SerialCommPort::RestoreLatency(int fd)
+{
+#ifdef Q_OS_LINUX
+    serial_struct ss{};
+    if (m_lowLatencySet && ::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+        ss.flags &= ~ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &ss);
+    }
+#else
+    Q_UNUSED(fd);
+#endif
+    m_lowLatencySet = false;
 }
 
 // ---- data ----
