@@ -48,7 +48,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
         if (!open && m_active && !m_reopening)
             QueueConclude();
     };
-    m_ui.progressSource = [this] { return Progress(); };
+    m_ui.progressSource = [this] { return m_station.Progress(); };
 
     m_station.Errors().onError = [this](qint32 nr, bool) {
         if (m_errorNr == 0)
@@ -162,30 +162,6 @@ void CliSession::OnStatus2(const QString& text)
             QueueConclude();
         }
     }
-}
-
-FileProgress CliSession::Progress()
-{
-    FileProgress p;
-    const TransferState& s = m_station.State();
-    if (m_o.IsSender()) {
-        p.completed = std::max(0, s.m_nFileIndex - 1);
-        if (s.m_nFileIndex >= 1 && s.m_nFileIndex <= s.FilesToSendUpperBound() && m_g.files.GlbFileOpen(FileNr::Send)) {
-            p.moving = true;
-            p.name = s.m_asFilesToSend[size_t(s.m_nFileIndex)];
-            p.total = s.m_nSendFileSize;
-            p.done = m_g.files.File(FileNr::Send).pos();
-        }
-    } else {
-        p.completed = s.m_nFilesReceivedCounter;
-        if (s.blockTypeExpecting == BLOCK_DATA) {
-            p.moving = true;
-            p.name = s.m_sFileName;
-            p.total = s.m_nFileSize;
-            p.done = std::max(0, s.FileReceivingPos - 1);
-        }
-    }
-    return p;
 }
 
 // ---- resumption after a port failure inside a received file ----

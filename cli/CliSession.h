@@ -38,7 +38,6 @@ private:
     void Conclude();
     void QueueConclude();
     int Outcome() const;
-    FileProgress Progress();
     void OnStatus2(const QString& text);
     void ScheduleReopen();
     void TryReopen();
