@@ -4,25 +4,19 @@
 // never be reported as failed: no port error in its log, no restart of itself.
 #include "Fso.h"
 #include "ProgramProcesses.h"
+#include "TestFiles.h"
 #include "TestSupport.h"
 #include "cable_process.h"
 #include <QFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Follows a growing log without reading it whole at every look.
 struct LogTail {
     QFile file;
@@ -78,15 +72,9 @@ TEST(DesktopReceiver, TakesALongFastFileWithoutAPortErrorOrARestart)
 
     // Long enough (about 17 s on the line) that a spurious port error showed
     // two to four times per run.
-    QByteArray content(1500000, '\0');
-    QRandomGenerator rng(10);
-    for (char& c : content)
-        c = char(rng.bounded(256));
+    const QByteArray content = RandomBytes(1500000, 10);
     const QString source = BuildPath(root.path(), "random.bin");
-    {
-        QFile f(source);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
-    }
+    WriteFile(source, content);
 
     QProcess receiver;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -111,11 +99,11 @@ TEST(DesktopReceiver, TakesALongFastFileWithoutAPortErrorOrARestart)
     // A port error ends the wait at once: the run has failed already.
     ASSERT_TRUE(QuietlyWaitFor([&] { return sender.state() == QProcess::NotRunning || tail.Shows("CommError"); },
                         90000));
-    const QString text = QString::fromLocal8Bit(ReadAll(log));
+    const QString text = QString::fromLocal8Bit(ReadFile(log));
     ASSERT_EQ(text.count("CommError"), 0) << text.right(2000).toStdString();
     EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
-    ASSERT_TRUE(WaitFor([&] { return ReadAll(BuildPath(in, "random.bin")) == content; }))
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(BuildPath(in, "random.bin")) == content; }))
         << "the file did not arrive whole";
-    EXPECT_EQ(QString::fromLocal8Bit(ReadAll(log)).count("Activated"), 1) << "the program restarted itself";
+    EXPECT_EQ(QString::fromLocal8Bit(ReadFile(log)).count("Activated"), 1) << "the program restarted itself";
     EXPECT_EQ(ProcessesRunning(program), QList<qint64>{receiver.processId()});
 }
