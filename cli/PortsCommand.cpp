@@ -25,3 +25,13 @@ int PrintSerialPorts(std::FILE* out)
     }
     return 0;
 }
+
+QString PortsOperands(const QStringList& operands, CliOptions&)
+{
+    return operands.isEmpty() ? QString() : QStringLiteral("ports takes no operands");
+}
+
+int RunPorts(const CliOptions&)
+{
+    return PrintSerialPorts(stdout);
+}
