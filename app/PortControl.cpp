@@ -32,6 +32,8 @@ bool PortControl::OpenPort()
         m_c.log.Close();
         return false;
     }
+    if (!port.OpenNote().isEmpty())
+        m_c.log.WriteDebugLine(port.OpenNote());
     // Whatever waited in the driver belongs to an earlier session, and the
     // first block must start clean.
     port.DiscardInput();

@@ -76,6 +76,30 @@ void Station::StartSilenceTimers()
         m_answerSilence.stop();
 }
 
+FileProgress Station::Progress() const
+{
+    FileProgress p;
+    if (!m_g.IsReceiver()) {
+        p.completed = std::max(0, m_s.m_nFileIndex - 1);
+        p.count = m_s.FilesToSendUpperBound();
+        if (m_s.m_nFileIndex >= 1 && m_s.m_nFileIndex <= p.count && m_g.files.GlbFileOpen(FileNr::Send)) {
+            p.moving = true;
+            p.name = m_s.m_asFilesToSend[size_t(m_s.m_nFileIndex)];
+            p.total = m_s.m_nSendFileSize;
+            p.done = m_g.files.File(FileNr::Send).pos();
+        }
+    } else {
+        p.completed = m_s.m_nFilesReceivedCounter;
+        if (m_s.blockTypeExpecting == BLOCK_DATA) {
+            p.moving = true;
+            p.name = m_s.m_sFileName;
+            p.total = m_s.m_nFileSize;
+            p.done = std::max(0, m_s.FileReceivingPos - 1);
+        }
+    }
+    return p;
+}
+
 void Station::Form_Load()
 {
     LoadSettings(m_g);

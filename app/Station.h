@@ -6,6 +6,7 @@
 #include "ReceiverSide.h"
 #include "SenderSide.h"
 #include "TransferContext.h"
+#include "TransferMeter.h"
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -41,6 +42,9 @@ public:
 
     // Resumes the reception described by the restart file just read.
     void RestartReceiving();
+
+    // The file that is moving, if any, for progress displays.
+    FileProgress Progress() const;
 
     TransferState& State() { return m_s; }
     Globals& G() { return m_g; }

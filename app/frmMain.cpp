@@ -6,6 +6,7 @@
 #include "frmAbout.h"
 #include "frmPath.h"
 #include "frmSettGeneral.h"
+#include "SerialPortList.h"
 #include "frmSettings.h"
 #include "ui_frmMain.h"
 #include <QCloseEvent>
@@ -15,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 #include <QUrl>
 #include <exception>
 
@@ -74,6 +76,9 @@ frmMain::frmMain(Globals& g, CommPort& port, QWidget* parent)
     Q_INIT_RESOURCE(velotrax);
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Velotrax " VELOTRAX_VERSION));
+    m_movingTimer = new QTimer(this);
+    m_movingTimer->setInterval(250);
+    connect(m_movingTimer, &QTimer::timeout, this, &frmMain::ShowMoving);
 
     showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons) {
         return RealMessageBox(this, text, icon, buttons);
@@ -154,8 +159,33 @@ MsgAnswer frmMain::MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons)
     return showMessageBox(text, icon, buttons);
 }
 
+void frmMain::ShowMoving()
+{
+    const FileProgress p = m_station->Progress();
+    if (!p.moving) {
+        m_movingTotal = -1;
+        ui->lblMoving->clear();
+        return;
+    }
+    // Another file, or the same one started again: measure afresh.
+    if (!m_rate.Started() || p.name != m_movingName || p.total != m_movingTotal) {
+        m_movingName = p.name;
+        m_movingTotal = p.total;
+        m_rate.Start(p.done);
+    }
+    ui->lblMoving->setText(MovingText(p, m_rate.BytesPerSecond(p.done)));
+}
+
 void frmMain::UpdateControls(bool portOpen)
 {
+    if (portOpen && !m_movingTimer->isActive()) {
+        m_movingTimer->start();
+    } else if (!portOpen) {
+        m_movingTimer->stop();
+        m_movingTotal = -1;
+        m_rate = RateMeter();
+        ui->lblMoving->clear();
+    }
     const bool closed = !portOpen;
     const bool receiver = ui->optReceiver->isChecked();
 
@@ -280,6 +310,18 @@ void frmMain::mnuExit_Click()
 void frmMain::mnuCommSettings_Click()
 {
     frmSettings dialog(m_g, [this] { m_station->PublSaveSettings(); }, this);
+    dialog.SetPortList(
+        [] {
+            QList<QStringList> rows{SerialPortEntry::Headers()};
+            for (const SerialPortEntry& p : ListSerialPorts())
+                rows << p.Columns();
+            return rows;
+        },
+#ifdef Q_OS_WIN
+        {});  // COMn names the device itself
+#else
+        [this](int n, const QString& device, QString& why) { return m_port.BindDevice(qint16(n), device, why); });
+#endif
     execDialog(dialog);
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "TransferMeter.h"
 #include "UserInterface.h"
 #include <QMainWindow>
 #include <QStringList>
@@ -7,6 +8,7 @@
 
 class CommPort;
 class QDialog;
+class QTimer;
 class QUrl;
 class Station;
 struct Globals;
@@ -82,9 +84,16 @@ private slots:
 
 private:
     bool ShowAboutBox();
+    void ShowMoving();
 
     std::unique_ptr<Ui::frmMain> ui;
     Globals& m_g;
     CommPort& m_port;
     std::unique_ptr<Station> m_station;
+
+    // The line about the moving file, refreshed while the port is open.
+    QTimer* m_movingTimer = nullptr;
+    RateMeter m_rate;
+    QString m_movingName;
+    qint64 m_movingTotal = -1;
 };

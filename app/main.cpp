@@ -106,5 +106,13 @@ int main(int argc, char** argv)
     }
     w.show();
     w.Form_Load();
+    // --listen: a Receiver that starts listening by itself (a station without
+    // anyone at the screen); a resumed reception is listening already.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--listen")) && !w.station().PortOpen()) {
+        QTimer::singleShot(0, &w, [&w] {
+            w.SetSenderSelected(false);
+            w.station().Activate(false);
+        });
+    }
     return app.exec();
 }

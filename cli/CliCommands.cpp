@@ -1,4 +1,5 @@
 #include "CliOptions.h"
+#include "PortsCommand.h"
 #include "TransferRun.h"
 #include <QDir>
 #include <QFileInfo>
@@ -51,6 +52,7 @@ const std::vector<CliCommand>& CliCommands()
         {"send", kLineOptions + QStringList{"restart", "retries"}, SendOperands, RunTransfer},
         {"receive", kLineOptions + QStringList{"once", "delete-temp", "keep-temp", "reopen-timeout"}, ReceiveOperands,
          RunTransfer},
+        {"ports", {}, PortsOperands, RunPorts},
     };
     return commands;
 }

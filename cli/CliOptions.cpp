@@ -226,6 +226,7 @@ QString UsageText()
         "  velotrax-cli send    [line options] [--restart] [--retries N] FILE...\n"
         "  velotrax-cli receive [line options] [--once] [--keep-temp | --delete-temp]\n"
         "                       [--reopen-timeout SEC] DIR\n"
+        "  velotrax-cli ports   (lists the serial ports the system reports)\n"
         "  velotrax-cli --help | --version\n"
         "\n"
         "Copies files over a serial line to or from Velotrax (desktop or console).\n"

@@ -69,7 +69,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
         if (!open && m_active && !m_reopening)
             QueueConclude();
     };
-    m_ui.progressSource = [this] { return Progress(); };
+    m_ui.progressSource = [this] { return m_station.Progress(); };
 
     // The automatic restart resumes in this process instead of starting a new one;
     // standard input does not come back, so there a port failure ends the run.
@@ -211,30 +211,6 @@ void CliSession::OnRunEnded(const RunOutcome& outcome)
     const bool runOfFilesOver = outcome.kind == RunOutcome::Kind::FilesDone || outcome.kind == RunOutcome::Kind::Stopped;
     if (!m_o.IsSender() && m_o.once && runOfFilesOver)
         QueueConclude();
-}
-
-FileProgress CliSession::Progress()
-{
-    FileProgress p;
-    const TransferState& s = m_station.State();
-    if (m_o.IsSender()) {
-        p.completed = std::max(0, s.m_nFileIndex - 1);
-        if (s.m_nFileIndex >= 1 && s.m_nFileIndex <= s.FilesToSendUpperBound() && m_g.files.GlbFileOpen(FileNr::Send)) {
-            p.moving = true;
-            p.name = s.m_asFilesToSend[size_t(s.m_nFileIndex)];
-            p.total = s.m_nSendFileSize;
-            p.done = m_g.files.File(FileNr::Send).pos();
-        }
-    } else {
-        p.completed = s.m_nFilesReceivedCounter;
-        if (s.blockTypeExpecting == BLOCK_DATA) {
-            p.moving = true;
-            p.name = s.m_sFileName;
-            p.total = s.m_nFileSize;
-            p.done = std::max(0, s.FileReceivingPos - 1);
-        }
-    }
-    return p;
 }
 
 // ---- resumption after a port failure inside a received file ----

@@ -40,7 +40,6 @@ private:
     void Conclude();
     void QueueConclude();
     int Outcome() const;
-    FileProgress Progress();
     void OnRunEnded(const RunOutcome& outcome);
     bool ReceiveFolderWritable();
     QString LineName() const;

@@ -1,41 +1,10 @@
 #include "ConsoleUi.h"
-#include <cmath>
 #include <cstdio>
-
-namespace {
-constexpr qint64 kRateAfterMs = 200;     // a rate from less time says nothing
-}  // namespace
-
-QString FormatRate(double bytesPerSecond)
-{
-    if (!(bytesPerSecond >= 0) || !std::isfinite(bytesPerSecond))
-        return QStringLiteral("-- B/s");
-    if (bytesPerSecond < 1000)
-        return QString::number(qint64(bytesPerSecond)) + QStringLiteral(" B/s");
-    if (bytesPerSecond < 1000000)
-        return QString::number(bytesPerSecond / 1000, 'f', 1) + QStringLiteral(" kB/s");
-    return QString::number(bytesPerSecond / 1000000, 'f', 1) + QStringLiteral(" MB/s");
-}
-
-QString FormatDuration(double seconds)
-{
-    if (!(seconds >= 0) || !std::isfinite(seconds) || seconds > 359999)
-        return QStringLiteral("-:--");
-    const qint64 s = qint64(std::ceil(seconds));
-    const qint64 h = s / 3600, m = s % 3600 / 60, rest = s % 60;
-    if (h > 0)
-        return QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QLatin1Char('0')).arg(rest, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(m).arg(rest, 2, 10, QLatin1Char('0'));
-}
 
 QString FormatProgressLine(const QString& name, qint64 done, qint64 total, double bytesPerSecond)
 {
     const qint64 percent = total > 0 ? done * 100 / total : 100;
-    double left = -1;
-    if (done >= total)
-        left = 0;
-    else if (bytesPerSecond > 0)
-        left = double(total - done) / bytesPerSecond;
+    const double left = SecondsLeft(done, total, bytesPerSecond);
     return QStringLiteral("%1  %2%  %3/%4 bytes  %5  %6 left")
         .arg(name)
         .arg(percent, 3)
@@ -180,9 +149,8 @@ void ConsoleUi::Track(bool force)
         m_tracking = true;
         m_fileName = p.name;
         m_fileTotal = p.total;
-        m_fileStartDone = p.done;
         m_drawnDone = -1;
-        m_fileClock.start();
+        m_rate.Start(p.done);
         m_drawClock.invalidate();
     }
     if (!force && m_drawClock.isValid() && m_drawClock.elapsed() < drawIntervalMs)
@@ -192,9 +160,7 @@ void ConsoleUi::Track(bool force)
 
 void ConsoleUi::Draw(const QString& name, qint64 done, qint64 total, bool final)
 {
-    const qint64 ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
-    const double rate = ms >= kRateAfterMs ? double(done - m_fileStartDone) * 1000.0 / double(ms) : -1;
-    const QString text = FormatProgressLine(name, done, total, rate);
+    const QString text = FormatProgressLine(name, done, total, m_rate.BytesPerSecond(done));
     m_drawClock.start();
     m_drawnDone = done;
     if (!m_terminal) {

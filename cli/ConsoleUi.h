@@ -1,22 +1,12 @@
 #pragma once
+#include "TransferMeter.h"
 #include "UserInterface.h"
 #include <QElapsedTimer>
 #include <QString>
 #include <functional>
 
-// Where one file stands, as the console reads it from the transfer record.
-struct FileProgress {
-    bool moving = false;   // a file is between its header and its end
-    QString name;
-    qint64 done = 0;       // bytes
-    qint64 total = 0;
-    qint32 completed = 0;  // files finished in this run
-};
-
 // "name  42%  1234/5678 bytes  11.2 kB/s  0:03 left"; a negative rate is not known yet.
 QString FormatProgressLine(const QString& name, qint64 done, qint64 total, double bytesPerSecond);
-QString FormatRate(double bytesPerSecond);
-QString FormatDuration(double seconds);
 
 // The user interface on a console: status texts and boxes go to standard
 // error, questions are answered by the options, the file choice comes from the
@@ -81,9 +71,8 @@ private:
     bool m_tracking = false;       // m_file* describe a file seen moving
     QString m_fileName;
     qint64 m_fileTotal = 0;
-    qint64 m_fileStartDone = 0;
     qint64 m_drawnDone = -1;      // bytes the last drawn line showed
     qint32 m_completed = 0;
-    QElapsedTimer m_fileClock;
+    RateMeter m_rate;
     QElapsedTimer m_drawClock;
 };

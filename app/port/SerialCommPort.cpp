@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QEvent>
 #include <QMetaObject>
 #include <QRegularExpression>
 #include <QStringList>
@@ -12,9 +13,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
@@ -36,6 +39,20 @@ bool Unsupported(int error)
 {
     return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
+
+// Why a device refused this user, and how that is usually put right.
+QString PermissionHint(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    const group* owner = ::getgrgid(st.st_gid);
+    if (st.st_gid == 0 || !owner || !(st.st_mode & S_IRWXG))
+        return QStringLiteral(". Only its owner may use %1; ask the administrator for access").arg(path);
+    const QString name = QString::fromLocal8Bit(owner->gr_name);
+    return QStringLiteral(". %1 may be used by the members of the group \"%2\": join it with "
+                          "\"sudo usermod -aG %2 $USER\", then log out and in again").arg(path, name);
+}
 #endif
 
 constexpr int kLineTimerMs = 100;
@@ -43,9 +60,11 @@ constexpr int kLineTimerMs = 100;
 } // namespace
 
 SerialCommPort::SerialCommPort(QString programFolder, QObject* parent)
-    : QObject(parent), m_folder(std::move(programFolder))
+    : QObject(parent), m_folder(std::move(programFolder)), m_port(this)
 {
+#ifndef Q_OS_UNIX
     connect(&m_port, &QSerialPort::readyRead, this, &SerialCommPort::OnReadyRead);
+#endif
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialCommPort::OnError);
     m_lineTimer.setInterval(kLineTimerMs);
     connect(&m_lineTimer, &QTimer::timeout, this, &SerialCommPort::OnLineTimer);
@@ -58,6 +77,11 @@ SerialCommPort::~SerialCommPort()
 
 // ---- configuration ----
 
+QString SerialCommPort::LinkPath(qint16 number) const
+{
+    return QDir(m_folder).filePath(QStringLiteral("COM%1").arg(number));
+}
+
 QString SerialCommPort::DevicePath(qint16 number) const
 {
     if (!m_devicePath.isEmpty())
@@ -65,7 +89,7 @@ QString SerialCommPort::DevicePath(qint16 number) const
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(number);
 #else
-    const QString local = QDir(m_folder).filePath(QStringLiteral("COM%1").arg(number));
+    const QString local = LinkPath(number);
     const QFileInfo info(local);
     // A dangling link still counts: opening it then says what is missing
     // instead of quietly opening some other port.
@@ -87,6 +111,38 @@ QString SerialCommPort::DeviceDescription(qint16 number) const
     if (!info.exists())
         text += QStringLiteral(" (missing)");
     return text;
+}
+
+bool SerialCommPort::BindDevice(qint16 number, const QString& device, QString& why)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(number);
+    Q_UNUSED(device);
+    why = QStringLiteral("On Windows COMn names the device itself");
+    return false;
+#else
+    if (number < 1 || device.isEmpty()) {
+        why = QStringLiteral("Nothing to bind");
+        return false;
+    }
+    const QString link = LinkPath(number);
+    const QFileInfo info(link);
+    if (info.exists() && !info.isSymLink()) {
+        why = QStringLiteral("%1 is a file, not a link; it is left as it is").arg(link);
+        return false;
+    }
+    QDir().mkpath(m_folder);
+    // Made beside it and renamed over it, so the number never opens nothing.
+    const QByteArray fresh = QFile::encodeName(link + QStringLiteral(".new"));
+    ::unlink(fresh.constData());
+    if (::symlink(QFile::encodeName(device).constData(), fresh.constData()) != 0
+        || ::rename(fresh.constData(), QFile::encodeName(link).constData()) != 0) {
+        why = QStringLiteral("%1: %2").arg(link, ErrnoText(errno));
+        ::unlink(fresh.constData());
+        return false;
+    }
+    return true;
+#endif
 }
 
 bool SerialCommPort::SetCommPort(qint16 number, QString& why)
@@ -333,6 +389,8 @@ bool SerialCommPort::Open(QString& why)
     m_haveModemBits = false;
     if (!m_haveCounters && ::ioctl(fd, TIOCMGET, &m_modemBits) == 0)
         m_haveModemBits = true;
+    TakeOverReading();
+    RequestLowLatency(fd);
     m_lineTimer.start();
 #endif
 
@@ -350,8 +408,10 @@ QString SerialCommPort::OpenFailure(const QString& openPath) const
 #ifdef Q_OS_UNIX
     if (m_port.error() == QSerialPort::PermissionError) {
         const int fd = ::open(QFile::encodeName(openPath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0)
-            return ErrnoText(errno);
+        if (fd < 0) {
+            const int error = errno;
+            return ErrnoText(error) + (error == EACCES ? PermissionHint(openPath) : QString());
+        }
         ::close(fd);
         return ErrnoText(EBUSY) + QStringLiteral(" (locked by another program)");
     }
@@ -368,9 +428,12 @@ void SerialCommPort::Close()
     ++m_generation;
     m_receivePosted = false;
     m_lineTimer.stop();
+    delete m_readNotice;
+    m_readNotice = nullptr;
     if (m_port.isOpen()) {
 #ifdef Q_OS_UNIX
         const int fd = int(m_port.handle());
+        RestoreLatency(fd);
         ::ioctl(fd, TIOCNXCL);
         ::flock(fd, LOCK_UN);
 #endif
@@ -382,6 +445,49 @@ void SerialCommPort::Close()
     m_failed = false;
     m_salvaged.clear();
     DropPendingEvents();
+}
+
+void SerialCommPort::RequestLowLatency(int fd)
+{
+    m_lowLatencySet = false;
+#ifdef Q_OS_LINUX
+    serial_struct ss{};
+    if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) {
+        m_openNote = QStringLiteral("Low-latency mode: not offered by this device");
+        return;
+    }
+    if (ss.flags & ASYNC_LOW_LATENCY) {
+        m_openNote = QStringLiteral("Low-latency mode: on already");
+        return;
+    }
+    ss.flags |= ASYNC_LOW_LATENCY;
+    serial_struct now{};
+    if (::ioctl(fd, TIOCSSERIAL, &ss) != 0) {
+        m_openNote = QStringLiteral("Low-latency mode: refused by the driver (%1)").arg(ErrnoText(errno));
+    } else if (::ioctl(fd, TIOCGSERIAL, &now) != 0 || !(now.flags & ASYNC_LOW_LATENCY)) {
+        m_openNote = QStringLiteral("Low-latency mode: not granted by the driver");
+    } else {
+        m_lowLatencySet = true;
+        m_openNote = QStringLiteral("Low-latency mode: granted");
+    }
+#else
+    Q_UNUSED(fd);
+    m_openNote = QStringLiteral("Low-latency mode: not offered on this system");
+#endif
+}
+
+void SerialCommPort::RestoreLatency(int fd)
+{
+#ifdef Q_OS_LINUX
+    serial_struct ss{};
+    if (m_lowLatencySet && ::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+        ss.flags &= ~ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &ss);
+    }
+#else
+    Q_UNUSED(fd);
+#endif
+    m_lowLatencySet = false;
 }
 
 // ---- data ----
@@ -439,8 +545,11 @@ QByteArray SerialCommPort::Input()
     QByteArray bytes;
     bytes.swap(m_salvaged);
     if (m_open && !m_failed) {
+#ifndef Q_OS_UNIX
         bytes += m_port.readAll();
+#endif
         DrainDriver(bytes);
+        ResumeReadNotice();
     }
     return bytes;
 }
@@ -456,6 +565,7 @@ void SerialCommPort::DiscardInput()
 #ifdef Q_OS_UNIX
     ::tcflush(int(m_port.handle()), TCIFLUSH);
 #endif
+    ResumeReadNotice();
 }
 
 int SerialCommPort::OutBufferCount() const
@@ -545,20 +655,73 @@ void SerialCommPort::OnReadyRead()
         if (generation != m_generation)
             return;
         m_receivePosted = false;
-        // An earlier handler may have taken these bytes already.
-        if (m_open && !m_failed && InBufferCount() > 0)
+        if (!m_open || m_failed)
+            return;
+        // An earlier handler may have taken these bytes already; a device
+        // that hung up is readable with nothing to read.
+        if (InBufferCount() > 0)
             RaiseEvent(comEvReceive);
+        else if (DeviceGone())
+            DeviceFailed();
+        else
+            ResumeReadNotice();
     }, Qt::QueuedConnection);
+}
+
+void SerialCommPort::TakeOverReading()
+{
+#ifdef Q_OS_UNIX
+    const int fd = int(m_port.handle());
+    m_qtReadNotifier.clear();
+    for (QSocketNotifier* n : m_port.findChildren<QSocketNotifier*>()) {
+        if (n->type() == QSocketNotifier::Read && n->socket() == fd) {
+            m_qtReadNotifier = n;
+            n->installEventFilter(this);
+            n->setEnabled(false);
+        }
+    }
+    m_readNotice = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_readNotice, &QSocketNotifier::activated, this, &SerialCommPort::OnReadable);
+#endif
+}
+
+bool SerialCommPort::eventFilter(QObject* watched, QEvent* event)
+{
+    // Qt switches its notifier on again now and then (buffer size changes);
+    // whenever it fires, switch it off unheard.
+    if (watched == m_qtReadNotifier && event->type() == QEvent::SockAct) {
+        m_qtReadNotifier->setEnabled(false);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void SerialCommPort::OnReadable()
+{
+    // Quiet until the bytes are taken, so waiting bytes do not spin the loop.
+    m_readNotice->setEnabled(false);
+    OnReadyRead();
+}
+
+void SerialCommPort::ResumeReadNotice()
+{
+    if (m_readNotice && m_open && !m_failed)
+        m_readNotice->setEnabled(true);
 }
 
 void SerialCommPort::OnError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError || !m_open || m_failed || m_configuring)
         return;
-    // A stray read error (nothing to read after all) is not a line event;
-    // count it only when the device is really gone.
-    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError || DeviceGone())
+#ifdef Q_OS_UNIX
+    // Qt's word alone is not enough (it files a read that found nothing as
+    // a vanished device); the device itself must say it is gone.
+    if (DeviceGone())
         DeviceFailed();
+#else
+    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError)
+        DeviceFailed();
+#endif
 }
 
 bool SerialCommPort::DeviceGone() const
@@ -584,6 +747,8 @@ void SerialCommPort::DeviceFailed()
     // port open until it closes it itself.
     m_failed = true;
     m_lineTimer.stop();
+    if (m_readNotice)
+        m_readNotice->setEnabled(false);
     const quint32 generation = m_generation;
     QMetaObject::invokeMethod(this, [this, generation] {
         if (generation != m_generation)

@@ -2,7 +2,9 @@
 #include "CommPort.h"
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <optional>
@@ -18,11 +20,19 @@
 // driver's own queue, so a caller that polls it on a blocked thread sees it
 // drain without an event loop.
 //
+// On Linux the driver is asked for its low-latency mode on open (USB adapters
+// otherwise hold received bytes up to 16 ms); OpenNote() says how that went.
+//
 // Line choices: no flow control; DTR and RTS are left as the driver sets them
 // on open (asserted on a real UART) and are never touched afterwards. The
 // device is opened exclusively: Qt's lock file, TIOCEXCL (keeps out other
 // users, not root) and an flock() on the device that any cooperating opener,
 // in this process or another, runs into.
+//
+// Reading: on Unix this class alone reads the device, straight from the
+// driver, and its own notifier tells when bytes wait; Qt's notifier is kept
+// from reading, since a read that finds the bytes already taken reports the
+// device as gone.
 //
 // Events: bytes arriving give comEvReceive. A device that vanishes or hangs up
 // gives one comEventUnknown; after it the port stays "open" but is silent and
@@ -66,6 +76,10 @@ public:
     // The device the number opens, and on Unix where a COMn link points.
     QString DeviceDescription(qint16 number) const override;
     QString DevicePath(qint16 number) const;
+    // Unix: the link COMn in the folder where port numbers are looked up,
+    // pointed at device (an existing link is replaced; a plain file is not).
+    bool BindDevice(qint16 number, const QString& device, QString& why) override;
+    QString OpenNote() const override { return m_openNote; }
     // Opens this device (a path, or a link to one) whatever the number says;
     // empty goes back to the number's device. Read again at every open.
     void SetDevicePath(QString path) { m_devicePath = std::move(path); }
@@ -83,11 +97,20 @@ public:
     // gives up on the rest and reports comEventTxFull.
     void SetWriteStallTimeout(int ms) { m_writeStallMs = ms; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     bool Open(QString& why);
+    void TakeOverReading();
+    void OnReadable();
+    void ResumeReadNotice();
     void Close();
     bool ApplySettings(QString& why);
     QString OpenFailure(const QString& openPath) const;
+    QString LinkPath(qint16 number) const;
+    void RequestLowLatency(int fd);
+    void RestoreLatency(int fd);
     void OnReadyRead();
     void OnError(QSerialPort::SerialPortError error);
     void OnLineTimer();
@@ -98,8 +121,10 @@ private:
 
     QString m_folder;
     QString m_devicePath;
-    QSerialPort m_port;
+    QSerialPort m_port;  // a child, so its notifiers are found under this object
     QTimer m_lineTimer;
+    QSocketNotifier* m_readNotice = nullptr;     // ours, Unix only
+    QPointer<QSocketNotifier> m_qtReadNotifier;  // Qt's, kept quiet
     qint16 m_number = 0;
     LineSettings m_settings;
     int m_inBufferSize = 1024;
@@ -112,6 +137,8 @@ private:
     bool m_receivePosted = false;
     quint32 m_generation = 0;    // bumps on close; stale queued events check it
     QByteArray m_salvaged;       // bytes read before a failed device was shut
+    QString m_openNote;
+    bool m_lowLatencySet = false;  // by us, so undone on close
 
     // Line-state polling, Unix only.
     bool m_haveCounters = false;

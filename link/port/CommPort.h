@@ -53,6 +53,18 @@ public:
 
     // Shown next to the port number so a user can tell what it opens.
     virtual QString DeviceDescription(qint16 number) const { return QString::number(number); }
+    // Makes port number n open this device from now on; false with a reason
+    // where numbers cannot be bound.
+    virtual bool BindDevice(qint16 number, const QString& device, QString& why)
+    {
+        Q_UNUSED(number);
+        Q_UNUSED(device);
+        why = QStringLiteral("port numbers cannot be bound to devices here");
+        return false;
+    }
+    // What the last open has to say for the debug log (driver modes asked
+    // for and whether they were granted); empty when nothing.
+    virtual QString OpenNote() const { return {}; }
 
     int CommEvent() const { return m_commEvent; }
     void SetOnComm(std::function<void()> handler) { m_onComm = std::move(handler); }

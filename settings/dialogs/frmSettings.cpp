@@ -5,6 +5,7 @@
 #include "ui_frmSettings.h"
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QTreeWidgetItem>
 
 frmSettings::frmSettings(Globals& g, std::function<void()> publSaveSettings, QWidget* parent,
                          DeviceDescriber describeDevice)
@@ -26,10 +27,14 @@ frmSettings::frmSettings(Globals& g, std::function<void()> publSaveSettings, QWi
     }
 #endif
     ui->lblDevice->setVisible(bool(m_describeDevice));
+    ui->grpPorts->setVisible(false);
 
     Form_Load();
 
     connect(ui->comboPort, &QComboBox::currentIndexChanged, this, &frmSettings::comboPort_Change);
+    connect(ui->cmdBind, &QPushButton::clicked, this, &frmSettings::cmdBind_Click);
+    connect(ui->cmdRefresh, &QPushButton::clicked, this, &frmSettings::FillPortList);
+    connect(ui->treePorts, &QTreeWidget::currentItemChanged, this, &frmSettings::comboPort_Change);
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmSettings::cmdOK_Click);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSettings::cmdCancel_Click);
 }
@@ -67,16 +72,67 @@ void frmSettings::Form_Load()
     comboPort_Change();
 }
 
+void frmSettings::SetPortList(PortLister listPorts, PortBinder bindPort)
+{
+    m_listPorts = std::move(listPorts);
+    m_bindPort = std::move(bindPort);
+    ui->grpPorts->setVisible(bool(m_listPorts));
+    ui->cmdBind->setVisible(bool(m_bindPort));
+    FillPortList();
+}
+
+void frmSettings::FillPortList()
+{
+    ui->treePorts->clear();
+    if (!m_listPorts)
+        return;
+    QList<QStringList> rows = m_listPorts();
+    if (rows.isEmpty())
+        return;
+    ui->treePorts->setHeaderLabels(rows.takeFirst());
+    for (const QStringList& row : rows)
+        ui->treePorts->addTopLevelItem(new QTreeWidgetItem(row));
+    for (int c = 0; c < ui->treePorts->columnCount(); ++c)
+        ui->treePorts->resizeColumnToContents(c);
+    comboPort_Change();
+}
+
+void frmSettings::cmdBind_Click()
+{
+    const QTreeWidgetItem* item = ui->treePorts->currentItem();
+    const int index = ui->comboPort->currentIndex();
+    if (!item || index < 0)
+        return;
+    m_bindNumber = index + 1;
+    m_bindDevice = item->text(0);
+    comboPort_Change();
+}
+
 void frmSettings::comboPort_Change()
 {
+    const int index = ui->comboPort->currentIndex();
+    ui->cmdBind->setEnabled(index >= 0 && ui->treePorts->currentItem());
+    ui->cmdBind->setText(index < 0 ? QStringLiteral("Use for this port")
+                                   : QStringLiteral("Use for COM%1").arg(index + 1));
     if (!m_describeDevice)
         return;
-    const int index = ui->comboPort->currentIndex();
-    ui->lblDevice->setText(index < 0 ? QString() : m_describeDevice(index + 1));
+    if (index >= 0 && index + 1 == m_bindNumber)
+        ui->lblDevice->setText(m_bindDevice + QStringLiteral(" (from OK on)"));
+    else
+        ui->lblDevice->setText(index < 0 ? QString() : m_describeDevice(index + 1));
 }
 
 void frmSettings::cmdOK_Click()
 {
+    if (m_bindNumber > 0 && m_bindPort) {
+        QString why;
+        if (!m_bindPort(m_bindNumber, m_bindDevice, why)) {
+            ui->lblDevice->setVisible(true);
+            ui->lblDevice->setText(QStringLiteral("Could not bind COM%1: %2").arg(m_bindNumber).arg(why));
+            return;
+        }
+        m_bindNumber = 0;
+    }
     m_g.GlbComPort = ui->comboPort->currentIndex() + 1;
     m_g.GlbSpeed = GlbValLong(ui->comboSpeed->currentText());
     if (m_publSaveSettings)

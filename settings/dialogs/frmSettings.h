@@ -1,6 +1,8 @@
 #pragma once
 #include <QDialog>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -9,8 +11,9 @@ namespace Ui {
 class frmSettings;
 }
 
-// Port number and line speed. Changes reach the settings only on OK, which
-// also saves them through the callback; Cancel and closing change nothing.
+// Port number and line speed, and the serial ports the computer has. Changes
+// (a port bound to a number included) take effect only on OK, which also
+// saves them through the callback; Cancel and closing change nothing.
 class frmSettings : public QDialog {
     Q_OBJECT
 
@@ -24,6 +27,15 @@ public:
                 DeviceDescriber describeDevice = {});
     ~frmSettings() override;
 
+    // The serial ports to offer: the first row holds the column titles, each
+    // further row one port with its device first.
+    using PortLister = std::function<QList<QStringList>()>;
+    // Makes port number n open device; false with a reason.
+    using PortBinder = std::function<bool(int n, const QString& device, QString& why)>;
+    // Shows the ports; with a binder the user can bind the chosen number to
+    // one of them, done on OK. Without a lister the list stays hidden.
+    void SetPortList(PortLister listPorts, PortBinder bindPort);
+
     // What port n opens on Unix: the target of the link "COMn" in the program
     // folder, that file itself if it is no link, else /dev/ttyS<n-1>.
     static QString DefaultDeviceDescription(const QString& programDir, int number);
@@ -32,6 +44,8 @@ private slots:
     void cmdOK_Click();
     void cmdCancel_Click();
     void comboPort_Change();
+    void cmdBind_Click();
+    void FillPortList();
 
 private:
     void Form_Load();
@@ -40,4 +54,8 @@ private:
     Globals& m_g;
     std::function<void()> m_publSaveSettings;
     DeviceDescriber m_describeDevice;
+    PortLister m_listPorts;
+    PortBinder m_bindPort;
+    int m_bindNumber = 0;  // a binding waiting for OK
+    QString m_bindDevice;
 };

@@ -19,6 +19,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <grp.h>
+#include <pty.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <memory>
 
@@ -49,6 +53,45 @@ TEST(CliUsage, BadUsageHelpAndVersion)
     Cli version;
     EXPECT_EQ(RunToEnd(version, {"--version"}), 0);
     EXPECT_EQ(version.p.readAllStandardOutput(), "velotrax-cli 1.00\n");
+
+    Cli ports;
+    EXPECT_EQ(RunToEnd(ports, {"ports"}), 0);
+    const QByteArray listing = ports.p.readAllStandardOutput();
+    EXPECT_TRUE(listing.startsWith("Device ") || listing == "No serial ports found.\n") << listing.toStdString();
+}
+
+// A device node of the usual serial group, opened by a user outside it.
+TEST(CliUsage, APortTheUserMayNotUseNamesItsGroupAndTheCommandThatGrantsIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run the program as another user";
+    const passwd* nobody = ::getpwnam("nobody");
+    const group* serial = ::getgrnam("dialout");
+    ASSERT_TRUE(nobody && serial);
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    int master = -1, slave = -1;
+    char name[256];
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    ASSERT_EQ(::chown(name, 0, serial->gr_gid), 0);
+    ASSERT_EQ(::chmod(name, 0660), 0);
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(dir.path().toLocal8Bit().constData(), 0777), 0);
+
+    Cli c;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", dir.path());
+    c.p.setProcessEnvironment(env);
+    c.p.setChildProcessModifier([uid, gid] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(99);
+    });
+    EXPECT_EQ(RunToEnd(c, {"receive", "--port", QString::fromLocal8Bit(name), dir.path()}), 1) << c.Err().toStdString();
+    EXPECT_TRUE(c.Err().contains("Permission denied")) << c.err.toStdString();
+    EXPECT_TRUE(c.err.contains("group \"dialout\"")) << c.err.toStdString();
+    EXPECT_TRUE(c.err.contains("sudo usermod -aG dialout $USER")) << c.err.toStdString();
+    ::close(master);
 }
 
 TEST(CliUsage, RefusalsBeforeAnyTransferEndWithStatus1AndTheDesktopTexts)

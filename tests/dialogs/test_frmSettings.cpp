@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -182,3 +183,51 @@ TEST(frmSettings, DefaultDeviceIsTheLinkBesideTheProgramOrTtyS)
     EXPECT_EQ(label->text(), "/dev/ttyS9");
 }
 #endif
+
+TEST(frmSettings, BindsTheChosenNumberToTheSelectedPortOnlyOnOk)
+{
+    const auto rows = [] {
+        return QList<QStringList>{{"Device", "Maker"}, {"/dev/ttyUSB0", "FTDI"}, {"/dev/ttyACM0", "Arduino"}};
+    };
+    QList<QPair<int, QString>> bound;
+    QString refusal;
+    const auto bind = [&](int n, const QString& device, QString& why) {
+        why = refusal;
+        if (refusal.isEmpty())
+            bound << qMakePair(n, device);
+        return refusal.isEmpty();
+    };
+    const auto choose = [](SettingsDialog& d) {
+        auto* tree = d.dlg.findChild<QTreeWidget*>("treePorts");
+        EXPECT_EQ(tree->topLevelItemCount(), 2);
+        tree->setCurrentItem(tree->topLevelItem(1));
+        d.port()->setCurrentIndex(2);
+        d.click("cmdBind");
+        return d.dlg.findChild<QLabel*>("lblDevice")->text();
+    };
+
+    Globals g = WithSpeeds(1, 9600);
+    {
+        SettingsDialog cancelled(g, [](int) { return QString("somewhere"); });
+        cancelled.dlg.SetPortList(rows, bind);
+        EXPECT_EQ(choose(cancelled), "/dev/ttyACM0 (from OK on)");
+        cancelled.click("cmdCancel");
+        EXPECT_TRUE(bound.isEmpty());
+    }
+    {
+        refusal = "read-only folder";
+        SettingsDialog refused(g, [](int) { return QString("somewhere"); });
+        refused.dlg.SetPortList(rows, bind);
+        choose(refused);
+        refused.click("cmdOK");
+        EXPECT_TRUE(refused.dlg.isVisible());
+        EXPECT_EQ(refused.saves, 0);
+        EXPECT_EQ(refused.dlg.findChild<QLabel*>("lblDevice")->text(), "Could not bind COM3: read-only folder");
+
+        refusal.clear();
+        refused.click("cmdOK");
+        EXPECT_EQ(bound, (QList<QPair<int, QString>>{{3, "/dev/ttyACM0"}}));
+        EXPECT_EQ(refused.saves, 1);
+        EXPECT_EQ(g.GlbComPort, 3);
+    }
+}

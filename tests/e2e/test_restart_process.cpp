@@ -5,30 +5,14 @@
 // again, starts a new instance of itself and ends; the last one completes the
 // file. The sender waits throughout, as a real one does.
 #include "CableStations.h"
+#include "ProgramProcesses.h"
 #include "RestartFile.h"
 #include <QDateTime>
-#include <QDirIterator>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <csignal>
 
 namespace {
-// Every running copy of the program file at path.
-QList<qint64> ProcessesRunning(const QString& path)
-{
-    QList<qint64> pids;
-    const QString target = QFileInfo(path).canonicalFilePath();
-    QDirIterator it("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        bool ok = false;
-        const qint64 pid = it.fileName().toLongLong(&ok);
-        if (ok && QFileInfo(it.filePath() + "/exe").symLinkTarget() == target)
-            pids << pid;
-    }
-    return pids;
-}
-
 struct ProcessRestart : ::testing::Test {
     CablePair pair;
     QTemporaryDir sendDir;

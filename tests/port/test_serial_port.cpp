@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -455,3 +457,47 @@ TEST_F(SerialPortTest, EventsWaitForTheRunningHandler)
 }
 
 } // namespace
+
+// Qt's own read notifier may wake up after this layer has taken the bytes;
+// its read then finds nothing, which Qt reports with whatever errno was left
+// (often EAGAIN, "device disappeared"). That is no port failure.
+TEST_F(SerialPortTest, ANotifierWakingToNothingIsNoPortFailure)
+{
+    Open();
+    const auto notifiers = port.findChildren<QSocketNotifier*>();
+    ASSERT_FALSE(notifiers.isEmpty());
+    for (QSocketNotifier* n : notifiers) {
+        if (n->type() != QSocketNotifier::Read)
+            continue;
+        QEvent wake(QEvent::SockAct);
+        errno = EAGAIN;
+        QCoreApplication::sendEvent(n, &wake);
+    }
+    RunEventLoopFor(300);
+    EXPECT_EQ(Count(kUnknown), 0);
+    ASSERT_TRUE(pty.Write("still here"));
+    EXPECT_TRUE(WaitUntil([&] { return received == "still here"; })) << received.toStdString();
+}
+
+TEST_F(SerialPortTest, BindingPointsANumberAtADeviceButSparesAPlainFile)
+{
+    QString why;
+    ASSERT_TRUE(port.BindDevice(3, "/dev/null", why)) << why.toStdString();
+    ASSERT_TRUE(port.BindDevice(3, pty.slave, why)) << why.toStdString();  // replaces the link
+    EXPECT_EQ(QFileInfo(folder.filePath("COM3")).symLinkTarget(), pty.slave);
+
+    QFile plain(folder.filePath("COM4"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly) && plain.write("mine") == 4);
+    plain.close();
+    EXPECT_FALSE(port.BindDevice(4, pty.slave, why));
+    EXPECT_TRUE(why.contains("not a link")) << why.toStdString();
+    ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
+    EXPECT_EQ(plain.readAll(), "mine");
+
+    // The bound number opens that device; a pty has no low-latency mode and that is no failure.
+    ASSERT_TRUE(port.SetCommPort(3, why));
+    Open();
+    EXPECT_EQ(port.OpenNote(), "Low-latency mode: not offered by this device");
+    ASSERT_TRUE(pty.Write("via COM3"));
+    EXPECT_TRUE(WaitUntil([&] { return received == "via COM3"; }));
+}

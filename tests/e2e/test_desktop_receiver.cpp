@@ -1,0 +1,109 @@
+// The desktop program as a user runs it: started from its own folder with
+// COM1 linked to one end of the virtual cable at 921600, listening, while the
+// console program sends it a large random file. A port that stays there must
+// never be reported as failed: no port error in its log, no restart of itself.
+#include "Fso.h"
+#include "ProgramProcesses.h"
+#include "TestFiles.h"
+#include "TestSupport.h"
+#include "cable_process.h"
+#include <QFile>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+// Follows a growing log without reading it whole at every look.
+struct LogTail {
+    QFile file;
+    QByteArray text;
+    bool Shows(const QByteArray& what)
+    {
+        if (!file.isOpen() && !file.open(QIODevice::ReadOnly))
+            return false;
+        const qsizetype from = qMax<qsizetype>(0, text.size() - what.size());
+        text += file.readAll();
+        return text.indexOf(what, from) >= 0;
+    }
+};
+
+// Waits without spinning: the fault under test depends on timing, and a
+// busy test process takes a core from the programs it watches.
+bool QuietlyWaitFor(const std::function<bool()>& cond, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+}  // namespace
+
+TEST(DesktopReceiver, TakesALongFastFileWithoutAPortErrorOrARestart)
+{
+    QTemporaryDir root;
+    const QString prog = BuildPath(root.path(), "prog");
+    const QString in = BuildPath(root.path(), "in");
+    const QString log = BuildPath(root.path(), "rx.log");
+    ASSERT_TRUE(QDir().mkpath(prog) && QDir().mkpath(in));
+    const QString program = BuildPath(prog, "velotrax");
+    ASSERT_TRUE(QFile::copy(VELOTRAX_EXE, program));
+    ASSERT_TRUE(QFile::link(QRNSTAMP_EXE, BuildPath(prog, "qrnstamp")));
+    {
+        QFile ini(BuildPath(prog, "qrn.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("COM: 1\r\nSPEED: 921600\r\nRECEIVEPATH: %1\r\nI_AM: 1\r\nDBGFLAG: 1\r\n"
+                                 "DEBUGFILE: %2\r\nWAITBEFORESEND: 2\r\n").arg(in, log).toLocal8Bit());
+    }
+    const QString senderEnd = BuildPath(root.path(), "COM1");
+    vnm::CableProcess cable;
+    ASSERT_TRUE(cable.start(VNULLMODEM_EXE, {"--baud", "921600", "--link-a", BuildPath(prog, "COM1").toStdString(),
+                                             "--link-b", senderEnd.toStdString()}))
+        << cable.error();
+
+    // Long enough (about 17 s on the line) that a spurious port error showed
+    // two to four times per run.
+    const QByteArray content = RandomBytes(1500000, 10);
+    const QString source = BuildPath(root.path(), "random.bin");
+    WriteFile(source, content);
+
+    QProcess receiver;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    receiver.setProcessEnvironment(env);
+    receiver.setWorkingDirectory(prog);
+    receiver.start(program, {"--listen"});
+    ASSERT_TRUE(receiver.waitForStarted());
+    QProcess sender;
+    const auto cleanup = qScopeGuard([&] {
+        for (qint64 pid : ProcessesRunning(program))
+            ::kill(pid_t(pid), SIGKILL);
+        sender.kill();
+        receiver.waitForFinished();
+        sender.waitForFinished();
+    });
+    LogTail tail{QFile(log), {}};
+    ASSERT_TRUE(QuietlyWaitFor([&] { return tail.Shows("Activated"); }, 20000)) << "the receiver never listened";
+
+    sender.start(VELOTRAX_CLI_EXE, {"send", "--port", senderEnd, "--speed", "921600", source});
+    ASSERT_TRUE(sender.waitForStarted());
+    // A port error ends the wait at once: the run has failed already.
+    ASSERT_TRUE(QuietlyWaitFor([&] { return sender.state() == QProcess::NotRunning || tail.Shows("CommError"); },
+                        90000));
+    const QString text = QString::fromLocal8Bit(ReadFile(log));
+    ASSERT_EQ(text.count("CommError"), 0) << text.right(2000).toStdString();
+    EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(BuildPath(in, "random.bin")) == content; }))
+        << "the file did not arrive whole";
+    EXPECT_EQ(QString::fromLocal8Bit(ReadFile(log)).count("Activated"), 1) << "the program restarted itself";
+    EXPECT_EQ(ProcessesRunning(program), QList<qint64>{receiver.processId()});
+}
