@@ -1,6 +1,7 @@
 #include "Station.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
+#include "Locations.h"
 #include "RestartFile.h"
 #include "SettingsFile.h"
 #include <QCoreApplication>
@@ -8,13 +9,14 @@
 #include <QProcess>
 #include <cstdlib>
 
-QString Station::QrnstampPath(const QString& folder)
+void Station::UseQrnstampFrom(const QString& programFolder)
 {
-#ifdef Q_OS_WIN
-    return BuildPath(folder, QStringLiteral("qrnstamp.exe"));
-#else
-    return BuildPath(folder, QStringLiteral("qrnstamp"));
-#endif
+    QString found = FindQrnstamp(programFolder);
+    // When it is missing, starting it fails and the count of dates not set says where it was looked for.
+    if (found.isEmpty())
+        found = BuildPath(programFolder, QStringLiteral("qrnstamp"));
+    m_s.m_qrnSetModifiedDateExe = found;
+    m_s.m_qrnstampLookedIn = QrnstampFolders(programFolder);
 }
 
 Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
@@ -59,7 +61,7 @@ void Station::Form_Load()
 {
     LoadSettings(m_g);
     SettingsToControls();
-    m_s.m_qrnSetModifiedDateExe = QrnstampPath(m_g.programDir);
+    UseQrnstampFrom(m_g.programDir);
     m_helpFile = BuildPath(m_g.programDir, QStringLiteral("Velotrax.html"));
     m_g.FillSpeeds();
     m_g.FillErrorTexts();

@@ -1,4 +1,10 @@
 #include "Globals.h"
+#include "Locations.h"
+
+QString Globals::SettingsDir() const
+{
+    return SettingsFolder(programDir);
+}
 
 void Globals::FillErrorTexts()
 {

@@ -7,7 +7,7 @@
 
 QString SettingsFilePath(const Globals& g)
 {
-    return BuildPath(g.programDir, QStringLiteral("qrn.ini"));
+    return BuildPath(g.SettingsDir(), QStringLiteral("qrn.ini"));
 }
 
 QString DefaultSendPath()

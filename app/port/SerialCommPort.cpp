@@ -1,4 +1,5 @@
 #include "SerialCommPort.h"
+#include "Locations.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -65,7 +66,7 @@ QString SerialCommPort::DevicePath(qint16 number) const
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(number);
 #else
-    const QString local = QDir(m_folder).filePath(QStringLiteral("COM%1").arg(number));
+    const QString local = QDir(SettingsFolder(m_folder)).filePath(QStringLiteral("COM%1").arg(number));
     const QFileInfo info(local);
     // A dangling link still counts: opening it then says what is missing
     // instead of quietly opening some other port.
