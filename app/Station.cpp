@@ -62,7 +62,7 @@ void Station::Form_Load()
     LoadSettings(m_g);
     SettingsToControls();
     UseQrnstampFrom(m_g.programDir);
-    m_helpFile = BuildPath(m_g.programDir, QStringLiteral("Velotrax.html"));
+    m_helpFile = FindHelpFile(m_g.programDir);
     m_g.FillSpeeds();
     m_g.FillErrorTexts();
     m_g.GlbNewLine = QStringLiteral("\r\n");

@@ -68,6 +68,17 @@ QStringList QrnstampFolders(const QString& programFolder)
     return folders;
 }
 
+QString FindHelpFile(const QString& programFolder)
+{
+    const QString beside = BuildPath(programFolder, QStringLiteral("Velotrax.html"));
+#ifdef VELOTRAX_HELP_INSTALL_DIR
+    const QString installed = BuildPath(QStringLiteral(VELOTRAX_HELP_INSTALL_DIR), QStringLiteral("Velotrax.html"));
+    if (!FileExists(beside) && FileExists(installed))
+        return installed;
+#endif
+    return beside;
+}
+
 QString FindQrnstamp(const QString& programFolder)
 {
     for (const QString& folder : QrnstampFolders(programFolder)) {

@@ -20,3 +20,7 @@ QStringList QrnstampFolders(const QString& programFolder);
 
 // The first qrnstamp found in QrnstampFolders; empty when there is none.
 QString FindQrnstamp(const QString& programFolder);
+
+// The help page beside the program, else where the package installs it; the
+// one beside the program when there is none at all.
+QString FindHelpFile(const QString& programFolder);
