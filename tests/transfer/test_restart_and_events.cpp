@@ -88,6 +88,12 @@ TEST_F(RestartFixture, RestartWithoutTempFileOrWithTooLongOneFails)
 // program folder of the given kind.
 class ResumeFixture : public RestartFixture, public ::testing::WithParamInterface<std::tuple<bool, FolderKind>> {};
 
+std::string ResumeCaseName(const ::testing::TestParamInfo<std::tuple<bool, FolderKind>>& info)
+{
+    return std::string(std::get<0>(info.param) ? "LostAnswer" : "LostBlock") + "In"
+           + FolderKindName({std::get<1>(info.param), info.index});
+}
+
 TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
 {
     const auto [lostAnswer, kind] = GetParam();
@@ -139,7 +145,8 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
 INSTANTIATE_TEST_SUITE_P(BothLosses, ResumeFixture,
                          ::testing::Values(std::tuple{false, FolderKind::Writable}, std::tuple{true, FolderKind::Writable},
                                            std::tuple{false, FolderKind::ReadOnly},
-                                           std::tuple{false, FolderKind::ReadOnlyWithIni}));
+                                           std::tuple{false, FolderKind::ReadOnlyWithIni}),
+                         ResumeCaseName);
 
 TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
 {
