@@ -6,6 +6,11 @@ QString Globals::SettingsDir() const
     return SettingsFolder(programDir);
 }
 
+QString Globals::RestartDir() const
+{
+    return RestartFolder(programDir);
+}
+
 void Globals::FillErrorTexts()
 {
     GlbErrorTexts = {

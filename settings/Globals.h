@@ -28,6 +28,8 @@ struct Globals {
     QString programDir;
     // Folder of qrn.ini, the restart file and the COMn links (see SettingsFolder).
     QString SettingsDir() const;
+    // Folder of the restart file (see RestartFolder).
+    QString RestartDir() const;
 
     NumberedFiles files;
 

@@ -57,6 +57,12 @@ QString SettingsFolder(const QString& programFolder)
     return UserConfigFolder();
 }
 
+QString RestartFolder(const QString& programFolder)
+{
+    const QString folder = SettingsFolder(programFolder);
+    return QFileInfo(folder).isWritable() ? folder : UserConfigFolder();
+}
+
 QStringList QrnstampFolders(const QString& programFolder)
 {
     QStringList folders{programFolder};

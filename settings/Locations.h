@@ -14,6 +14,11 @@
 // never taken as portable unless it holds a qrn.ini.
 QString SettingsFolder(const QString& programFolder);
 
+// The folder of the restart file: SettingsFolder, unless this user may not
+// write there (a portable copy whose folder is read-only yet holds qrn.ini);
+// then the user's configuration folder, so an automatic restart still works.
+QString RestartFolder(const QString& programFolder);
+
 // Folders searched for qrnstamp, in order: beside the program, then where the
 // package installs it.
 QStringList QrnstampFolders(const QString& programFolder);

@@ -2,6 +2,7 @@
 #include "TestFiles.h"
 #include <QDir>
 #include <QTemporaryDir>
+#include <unistd.h>
 
 // A program folder of one kind, with the user's configuration folder moved
 // into the same temporary tree. Read-only means no write bits, which counts
@@ -11,7 +12,8 @@ enum class FolderKind { Writable, ReadOnly, ReadOnlyWithIni };
 struct ProgramFolder {
     QTemporaryDir root;
     QString program;
-    QString expected;  // where qrn.ini, the restart file and COMn links belong
+    QString expected;         // where qrn.ini and COMn links belong
+    QString expectedRestart;  // the same, unless this user may not write there
 
     explicit ProgramFolder(FolderKind kind)
         : program(root.filePath("program")), m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
@@ -22,7 +24,10 @@ struct ProgramFolder {
             WriteFile(QDir(program).filePath("qrn.ini"), "COM: 3\r\n");
         if (kind != FolderKind::Writable)
             QFile::setPermissions(program, kReadOnly);
-        expected = kind == FolderKind::ReadOnly ? root.filePath("config/Velotrax") : program;
+        const QString config = root.filePath("config/Velotrax");
+        expected = kind == FolderKind::ReadOnly ? config : program;
+        // Root may write into a folder without write bits; anyone else may not.
+        expectedRestart = access(QFile::encodeName(expected).constData(), W_OK) == 0 ? expected : config;
     }
     ~ProgramFolder()
     {

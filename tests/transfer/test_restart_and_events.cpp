@@ -122,7 +122,7 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     EXPECT_FALSE(rx.port.PortOpen());
     EXPECT_TRUE(rx.station->m_bSettingsSaved);
     const QString restartFile = RestartFilePath(rx.g);
-    EXPECT_EQ(restartFile, BuildPath(folder.expected, "_qrn_receive_restart_.tmp"));
+    EXPECT_EQ(restartFile, BuildPath(folder.expectedRestart, "_qrn_receive_restart_.tmp"));
     EXPECT_TRUE(QFile::exists(BuildPath(folder.expected, "qrn.ini")));
     const QByteArray lines = ReadFile(restartFile);
     EXPECT_TRUE(lines.startsWith("FILENAME: big.bin\r\nFILEPOS: "));
