@@ -5,28 +5,28 @@ bool PortControl::OpenPort()
     CommPort& port = m_c.port;
     QString why;
     if (!port.SetSettings(QString::number(m_c.g.GlbSpeed) + QStringLiteral(",N,8,1"), why)) {
-        ShowError(QStringLiteral("Error settings: ") + why);
+        Refuse(QStringLiteral("Error settings: ") + why);
         return false;
     }
     if (m_c.g.GlbComPort < -32768 || m_c.g.GlbComPort > 32767) {
-        ShowError(QStringLiteral("Error setting the portnumber: ") + QStringLiteral("Overflow"));
+        Refuse(QStringLiteral("Error setting the portnumber: ") + QStringLiteral("Overflow"));
         return false;
     }
     if (!port.SetCommPort(qint16(m_c.g.GlbComPort), why)) {
-        ShowError(QStringLiteral("Error setting the portnumber: ") + why);
+        Refuse(QStringLiteral("Error setting the portnumber: ") + why);
         return false;
     }
     if (!port.SetInputMode(1, why) || !port.SetRThreshold(1, why) || !port.SetInputLen(0, why)
         || !port.SetOutBufferSize(10240, why) || !port.SetInBufferSize(10240, why)) {
-        ShowError(QStringLiteral("Error setting mode to binary: ") + why);
+        Refuse(QStringLiteral("Error setting mode to binary: ") + why);
         return false;
     }
     if (m_c.g.GlbDbgFlag && !m_c.log.Open(&why)) {
-        ShowError(QStringLiteral("Error creating debugfile: '") + m_c.g.GlbDebugFile + QStringLiteral("'; ") + why);
+        Refuse(QStringLiteral("Error creating debugfile: '") + m_c.g.GlbDebugFile + QStringLiteral("'; ") + why);
         return false;
     }
     if (!port.SetPortOpen(true, why)) {
-        ShowError(QStringLiteral("Error opening the port: ") + why);
+        Refuse(QStringLiteral("Error opening the port: ") + why);
         m_c.log.WriteDebugLine(QStringLiteral("Error opening the port"));
         m_c.log.Close();
         return false;

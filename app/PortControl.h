@@ -24,6 +24,12 @@ public:
 
 private:
     void ShowError(const QString& text) { m_c.ui.MsgBox(text, MsgIcon::Critical); }
+    // A port that cannot be opened ends the run before it began.
+    void Refuse(const QString& text)
+    {
+        ShowError(text);
+        m_c.ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
+    }
 
     TransferContext& m_c;
     ErrorReport& m_errors;

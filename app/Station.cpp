@@ -121,10 +121,12 @@ void Station::Activate(bool bRestart)
         m_g.GlbReceivePath = path;
         if (path.isEmpty()) {
             m_ui.MsgBox(QStringLiteral("Receiving: first, provide receivepath"), MsgIcon::Exclamation);
+            m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
         }
         if (!FolderExists(path)) {
             m_ui.MsgBox(QStringLiteral("Path '") + path + QStringLiteral("': not found"), MsgIcon::Exclamation);
+            m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
         }
     }
@@ -139,6 +141,7 @@ void Station::Activate(bool bRestart)
     const QString title = bRestart ? QStringLiteral("Restart sending one file (other side must have the .tmp):") : QString();
     if (!m_ui.ChooseFilesToSend(title, !bRestart, m_g.GlbSendPath, dialogResult) || dialogResult.isEmpty()) {
         ClosePort();
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
     GlbSplitFileList(m_g.GlbSendPath, m_s.m_asFilesToSend, dialogResult);
@@ -146,6 +149,7 @@ void Station::Activate(bool bRestart)
     if (!refusal.isEmpty()) {
         m_ui.MsgBox(refusal, MsgIcon::Critical);
         ClosePort();
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
     if (!m_sender.SendNextFile())
@@ -158,6 +162,7 @@ void Station::cmdStop_Click()
     m_tx.SendAnswer(ANSWER_STOP, 0);
     OfferTempFileDelete();
     ClosePort();
+    m_ui.RunEnded(RunOutcome::StoppedBy(RunOutcome::Side::Here));
 }
 
 void Station::OfferTempFileDelete()
@@ -206,10 +211,12 @@ void Station::RestartReceiving()
                         + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
                         + QString::number(length) + QStringLiteral(" bytes); the temp file is kept for 'Restart a file'."),
                     MsgIcon::Critical);
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
         return;
     }
     if (!m_g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite)) {
         m_ui.MsgBox(QStringLiteral("ERROR: Restarting: Could not open for write: ") + temp, MsgIcon::Critical);
+        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
         return;
     }
     m_g.files.File(FileNr::Temp).seek(pos - 1);

@@ -1,5 +1,5 @@
 #include "CliOptions.h"
-#include <QDir>
+#include <QCommandLineParser>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <optional>
@@ -10,30 +10,43 @@
 
 namespace {
 
-enum class For { Both, Send, Receive };
-
-struct OptionSpec {
-    const char* name;
-    bool takesValue;
-    For scope;
-};
-
-constexpr OptionSpec kOptions[] = {
-    {"--port", true, For::Both},          {"--com", true, For::Both},
-    {"--speed", true, For::Both},         {"--wait-ms", true, For::Both},
-    {"--log", true, For::Both},           {"--log-level", true, For::Both},
-    {"--progress", false, For::Both},     {"--verbose", false, For::Both},
-    {"--restart", false, For::Send},      {"--retries", true, For::Send},
-    {"--once", false, For::Receive},      {"--delete-temp", false, For::Receive},
-    {"--keep-temp", false, For::Receive}, {"--reopen-timeout", true, For::Receive},
-};
-
-const OptionSpec* FindOption(const QString& name)
+// Every option of every command; which command takes which is in CliCommands().
+const QList<QCommandLineOption>& AllOptions()
 {
-    for (const OptionSpec& o : kOptions)
-        if (name == QLatin1String(o.name))
-            return &o;
-    return nullptr;
+    static const QList<QCommandLineOption> options = {
+        {{"h", "help"}, "help"},
+        {{"V", "version"}, "version"},
+        {"port", "serial device", "DEVICE"},
+        {"com", "port number", "N"},
+        {"speed", "line speed", "BAUD"},
+        {"wait-ms", "pause before every write", "MS"},
+        {"stdio", "standard input and output as the line"},
+        {"log", "debug log", "FILE"},
+        {"log-level", "debug log level", "N"},
+        {"progress", "progress line"},
+        {{"v", "verbose"}, "activity line"},
+        {"restart", "continue one file"},
+        {"retries", "retries when no listener answers", "N"},
+        {"once", "end after one run"},
+        {"delete-temp", "delete the temp file after a Stop"},
+        {"keep-temp", "keep the temp file after a Stop"},
+        {"reopen-timeout", "wait for a failed port", "SEC"},
+    };
+    return options;
+}
+
+// The long name of an option as given ("v" -> "verbose").
+QString LongName(const QString& given)
+{
+    for (const QCommandLineOption& option : AllOptions())
+        if (option.names().contains(given))
+            return option.names().constLast();
+    return given;
+}
+
+QString Dashed(const QString& name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
 std::optional<qint64> StrictNumber(const QString& text, qint64 low, qint64 high)
@@ -47,209 +60,112 @@ std::optional<qint64> StrictNumber(const QString& text, qint64 low, qint64 high)
     return v;
 }
 
-struct Parser {
-    CliParseResult r;
-    CliOptions& o = r.options;
-    QStringList given;  // options seen, for the scope checks
-    bool comGiven = false, logLevelGiven = false, keepTemp = false;
+const CliCommand* FindCommand(const QString& name)
+{
+    for (const CliCommand& c : CliCommands())
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+QString CommandList()
+{
+    QStringList names;
+    for (const CliCommand& c : CliCommands())
+        names << c.name;
+    const QString last = names.takeLast();
+    return names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+struct Reader {
+    const QCommandLineParser& parser;
+    CliOptions& o;
+    QString error;
 
     bool Fail(const QString& text)
     {
-        if (r.error.isEmpty())
-            r.error = text;
+        if (error.isEmpty())
+            error = text;
         return false;
     }
+    bool Has(const char* name) const { return parser.isSet(QLatin1String(name)); }
+    QString Value(const char* name) const { return parser.value(QLatin1String(name)); }
 
-    bool Number(const QString& option, const QString& value, qint64 low, qint64 high, qint32& into)
+    void Number(const char* name, qint64 low, qint64 high, qint32& into)
     {
+        if (!Has(name))
+            return;
+        const QString value = Value(name);
         const std::optional<qint64> v = StrictNumber(value, low, high);
-        if (!v)
-            return Fail(QStringLiteral("%1 wants a whole number from %2 to %3, not '%4'")
-                            .arg(option).arg(low).arg(high).arg(value));
+        if (!v) {
+            Fail(QStringLiteral("--%1 wants a whole number from %2 to %3, not '%4'")
+                     .arg(QLatin1String(name)).arg(low).arg(high).arg(value));
+            return;
+        }
         into = qint32(*v);
-        return true;
     }
 
-    bool Apply(const QString& option, const QString& value)
+    // Options the command does not take, named with the commands that do.
+    bool CheckScope()
     {
-        given << option;
-        if (option == u"--port") {
-            if (value.isEmpty())
-                return Fail(QStringLiteral("--port wants a device path"));
-            o.device = value;
-        } else if (option == u"--com") {
-            comGiven = true;
-            return Number(option, value, 1, 32767, o.comPort);
-        } else if (option == u"--speed") {
-            return Number(option, value, 1, 2147483647, o.speed);
-        } else if (option == u"--wait-ms") {
-            return Number(option, value, 0, 60000, o.waitMs);
-        } else if (option == u"--log") {
-            if (value.isEmpty())
-                return Fail(QStringLiteral("--log wants a file name"));
-            o.logFile = QFileInfo(value).absoluteFilePath();
-        } else if (option == u"--log-level") {
-            logLevelGiven = true;
-            return Number(option, value, 0, 100, o.logLevel);
-        } else if (option == u"--progress") {
-            o.progress = true;
-        } else if (option == u"--verbose") {
-            o.verbose = true;
-        } else if (option == u"--restart") {
-            o.restart = true;
-        } else if (option == u"--retries") {
-            return Number(option, value, 0, 1000, o.retries);
-        } else if (option == u"--once") {
-            o.once = true;
-        } else if (option == u"--delete-temp") {
-            o.deleteTemp = true;
-        } else if (option == u"--keep-temp") {
-            keepTemp = true;
-        } else if (option == u"--reopen-timeout") {
-            qint32 seconds = 0;
-            if (!Number(option, value, 0, 86400, seconds))
-                return false;
-            o.reopenTimeoutMs = seconds * 1000;
-        }
-        return true;
-    }
-
-    bool CheckScopes()
-    {
-        for (const QString& name : given) {
-            const OptionSpec* spec = FindOption(name);
-            if (spec->scope == For::Send && o.command != CliOptions::Command::Send)
-                return Fail(name + QStringLiteral(" is an option of send only"));
-            if (spec->scope == For::Receive && o.command != CliOptions::Command::Receive)
-                return Fail(name + QStringLiteral(" is an option of receive only"));
-        }
-        if (!o.device.isEmpty() && comGiven)
-            return Fail(QStringLiteral("give either --port DEVICE or --com N, not both"));
-        if (logLevelGiven && o.logFile.isEmpty())
-            return Fail(QStringLiteral("--log-level needs --log FILE"));
-        if (keepTemp && o.deleteTemp)
-            return Fail(QStringLiteral("give either --keep-temp or --delete-temp, not both"));
-        return true;
-    }
-
-    bool CheckSendFiles(const QStringList& operands)
-    {
-        if (operands.isEmpty())
-            return Fail(QStringLiteral("send wants at least one FILE"));
-        if (o.restart && operands.size() != 1)
-            return Fail(QStringLiteral("send --restart continues exactly one FILE"));
-        QString folder;
-        for (const QString& file : operands) {
-            const QFileInfo info(file);
-            if (file.isEmpty() || !info.exists())
-                return Fail(QStringLiteral("'%1': no such file").arg(file));
-            if (!info.isFile())
-                return Fail(QStringLiteral("'%1' is not a file").arg(file));
-            const QString path = QDir::cleanPath(info.absoluteFilePath());
-            const QString dir = QFileInfo(path).absolutePath();
-            if (folder.isEmpty())
-                folder = dir;
-            else if (dir != folder)
-                return Fail(QStringLiteral("all files of one run must be in one folder ('%1' and '%2'); "
-                                           "send each folder with a run of its own")
-                                .arg(folder, dir));
-            o.files << path;
-        }
-        return true;
-    }
-
-    bool CheckReceiveDir(const QStringList& operands)
-    {
-        if (operands.size() != 1)
-            return Fail(operands.isEmpty() ? QStringLiteral("receive wants the folder DIR to write the files into")
-                                           : QStringLiteral("receive takes one DIR, not %1").arg(operands.size()));
-        // An empty folder name is refused by the activation itself, with the usual message.
-        o.receiveDir = operands[0].isEmpty() ? QString() : QDir::cleanPath(QFileInfo(operands[0]).absoluteFilePath());
-        return true;
-    }
-
-    void Run(const QStringList& args)
-    {
-        for (const QString& a : args) {
-            if (a == u"--")
-                break;
-            if (a == u"-h" || a == u"--help") {
-                o.help = true;
-                return;
-            }
-            if (a == u"-V" || a == u"--version") {
-                o.version = true;
-                return;
-            }
-        }
-
-        QStringList operands;
-        bool optionsEnd = false;
-        for (qsizetype i = 0; i < args.size(); ++i) {
-            const QString& a = args[i];
-            if (optionsEnd || !a.startsWith(u'-') || a == u"-") {
-                if (o.command == CliOptions::Command::None && operands.isEmpty()) {
-                    if (a == u"send")
-                        o.command = CliOptions::Command::Send;
-                    else if (a == u"receive")
-                        o.command = CliOptions::Command::Receive;
-                    else {
-                        Fail(QStringLiteral("unknown command '%1' (use send or receive)").arg(a));
-                        return;
-                    }
-                    continue;
-                }
-                operands << a;
+        for (const QString& given : parser.optionNames()) {
+            const QString name = LongName(given);
+            if (o.command->options.contains(name))
                 continue;
-            }
-            if (a == u"--") {
-                optionsEnd = true;
-                continue;
-            }
-            if (a == u"-v") {
-                Apply(QStringLiteral("--verbose"), {});
-                continue;
-            }
-            QString name = a, value;
-            bool inlineValue = false;
-            const qsizetype eq = a.indexOf(u'=');
-            if (a.startsWith(QLatin1String("--")) && eq > 2) {
-                name = a.left(eq);
-                value = a.mid(eq + 1);
-                inlineValue = true;
-            }
-            const OptionSpec* spec = FindOption(name);
-            if (!spec) {
-                Fail(QStringLiteral("unknown option '%1'").arg(name));
-                return;
-            }
-            if (spec->takesValue && !inlineValue) {
-                if (i + 1 >= args.size()) {
-                    Fail(name + QStringLiteral(" wants a value"));
-                    return;
-                }
-                value = args[++i];
-            } else if (!spec->takesValue && inlineValue) {
-                Fail(name + QStringLiteral(" takes no value"));
-                return;
-            }
-            if (!Apply(name, value))
-                return;
+            QStringList takers;
+            for (const CliCommand& c : CliCommands())
+                if (c.options.contains(name))
+                    takers << c.name;
+            return Fail(QStringLiteral("--%1 is an option of %2 only").arg(name, takers.join(QStringLiteral(" and "))));
         }
-        if (o.command == CliOptions::Command::None) {
-            Fail(QStringLiteral("no command given (send or receive)"));
-            return;
+        return true;
+    }
+
+    void Read()
+    {
+        if (Has("port")) {
+            o.device = Value("port");
+            if (o.device.isEmpty())
+                Fail(QStringLiteral("--port wants a device path"));
         }
-        if (!CheckScopes())
-            return;
-        if (o.command == CliOptions::Command::Send)
-            CheckSendFiles(operands);
-        else
-            CheckReceiveDir(operands);
+        Number("com", 1, 32767, o.comPort);
+        Number("speed", 1, 2147483647, o.speed);
+        Number("wait-ms", 0, 60000, o.waitMs);
+        if (Has("log")) {
+            if (Value("log").isEmpty())
+                Fail(QStringLiteral("--log wants a file name"));
+            else
+                o.logFile = QFileInfo(Value("log")).absoluteFilePath();
+        }
+        Number("log-level", 0, 100, o.logLevel);
+        Number("retries", 0, 1000, o.retries);
+        qint32 seconds = o.reopenTimeoutMs / 1000;
+        Number("reopen-timeout", 0, 86400, seconds);
+        o.reopenTimeoutMs = seconds * 1000;
+        o.stdio = Has("stdio");
+        o.progress = Has("progress");
+        o.verbose = Has("verbose");
+        o.restart = Has("restart");
+        o.once = Has("once");
+        o.deleteTemp = Has("delete-temp");
+
+        if (!o.device.isEmpty() && Has("com"))
+            Fail(QStringLiteral("give either --port DEVICE or --com N, not both"));
+        if (o.stdio && (Has("port") || Has("com")))
+            Fail(QStringLiteral("give either --stdio or a port, not both"));
+        if (Has("log-level") && o.logFile.isEmpty())
+            Fail(QStringLiteral("--log-level needs --log FILE"));
+        if (Has("keep-temp") && o.deleteTemp)
+            Fail(QStringLiteral("give either --keep-temp or --delete-temp, not both"));
     }
 };
 
 }  // namespace
+
+QString CliOptions::CommandName() const
+{
+    return command ? command->name : QString();
+}
 
 QString CliOptions::FileDialogResult() const
 {
@@ -265,9 +181,40 @@ QString CliOptions::FileDialogResult() const
 
 CliParseResult ParseCommandLine(const QStringList& args)
 {
-    Parser p;
-    p.Run(args);
-    return p.r;
+    CliParseResult r;
+    CliOptions& o = r.options;
+    QCommandLineParser parser;
+    parser.addOptions(AllOptions());
+    const bool parsed = parser.parse(QStringList{QStringLiteral("velotrax-cli")} + args);
+    // Help and version win over everything else, mistakes included.
+    o.help = parser.isSet(QStringLiteral("help"));
+    o.version = !o.help && parser.isSet(QStringLiteral("version"));
+    if (o.help || o.version)
+        return r;
+    if (!parsed) {
+        const QStringList unknown = parser.unknownOptionNames();
+        r.error = unknown.isEmpty() ? parser.errorText() : QStringLiteral("unknown option '%1'").arg(Dashed(unknown[0]));
+        return r;
+    }
+
+    QStringList operands = parser.positionalArguments();
+    if (operands.isEmpty()) {
+        r.error = QStringLiteral("no command given (%1)").arg(CommandList());
+        return r;
+    }
+    const QString name = operands.takeFirst();
+    o.command = FindCommand(name);
+    if (!o.command) {
+        r.error = QStringLiteral("unknown command '%1' (use %2)").arg(name, CommandList());
+        return r;
+    }
+    Reader reader{parser, o, {}};
+    if (reader.CheckScope())
+        reader.Read();
+    r.error = reader.error;
+    if (r.error.isEmpty())
+        r.error = o.command->takeOperands(operands, o);
+    return r;
 }
 
 QString VersionText()
@@ -289,10 +236,13 @@ QString UsageText()
         "Line options:\n"
         "  --port DEVICE      the serial device, e.g. /dev/ttyUSB0 (or a link to one)\n"
         "  --com N            port number N as the desktop program maps it: the file COMN\n"
-        "                     beside this program if there is one, else /dev/ttyS<N-1>\n"
-        "                     (default 1)\n"
+        "                     in its settings folder (beside this program, or\n"
+        "                     ~/.config/Velotrax when installed) if there is one, else\n"
+        "                     /dev/ttyS<N-1> (default 1)\n"
         "  --speed BAUD       line speed, no parity, 8 data bits, 1 stop bit (default 115200)\n"
         "  --wait-ms MS       pause before every block written (default 2)\n"
+        "  --stdio            the line is standard input and output instead of a port, for\n"
+        "                     a terminal program's file transfer command or an ssh pipe\n"
         "  --log FILE         append a debug log of the traffic to FILE\n"
         "  --log-level N      0 = lines only (default), above 0 also byte dumps\n"
         "  --progress         show the progress line even when standard error is no terminal\n"

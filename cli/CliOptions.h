@@ -1,12 +1,13 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <vector>
+
+struct CliCommand;
 
 // What the command line asks for, checked before any port is touched.
 struct CliOptions {
-    enum class Command { None, Send, Receive };
-
-    Command command = Command::None;
+    const CliCommand* command = nullptr;
     bool help = false;
     bool version = false;
 
@@ -15,6 +16,7 @@ struct CliOptions {
     qint32 comPort = 1;      // --com N, mapped like the desktop program's port number
     qint32 speed = 115200;
     qint32 waitMs = 2;       // pause before every write
+    bool stdio = false;      // the line is standard input and output
 
     // The debug log.
     QString logFile;         // empty = no log
@@ -34,11 +36,24 @@ struct CliOptions {
     qint32 reopenTimeoutMs = 60000;  // how long a vanished port is waited for
     QString receiveDir;      // absolute
 
-    bool IsSender() const { return command == Command::Send; }
+    QString CommandName() const;
+    bool IsSender() const { return CommandName() == u"send"; }
     // The file choice in the form the sender side takes: one full path, or the
     // folder and the names separated by NUL characters.
     QString FileDialogResult() const;
 };
+
+// One subcommand: the options it takes besides --help and --version, how it
+// reads its operands into the options (an error text, or empty), and what it runs.
+struct CliCommand {
+    QString name;
+    QStringList options;  // long names
+    QString (*takeOperands)(const QStringList& operands, CliOptions& o);
+    int (*run)(const CliOptions& o);
+};
+
+// Every subcommand; velotrax-cli NAME dispatches to the entry of that name.
+const std::vector<CliCommand>& CliCommands();
 
 struct CliParseResult {
     CliOptions options;

@@ -2,12 +2,31 @@
 #include "BlockCodes.h"
 #include "Fso.h"
 #include "RestartFile.h"
+#include "StdioCommPort.h"
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#endif
 
 namespace {
 constexpr int kReopenPollMs = 200;
+
+std::unique_ptr<CommPort> MakeLine(const CliOptions& o, const QString& programFolder, SerialCommPort*& serial)
+{
+    if (o.stdio)
+        return std::make_unique<StdioCommPort>(0, 1);
+    auto port = std::make_unique<SerialCommPort>(programFolder);
+    if (!o.device.isEmpty())
+        port->SetDevicePath(o.device);
+    serial = port.get();
+    return port;
+}
 }  // namespace
 
 CliSession::CliSession(const CliOptions& options, const QString& programFolder, ConsoleUi::Sink sink, bool terminal)
@@ -15,12 +34,11 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
       m_programFolder(programFolder),
       m_runDir(QDir(QDir::tempPath()).filePath(QStringLiteral("velotrax-cli-XXXXXX"))),
       m_ui(std::move(sink), terminal),
-      m_port(programFolder),
+      m_line(MakeLine(options, programFolder, m_serial)),
+      m_port(*m_line),
       m_station(m_g, m_port, m_ui)
 {
     m_g.programDir = m_runDir.path();
-    if (!m_o.device.isEmpty())
-        m_port.SetDevicePath(m_o.device);
 
     if (!m_runDir.isValid())
         return;  // never start up on some other folder's qrn.ini or restart file
@@ -40,9 +58,11 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     m_ui.okRetries = m_o.retries;
     m_ui.deleteTemp = m_o.deleteTemp;
     m_ui.showProgress = m_o.progress || terminal;
+    // The terminal program that runs us keeps its terminal raw, without CR before LF.
+    m_ui.crlf = m_o.stdio && terminal;
     m_ui.verbose = m_o.verbose;
     m_ui.filesToSend = m_o.FileDialogResult();
-    m_ui.onStatus2 = [this](const QString& text) { OnStatus2(text); };
+    m_ui.onRunEnded = [this](const RunOutcome& outcome) { OnRunEnded(outcome); };
     // Every end of a run but the automatic restart goes through ClosePort.
     m_ui.onUpdateControls = [this](bool open) {
         if (!open && m_active && !m_reopening)
@@ -50,12 +70,11 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     };
     m_ui.progressSource = [this] { return Progress(); };
 
-    m_station.Errors().onError = [this](qint32 nr, bool) {
-        if (m_errorNr == 0)
-            m_errorNr = nr;
-    };
-    // The automatic restart resumes in this process instead of starting a new one.
+    // The automatic restart resumes in this process instead of starting a new one;
+    // standard input does not come back, so there a port failure ends the run.
     m_station.startOwnProgram = [this] {
+        if (m_o.stdio)
+            return false;
         ScheduleReopen();
         return true;
     };
@@ -67,8 +86,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
 
 CliSession::~CliSession()
 {
-    m_station.Errors().onError = nullptr;
-    m_ui.onStatus2 = nullptr;
+    m_ui.onRunEnded = nullptr;
     m_ui.onUpdateControls = nullptr;
     m_ui.progressSource = nullptr;
 }
@@ -90,11 +108,44 @@ void CliSession::Activate()
 {
     if (m_concluding)
         return;
+    if (!ReceiveFolderWritable()) {
+        QueueConclude();
+        return;
+    }
     m_active = true;
     m_station.Activate(m_o.restart);
     // Refused before the port opened (folder missing, port busy): nothing more will happen.
-    if (!m_station.PortOpen() && !m_reopening)
+    if (!m_station.PortOpen() && !m_reopening) {
         QueueConclude();
+        return;
+    }
+    if (!m_o.IsSender())
+        m_ui.Note(QStringLiteral("velotrax-cli: listening on %1 at %2 baud, receiving into %3")
+                      .arg(LineName())
+                      .arg(m_o.speed)
+                      .arg(m_o.receiveDir));
+}
+
+bool CliSession::ReceiveFolderWritable()
+{
+#ifdef Q_OS_UNIX
+    // A missing folder is refused by the station itself, with the desktop program's text.
+    if (m_o.IsSender() || m_o.receiveDir.isEmpty() || !FolderExists(m_o.receiveDir))
+        return true;
+    if (::access(QFile::encodeName(m_o.receiveDir).constData(), W_OK | X_OK) == 0)
+        return true;
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    m_ui.MsgBox(QStringLiteral("Path '%1': cannot write into it: %2").arg(m_o.receiveDir, reason), MsgIcon::Exclamation,
+                MsgButtons::Ok);
+    return false;
+#else
+    return true;
+#endif
+}
+
+QString CliSession::LineName() const
+{
+    return m_serial ? m_serial->DevicePath(qint16(m_o.comPort)) : QStringLiteral("standard input and output");
 }
 
 void CliSession::Interrupt()
@@ -133,35 +184,32 @@ int CliSession::Outcome() const
 {
     if (m_interrupted)
         return CliExit::Interrupted;
-    if (m_errorNr != 0)
-        return m_errorNr >= 4 && m_errorNr <= 14 ? m_errorNr : CliExit::Failed;
-    if (m_o.IsSender())
-        return m_filesSent ? CliExit::Ok : m_otherStopped ? CliExit::OtherStopped : CliExit::Failed;
-    if (m_runEnded)
+    if (!m_outcome)
+        return CliExit::Failed;
+    switch (m_outcome->kind) {
+    case RunOutcome::Kind::FilesDone:
         return CliExit::Ok;
-    return m_otherStopped ? CliExit::OtherStopped : CliExit::Failed;
+    case RunOutcome::Kind::Error:
+        return m_outcome->errorNr >= 4 && m_outcome->errorNr <= 14 ? m_outcome->errorNr : CliExit::Failed;
+    case RunOutcome::Kind::Stopped:
+        return m_outcome->raisedBy == RunOutcome::Side::Other ? CliExit::OtherStopped : CliExit::Failed;
+    case RunOutcome::Kind::PortFailed:
+    case RunOutcome::Kind::NoListener:
+    case RunOutcome::Kind::Refused:
+        return CliExit::Failed;
+    }
+    return CliExit::Failed;
 }
 
-void CliSession::OnStatus2(const QString& text)
+void CliSession::OnRunEnded(const RunOutcome& outcome)
 {
-    if (m_o.IsSender()) {
-        if (text.startsWith(QLatin1String("Files sent: ")))
-            m_filesSent = true;
-        else if (text == u"other side pressed Stop")
-            m_otherStopped = true;
-        return;
-    }
-    if (text == u"other side pressed Stop") {
-        m_otherStopped = true;
-        if (m_o.once)
-            QueueConclude();
-    } else if (text.startsWith(QLatin1String("Files received: "))) {
-        m_otherStopped = false;
-        if (m_o.once) {
-            m_runEnded = true;
-            QueueConclude();
-        }
-    }
+    // The first numbered error is the one that ended it; what follows is its aftermath.
+    if (!m_outcome || m_outcome->kind != RunOutcome::Kind::Error)
+        m_outcome = outcome;
+    // A receiver listens on after each run unless told to end after one.
+    const bool runOfFilesOver = outcome.kind == RunOutcome::Kind::FilesDone || outcome.kind == RunOutcome::Kind::Stopped;
+    if (!m_o.IsSender() && m_o.once && runOfFilesOver)
+        QueueConclude();
 }
 
 FileProgress CliSession::Progress()
@@ -194,6 +242,7 @@ void CliSession::ScheduleReopen()
 {
     // The port layer has just shown the failure here.
     m_portErrorText = m_ui.Status2();
+    m_outcome.reset();  // an earlier run's end says nothing about this one
     m_reopening = true;
     m_reopenClock.start();
     m_ui.Note(QStringLiteral("velotrax-cli: the port failed inside a file; waiting up to %1 s for it to come back")

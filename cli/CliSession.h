@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <memory>
+#include <optional>
 
 // One run of the console program: a station driven from the options, from
 // activation to the exit status.
@@ -40,7 +42,9 @@ private:
     void QueueConclude();
     int Outcome() const;
     FileProgress Progress();
-    void OnStatus2(const QString& text);
+    void OnRunEnded(const RunOutcome& outcome);
+    bool ReceiveFolderWritable();
+    QString LineName() const;
     void ScheduleReopen();
     void TryReopen();
     void Resume();
@@ -50,16 +54,15 @@ private:
     QTemporaryDir m_runDir;
     Globals m_g;
     ConsoleUi m_ui;
-    SerialCommPort m_port;
+    SerialCommPort* m_serial = nullptr;  // the line when it is a serial port
+    std::unique_ptr<CommPort> m_line;
+    CommPort& m_port;
     Station m_station;
 
     bool m_active = false;
     bool m_concluding = false;
     bool m_interrupted = false;
-    bool m_filesSent = false;
-    bool m_otherStopped = false;
-    bool m_runEnded = false;
-    qint32 m_errorNr = 0;
+    std::optional<RunOutcome> m_outcome;  // of the last run, or the error that ended listening
     int m_exitCode = -1;
 
     QTimer m_reopenTimer;

@@ -48,11 +48,14 @@ ConsoleUi::ConsoleUi(Sink sink, bool terminal) : m_sink(std::move(sink)), m_term
 
 void ConsoleUi::Write(const QString& text)
 {
+    QString out = text;
+    if (crlf)
+        out.replace(u'\n', QLatin1String("\r\n"));
     if (m_sink) {
-        m_sink(text);
+        m_sink(out);
         return;
     }
-    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fputs(out.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
 }
 
@@ -94,8 +97,6 @@ void ConsoleUi::SetStatus2(const QString& text)
     // The byte counts are what the progress line shows.
     if (!text.isEmpty() && !text.startsWith(QLatin1String("bytes: ")))
         Line(text);
-    if (onStatus2)
-        onStatus2(text);
 }
 
 void ConsoleUi::SetProgress(float)
@@ -111,18 +112,37 @@ MsgAnswer ConsoleUi::MsgBox(const QString& text, MsgIcon, MsgButtons buttons)
     case MsgButtons::Ok:
         return MsgAnswer::Ok;
     case MsgButtons::OkCancel:
-        if (m_okAnswers < okRetries) {
-            ++m_okAnswers;
-            Line(QStringLiteral("(answer: OK, trying again, %1 of %2)").arg(m_okAnswers).arg(okRetries));
-            return MsgAnswer::Ok;
-        }
-        Line(QStringLiteral("(answer: Cancel)"));
+        Line(QStringLiteral("answered Cancel"));
         return MsgAnswer::Cancel;
     case MsgButtons::YesNo:
-        Line(deleteTemp ? QStringLiteral("(answer: Yes)") : QStringLiteral("(answer: No; --delete-temp answers Yes)"));
+        // The one Yes/No question of the core: deleting the temp file after a Stop.
+        Line(deleteTemp ? QStringLiteral("answered Yes: --delete-temp") : QStringLiteral("answered No: --delete-temp deletes it"));
         return deleteTemp ? MsgAnswer::Yes : MsgAnswer::No;
     }
     return MsgAnswer::Ok;
+}
+
+MsgAnswer ConsoleUi::AskNoListener(const QString& text)
+{
+    Track(false);
+    // Asked again at every retry; the question is shown the first time only.
+    if (m_okAnswers == 0)
+        Line(text);
+    if (m_okAnswers < okRetries) {
+        if (m_okAnswers == 0)
+            Line(QStringLiteral("answered OK: sending again, up to %1 times (--retries)").arg(okRetries));
+        ++m_okAnswers;
+        return MsgAnswer::Ok;
+    }
+    Line(okRetries == 0 ? QStringLiteral("answered Cancel: --retries 0")
+                        : QStringLiteral("answered Cancel: still no listener after %1 retries").arg(okRetries));
+    return MsgAnswer::Cancel;
+}
+
+void ConsoleUi::RunEnded(const RunOutcome& outcome)
+{
+    if (onRunEnded)
+        onRunEnded(outcome);
 }
 
 void ConsoleUi::UpdateControls(bool portOpen)

@@ -34,6 +34,8 @@ public:
     QString Status2() const override { return m_status2; }
     void SetProgress(float percent) override;
     MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons) override;
+    MsgAnswer AskNoListener(const QString& text) override;
+    void RunEnded(const RunOutcome& outcome) override;
     void UpdateControls(bool portOpen) override;
     bool ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,
                            QString& dialogResult) override;
@@ -48,15 +50,16 @@ public:
     void BreakProgressLine();
 
     // Answers: OK to the "no listener" question this many times, then Cancel;
-    // Yes or No to deleting a temp file.
+    // Yes or No to deleting a temp file; Cancel to any other OK/Cancel box.
     int okRetries = 5;
     bool deleteTemp = false;
     bool showProgress = false;
+    bool crlf = false;  // line ends as CR LF, for a terminal another program keeps raw
     bool verbose = false;
     qint64 drawIntervalMs = 200;  // about five redraws a second
     QString filesToSend;  // the file "dialog" result
 
-    std::function<void(const QString&)> onStatus2;
+    std::function<void(const RunOutcome&)> onRunEnded;
     std::function<void(bool portOpen)> onUpdateControls;
     std::function<FileProgress()> progressSource;
 

@@ -4,7 +4,7 @@ set -euo pipefail
 PKGS=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
       libgtest-dev googletest
-      xvfb xauth
+      xvfb xauth picocom
       g++-mingw-w64-x86-64-win32 wine64
       desktop-file-utils man-db dpkg-dev file)
 missing=()

@@ -15,6 +15,7 @@ void ErrorReport::ReportLocalError(qint32 nr)
     m_c.tx.SendAnswer(ANSWER_ERROR, nr);
     m_c.session.ClosePort();
     m_c.session.SetWatchdogEnabled(false);
+    m_c.ui.RunEnded(RunOutcome::Failed(nr, RunOutcome::Side::Here));
 }
 
 void ErrorReport::ReportRemoteError(qint32 nr)
@@ -29,6 +30,7 @@ void ErrorReport::ReportRemoteError(qint32 nr)
         m_c.ui.MsgBox(QStringLiteral("ERROR from other side; strange errornr=") + QString::number(nr),
                       MsgIcon::Critical);
     m_c.session.SetWatchdogEnabled(false);
+    m_c.ui.RunEnded(RunOutcome::Failed(nr, RunOutcome::Side::Other));
 }
 
 void ShowProgress(UserInterface& ui, qint64 done, qint64 total)

@@ -254,8 +254,10 @@ void ReceiverSide::EndOfTransfer()
     m_c.ui.SetStatus2(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
     ShowProgress(m_c.ui, 0, 100);
     m_c.log.WriteDebugLine(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
+    const qint32 files = s.m_nFilesReceivedCounter;
     ResetTransferState(s, m_c.g.IsReceiver());
     m_c.rx.FrameReset();
+    m_c.ui.RunEnded(RunOutcome::Done(files));
 }
 
 void ReceiverSide::HandleStop()
@@ -264,4 +266,5 @@ void ReceiverSide::HandleStop()
     m_c.session.OfferTempFileDelete();
     m_c.ui.SetStatus1(QStringLiteral("listening..."));
     m_c.ui.SetStatus2(QStringLiteral("other side pressed Stop"));
+    m_c.ui.RunEnded(RunOutcome::StoppedBy(RunOutcome::Side::Other));
 }

@@ -97,13 +97,17 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
     case ANSWER_RESEND_BLOCK:
         Resend();
         return;
-    case ANSWER_ALL_RECEIVED:
-        m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(s.m_nFileIndex - 1));
+    case ANSWER_ALL_RECEIVED: {
+        const qint32 files = s.m_nFileIndex - 1;  // closing the port resets the count
+        m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(files));
         m_c.session.ClosePort();
+        m_c.ui.RunEnded(RunOutcome::Done(files));
         return;
+    }
     case ANSWER_STOP:
         m_c.session.ClosePort();
         m_c.ui.SetStatus2(QStringLiteral("other side pressed Stop"));
+        m_c.ui.RunEnded(RunOutcome::StoppedBy(RunOutcome::Side::Other));
         return;
     default:
         ++s.m_nCountIncorrectBlockType;
@@ -155,9 +159,9 @@ bool SenderSide::DataStep()
 void SenderSide::TimerSender_toCheckIfThereIsAnswer_Timer()
 {
     m_c.session.SetWatchdogEnabled(false);
-    const MsgAnswer a = m_c.ui.MsgBox(QStringLiteral("There seems no Velotrax-listener at other side activated;") + m_c.g.GlbNewLine
-                                          + QStringLiteral("activate listener at other side and press OK to restart sending selected files."),
-                                      MsgIcon::Exclamation, MsgButtons::OkCancel);
+    const MsgAnswer a = m_c.ui.AskNoListener(QStringLiteral("There seems no Velotrax-listener at other side activated;")
+                                             + m_c.g.GlbNewLine
+                                             + QStringLiteral("activate listener at other side and press OK to restart sending selected files."));
     if (a == MsgAnswer::Ok) {
         ResetTransferState(m_c.s, m_c.g.IsReceiver());
         if (!SendNextFile())
@@ -165,5 +169,6 @@ void SenderSide::TimerSender_toCheckIfThereIsAnswer_Timer()
         m_c.session.SetWatchdogEnabled(true);
     } else {
         m_c.session.ClosePort();
+        m_c.ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::NoListener));
     }
 }

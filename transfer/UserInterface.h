@@ -5,6 +5,30 @@ enum class MsgIcon { Critical, Exclamation, Information };
 enum class MsgButtons { Ok, OkCancel, YesNo };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
+// How a run ended, so a front end need not read it from the texts shown.
+struct RunOutcome {
+    enum class Kind {
+        FilesDone,   // every file of the run arrived (files: how many)
+        Error,       // a numbered error ended it (errorNr, raisedBy)
+        Stopped,     // Stop was pressed (raisedBy)
+        PortFailed,  // the port could not be opened or closed, or a broken reception could not resume
+        NoListener,  // the sender gave up waiting for a receiver
+        Refused,     // it never started: no receive folder, no files, files that cannot be sent
+    };
+    enum class Side { Here, Other };
+
+    Kind kind = Kind::Refused;
+    qint32 files = 0;
+    qint32 errorNr = 0;
+    Side raisedBy = Side::Here;
+
+    static RunOutcome Done(qint32 files) { return {Kind::FilesDone, files, 0, Side::Here}; }
+    static RunOutcome Failed(qint32 nr, Side by) { return {Kind::Error, 0, nr, by}; }
+    static RunOutcome StoppedBy(Side by) { return {Kind::Stopped, 0, 0, by}; }
+    static RunOutcome Of(Kind kind) { return {kind, 0, 0, Side::Here}; }
+    bool operator==(const RunOutcome&) const = default;
+};
+
 // Everything the core needs from the window (or a console, or a test recorder).
 class UserInterface {
 public:
@@ -18,6 +42,13 @@ public:
     virtual void SetProgress(float percent) = 0;
     // A modal box with the program's title; returns the user's answer.
     virtual MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok) = 0;
+    // The "no listener" question: OK sends the files again, Cancel gives up.
+    virtual MsgAnswer AskNoListener(const QString& text)
+    {
+        return MsgBox(text, MsgIcon::Exclamation, MsgButtons::OkCancel);
+    }
+    // Told once at every end of a run, after the texts that show it.
+    virtual void RunEnded(const RunOutcome&) {}
     // Refreshes enabled states and captions from the port state and the selected role.
     virtual void UpdateControls(bool portOpen) = 0;
 

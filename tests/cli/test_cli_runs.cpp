@@ -6,6 +6,7 @@
 #include "SerialCommPort.h"
 #include "Station.h"
 #include "TestSupport.h"
+#include "CliProcess.h"
 #include "cable_process.h"
 #include <QDateTime>
 #include <QDir>
@@ -15,84 +16,17 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <unistd.h>
 #include <memory>
 
 // Readable failures for Qt strings.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
-
-constexpr int kDeadlineMs = 20000;
-
-QByteArray RandomBytes(qsizetype n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(n, '\0');
-    for (char& c : b)
-        c = char(rng.bounded(256));
-    return b;
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-const QDateTime kStamp(QDate(2021, 5, 6), QTime(7, 8, 9));
-
-void WriteFile(const QString& path, const QByteArray& content)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-    f.flush();
-    ASSERT_TRUE(f.setFileTime(kStamp, QFileDevice::FileModificationTime));
-}
-
-// qrnstamp runs detached, so the date follows the file a moment later.
-bool GetsTheSendersDate(const QString& path)
-{
-    return WaitFor([&] { return QFileInfo(path).lastModified().toSecsSinceEpoch() == kStamp.toSecsSinceEpoch(); },
-                   kDeadlineMs);
-}
-
-// One run of the console program, its standard error collected as it comes.
-struct Cli {
-    QProcess p;
-    QString err;
-
-    void Start(const QStringList& args)
-    {
-        p.start(QStringLiteral(VELOTRAX_CLI_EXE), args);
-        ASSERT_TRUE(p.waitForStarted(kDeadlineMs)) << p.errorString().toStdString();
-    }
-    QString Err()
-    {
-        err += QString::fromLocal8Bit(p.readAllStandardError());
-        return err;
-    }
-    bool Shows(const QString& part) { return WaitFor([&] { return Err().contains(part); }, kDeadlineMs); }
-    bool Ends() { return WaitFor([&] { return p.state() == QProcess::NotRunning; }, kDeadlineMs); }
-    int Code() const { return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1; }
-    void Signal(int signal) { ::kill(pid_t(p.processId()), signal); }
-    bool Running() const { return p.state() != QProcess::NotRunning; }
-    ~Cli()
-    {
-        if (Running()) {
-            p.kill();
-            p.waitForFinished(kDeadlineMs);
-        }
-    }
-};
-
-// Runs the program to its end; returns the exit code, or -1 when it did not end.
-int RunToEnd(Cli& c, const QStringList& args)
-{
-    c.Start(args);
-    return c.Ends() ? c.Code() : -1;
-}
+using namespace clitest;
 
 TEST(CliUsage, BadUsageHelpAndVersion)
 {
@@ -123,9 +57,16 @@ TEST(CliUsage, RefusalsBeforeAnyTransferEndWithStatus1AndTheDesktopTexts)
     Cli noFolder;
     EXPECT_EQ(RunToEnd(noFolder, {"receive", "--port", dir.filePath("A"), dir.filePath("absent")}), 1);
     EXPECT_TRUE(noFolder.Err().contains("Path '" + dir.filePath("absent") + "': not found")) << noFolder.err.toStdString();
+    // Unwritable even for root.
+    Cli unwritable;
+    EXPECT_EQ(RunToEnd(unwritable, {"receive", "--port", dir.filePath("A"), "/proc/1"}), 1);
+    ASSERT_NE(::access("/proc/1", W_OK | X_OK), 0);
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    EXPECT_TRUE(unwritable.Err().contains("Path '/proc/1': cannot write into it: " + reason + "\n"))
+        << unwritable.err.toStdString();
 
     const QString file = dir.filePath("f.txt");
-    WriteFile(file, "x");
+    WriteDated(file, "x");
     Cli noPort;
     EXPECT_EQ(RunToEnd(noPort, {"send", "--port", dir.filePath("no-such-tty"), file}), 1);
     EXPECT_TRUE(noPort.Err().contains("Error opening the port: " + dir.filePath("no-such-tty")))
@@ -178,7 +119,7 @@ TEST_F(CliCable, SeveralFilesFromConsoleToConsoleAt115200)
         {"with blank.txt", "a name with a blank\r\n"}};
     QStringList args;
     for (const auto& [name, content] : files) {
-        WriteFile(Out(name), content);
+        WriteDated(Out(name), content);
         args << Out(name);
     }
     QFile older(In("a.bin"));
@@ -193,6 +134,8 @@ TEST_F(CliCable, SeveralFilesFromConsoleToConsoleAt115200)
     ASSERT_TRUE(rx.Ends());
     EXPECT_EQ(rx.Code(), 0) << rx.Err().toStdString();
     EXPECT_TRUE(rx.Err().contains("Files received: 4\n"));
+    EXPECT_EQ(rx.err.count("velotrax-cli: listening on " + linkB + " at 115200 baud, receiving into " + inDir + "\n"), 1)
+        << rx.err.toStdString();
 
     for (const auto& [name, content] : files) {
         EXPECT_EQ(ReadFile(In(name)), content) << name.toStdString();
@@ -231,8 +174,8 @@ TEST_F(CliCable, ConsoleSendsToTheDesktopCore)
     core.station->Activate(false);
     ASSERT_TRUE(core.port->PortOpen()) << core.ui.BoxTexts().join('|').toStdString();
 
-    WriteFile(Out("one.bin"), RandomBytes(6000, 3));
-    WriteFile(Out("two.txt"), "two");
+    WriteDated(Out("one.bin"), RandomBytes(6000, 3));
+    WriteDated(Out("two.txt"), "two");
     Cli tx;
     tx.Start(SendArgs({"--wait-ms", "0", Out("one.bin"), Out("two.txt")}));
     ASSERT_TRUE(tx.Ends());
@@ -250,8 +193,8 @@ TEST_F(CliCable, TheDesktopCoreSendsToTheConsole)
     CoreStation core;
     StartCable({"--baud", "0"}, core.Link(), {});
     core.Start(false, {});
-    WriteFile(Out("one.bin"), RandomBytes(7000, 4));
-    WriteFile(Out("two.txt"), "two");
+    WriteDated(Out("one.bin"), RandomBytes(7000, 4));
+    WriteDated(Out("two.txt"), "two");
 
     Cli rx;
     StartReceiver(rx, {"--once", "--wait-ms", "0"});
@@ -272,7 +215,7 @@ TEST_F(CliCable, ResumesInTheSameProcessAfterTheReceivingEndHangsUpInsideAFile)
     const bool iniBefore = QFile::exists(besideProgram);
     StartCable({"--baud", "0", "--hangup-b-after", "12000"});
     const QByteArray content = RandomBytes(40000, 5);
-    WriteFile(Out("big.bin"), content);
+    WriteDated(Out("big.bin"), content);
 
     Cli rx, tx;
     StartReceiver(rx, {"--once", "--progress", "--reopen-timeout", "10"});
@@ -302,7 +245,7 @@ TEST_F(CliCable, APortThatDoesNotComeBackEndsTheReceiverWithError11AndKeepsTheTe
     StartCable({"--baud", "0", "--hangup-b-after", "12000"});
     const QString myLink = dir.filePath("L");
     ASSERT_TRUE(QFile::link(linkB, myLink));
-    WriteFile(Out("big.bin"), RandomBytes(40000, 9));
+    WriteDated(Out("big.bin"), RandomBytes(40000, 9));
 
     Cli rx, tx;
     rx.Start({"receive", "--port", myLink, "-v", "--once", "--reopen-timeout", "0", inDir});
@@ -333,7 +276,7 @@ struct Interrupted : CliCable {
     {
         CliCable::SetUp();
         StartCable({"--baud", "0"});
-        WriteFile(Out("big.bin"), content);
+        WriteDated(Out("big.bin"), content);
         slowSend = SendArgs({"--wait-ms", "40", Out("big.bin")});
     }
 };
@@ -353,12 +296,12 @@ TEST_F(Interrupted, CtrlCOnTheSenderStopsItAndTheReceiverListensOn)
     ASSERT_TRUE(rx.Shows("listening..."));
     EXPECT_TRUE(rx.Err().contains("Delete tempfile '" + In("_big.bin.tmp") + "' ?\n"
                                   "(Note: this file is needed if you want to use 'restart a file.'\n"
-                                  "(answer: No; --delete-temp answers Yes)\n"));
+                                  "answered No: --delete-temp deletes it\n"));
     EXPECT_TRUE(QFile::exists(In("_big.bin.tmp")));
     EXPECT_FALSE(QFile::exists(In("big.bin")));
 
     // Still listening: the next run arrives.
-    WriteFile(Out("small.txt"), "small");
+    WriteDated(Out("small.txt"), "small");
     Cli again;
     EXPECT_EQ(RunToEnd(again, SendArgs({Out("small.txt")})), 0) << again.Err().toStdString();
     ASSERT_TRUE(rx.Shows("Files received: 1\n"));
@@ -379,7 +322,7 @@ TEST_F(Interrupted, CtrlCOnTheReceiverStopsTheSenderAndItsTempFileServesARestart
     rx.Signal(SIGINT);
     ASSERT_TRUE(rx.Ends());
     EXPECT_EQ(rx.Code(), 130) << rx.Err().toStdString();
-    EXPECT_TRUE(rx.Err().contains("(answer: No; --delete-temp answers Yes)"));
+    EXPECT_TRUE(rx.Err().contains("answered No: --delete-temp deletes it"));
     ASSERT_TRUE(tx.Ends());
     EXPECT_EQ(tx.Code(), 3) << tx.Err().toStdString();
     EXPECT_TRUE(tx.Err().contains("other side pressed Stop\n"));
@@ -403,7 +346,7 @@ TEST_F(Interrupted, CtrlCOnTheReceiverStopsTheSenderAndItsTempFileServesARestart
 TEST_F(CliCable, RestartOfAFileWithoutTempFileEndsBothSidesWithError12)
 {
     StartCable({"--baud", "0"});
-    WriteFile(Out("never.bin"), RandomBytes(5000, 7));
+    WriteDated(Out("never.bin"), RandomBytes(5000, 7));
     Cli rx, tx;
     StartReceiver(rx);  // listening, yet a numbered error ends it
     EXPECT_EQ(RunToEnd(tx, SendArgs({"--restart", Out("never.bin")})), 12) << tx.Err().toStdString();
@@ -417,12 +360,12 @@ TEST_F(CliCable, RestartOfAFileWithoutTempFileEndsBothSidesWithError12)
 TEST_F(CliCable, NoListenerAnswersCancelAfterTheRetriesAndEndsWithStatus1)
 {
     StartCable({"--baud", "0"});
-    WriteFile(Out("f.txt"), "f");
+    WriteDated(Out("f.txt"), "f");
     Cli tx;
     EXPECT_EQ(RunToEnd(tx, SendArgs({"--retries", "0", "--wait-ms", "0", Out("f.txt")})), 1);
     EXPECT_TRUE(tx.Err().contains("There seems no Velotrax-listener at other side activated;\n"
                                   "activate listener at other side and press OK to restart sending selected files.\n"
-                                  "(answer: Cancel)\n"))
+                                  "answered Cancel: --retries 0\n"))
         << tx.err.toStdString();
 }
 

@@ -20,6 +20,7 @@ public:
     QString Status2() const override { return status2; }
     void SetProgress(float percent) override { progress = percent; ++progressCalls; }
     MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons) override;
+    void RunEnded(const RunOutcome& outcome) override { outcomes.push_back(outcome); }
     void UpdateControls(bool open) override { portOpenSeen = open; ++updateControlsCalls; }
     bool ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,
                            QString& dialogResult) override;
@@ -39,6 +40,7 @@ public:
     std::vector<Box> boxes;
     std::deque<MsgAnswer> answers;          // consumed one per box
     std::function<void(const Box&)> onBox;  // runs while the box is "open"
+    std::vector<RunOutcome> outcomes;
     bool portOpenSeen = false;
     int updateControlsCalls = 0;
     QString receivePathText;

@@ -1,0 +1,56 @@
+#include "CliOptions.h"
+#include "TransferRun.h"
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QStringList kLineOptions = {"port", "com", "speed", "wait-ms", "stdio", "log", "log-level", "progress", "verbose"};
+
+QString SendOperands(const QStringList& operands, CliOptions& o)
+{
+    if (operands.isEmpty())
+        return QStringLiteral("send wants at least one FILE");
+    if (o.restart && operands.size() != 1)
+        return QStringLiteral("send --restart continues exactly one FILE");
+    QString folder;
+    for (const QString& file : operands) {
+        const QFileInfo info(file);
+        if (file.isEmpty() || !info.exists())
+            return QStringLiteral("'%1': no such file").arg(file);
+        if (!info.isFile())
+            return QStringLiteral("'%1' is not a file").arg(file);
+        const QString path = QDir::cleanPath(info.absoluteFilePath());
+        const QString dir = QFileInfo(path).absolutePath();
+        if (folder.isEmpty())
+            folder = dir;
+        else if (dir != folder)
+            return QStringLiteral("all files of one run must be in one folder ('%1' and '%2'); "
+                                  "send each folder with a run of its own")
+                .arg(folder, dir);
+        o.files << path;
+    }
+    return QString();
+}
+
+QString ReceiveOperands(const QStringList& operands, CliOptions& o)
+{
+    if (operands.size() != 1)
+        return operands.isEmpty() ? QStringLiteral("receive wants the folder DIR to write the files into")
+                                  : QStringLiteral("receive takes one DIR, not %1").arg(operands.size());
+    // An empty folder name is refused by the activation itself, with the usual message.
+    o.receiveDir = operands[0].isEmpty() ? QString() : QDir::cleanPath(QFileInfo(operands[0]).absoluteFilePath());
+    return QString();
+}
+
+}  // namespace
+
+const std::vector<CliCommand>& CliCommands()
+{
+    static const std::vector<CliCommand> commands = {
+        {"send", kLineOptions + QStringList{"restart", "retries"}, SendOperands, RunTransfer},
+        {"receive", kLineOptions + QStringList{"once", "delete-temp", "keep-temp", "reopen-timeout"}, ReceiveOperands,
+         RunTransfer},
+    };
+    return commands;
+}
