@@ -1,6 +1,7 @@
 #include "Station.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
+#include "LineTimes.h"
 #include "Locations.h"
 #include "RestartFile.h"
 #include "SettingsFile.h"
@@ -36,6 +37,13 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
     m_port.SetOnComm([this] { OnComm(); });
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this, [this] { m_rx.IncompleteBlockTimedOut(); });
+    m_answerSilence.setSingleShot(true);
+    connect(&m_answerSilence, &QTimer::timeout, this, [this] {
+        if (!AwaitingAnswer())
+            return;
+        m_sender.AnswerSilence();
+        StartSilenceTimers();
+    });
     m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
     connect(&m_watchdog, &QTimer::timeout, this, [this] { m_sender.TimerSender_toCheckIfThereIsAnswer_Timer(); });
     startOwnProgram = [] { return QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
@@ -50,11 +58,24 @@ Station::~Station()
 void Station::OnComm()
 {
     m_portControl.MSComm1_OnComm();
-    // A second of silence (plus ten byte times on a slow line) inside a block means lost bytes.
+    StartSilenceTimers();
+}
+
+bool Station::AwaitingAnswer() const
+{
+    return !m_g.IsReceiver() && m_port.PortOpen() && !m_watchdog.isActive();
+}
+
+void Station::StartSilenceTimers()
+{
     if (m_rx.BlockIncomplete() && m_port.PortOpen())
-        m_silence.start(1000 + (m_g.GlbSpeed > 0 ? int(100000LL / m_g.GlbSpeed) : 0));
+        m_silence.start(int(ReceiverSilenceMs(m_g.GlbSpeed)));
     else
         m_silence.stop();
+    if (AwaitingAnswer())
+        m_answerSilence.start(int(SenderSilenceMs(m_tx.LastWriteBytes(), m_g.GlbSpeed)));
+    else
+        m_answerSilence.stop();
 }
 
 void Station::Form_Load()

@@ -73,6 +73,10 @@ private:
     void HandOverToReceiver(const ReceivedBlock& b) override { m_receiver.HandleBlock(b); }
     void HandOverToSender(const ReceivedBlock& b) override { m_sender.HandleAnswer(b); }
     void ReceiverGotStop() override { m_receiver.HandleStop(); }
+    bool ReceiverTakesOutOfTurn(const ReceivedBlock& b) override { return m_receiver.TakeOutOfTurn(b); }
+    // The Sender waits for an answer: after the first one, the watchdog is off.
+    bool AwaitingAnswer() const;
+    void StartSilenceTimers();
 
     Globals& m_g;
     CommPort& m_port;
@@ -87,6 +91,7 @@ private:
     SenderSide m_sender;
     PortControl m_portControl;
     QTimer m_watchdog;
-    QTimer m_silence;  // a block left incomplete by lost bytes
+    QTimer m_silence;        // a block left incomplete by lost bytes
+    QTimer m_answerSilence;  // the Sender heard nothing after its last write
     QString m_helpFile;
 };

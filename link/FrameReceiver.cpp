@@ -151,9 +151,13 @@ void FrameReceiver::DumpChunk(const QByteArray& chunk, qsizetype from, qsizetype
 
 bool FrameReceiver::AcceptOnReceiver(const ReceivedBlock& b)
 {
-    if (m_s.m_abReceiveBuf[1] == KIND_DATA && b.nSequenceNrA == m_s.lastSequenceNr && b.nSequenceNrB == b.nSequenceNrA
-        && m_s.lastSequenceNr > 0 && ChecksumMatches()) {
-        RepeatOfLastBlock();
+    // A good block numbered like the last accepted one, or 1 while a resumption
+    // waits: the receiver side may place it where these tests would refuse it.
+    const bool outOfTurn = b.nSequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0
+                                                                  : b.nSequenceNrA == 1 && m_s.m_bRepeatMayFollow;
+    if (m_s.m_abReceiveBuf[1] == KIND_DATA && outOfTurn && b.nSequenceNrB == b.nSequenceNrA && ChecksumMatches()
+        && m_hooks.ReceiverTakesOutOfTurn(b)) {
+        FrameReset();
         return false;
     }
     if (m_s.nNrBytesData <= 0) {
@@ -186,21 +190,6 @@ bool FrameReceiver::AcceptOnReceiver(const ReceivedBlock& b)
     ++m_s.m_nCountIncorrectBlockType;
     Reject();
     return false;
-}
-
-void FrameReceiver::RepeatOfLastBlock()
-{
-    if (m_s.m_bRepeatMayFollow) {
-        // Written before the port failed; only its answer was lost with the port.
-        m_tx.SendAnswer(ANSWER_OK, 0);
-        m_log.WriteDebugLine(QStringLiteral("sent: answer: received ok (repeat of the last block)."));
-    } else {
-        // A spare copy, sent for a NOT OK that answered a damaged piece of the
-        // line: the good copy was answered already, so no answer goes out.
-        // Answering it would make the Sender send its next block twice, and so on.
-        m_log.WriteDebugLine(QStringLiteral("repeat of the last block ignored."));
-    }
-    FrameReset();
 }
 
 qint32 FrameReceiver::PayloadChecksum() const

@@ -23,6 +23,9 @@ public:
     virtual void HandOverToSender(const ReceivedBlock& block) = 0;
     // The Sender's Stop button, seen on the Receiver.
     virtual void ReceiverGotStop() = 0;
+    // A good block out of turn (a repeat, or a new run during a resumption);
+    // true when the receiver side answered it and nothing else is to be done.
+    virtual bool ReceiverTakesOutOfTurn(const ReceivedBlock& block) = 0;
 };
 
 // First stage of every receive event: unstuff, gather one block, check it,
@@ -62,7 +65,6 @@ private:
     bool ChecksumTest();
     bool ChecksumMatches() const;
     qint32 PayloadChecksum() const;
-    void RepeatOfLastBlock();
     void ResendLastAnswer();
     qint32 Field32(qint32 position) const { return GetLE32(&m_s.m_abReceiveBuf[size_t(position)]); }
 

@@ -1,6 +1,7 @@
 #include "FrameTransmitter.h"
 #include "CommonRoutines.h"
 #include "Frame.h"
+#include "LineTimes.h"
 #include "Windows1252.h"
 
 void FrameTransmitter::SendDataBlock(const QByteArray& payload)
@@ -62,6 +63,13 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
         GlbSleep(1);
     }
     m_port.Output(out);
+    m_nLastWriteBytes = out.size();
+    m_lastWrite.start();
+}
+
+bool FrameTransmitter::LastWriteOnTheLine() const
+{
+    return m_lastWrite.isValid() && m_lastWrite.elapsed() < LineMs(m_nLastWriteBytes, m_g.GlbSpeed);
 }
 
 void FrameTransmitter::DumpBlock(const QByteArray& block, const QByteArray& out)

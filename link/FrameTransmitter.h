@@ -3,6 +3,7 @@
 #include "DebugLog.h"
 #include "Globals.h"
 #include "TransferState.h"
+#include <QElapsedTimer>
 
 // Builds data and answer blocks from the transfer state, keeps the last of
 // each for resending, stuffs, paces and writes them to the port.
@@ -19,6 +20,12 @@ public:
     // Stuffs, waits, and writes the block in one piece (nothing for an empty block).
     void SendBytes(const QByteArray& block);
 
+    // Bytes of the last write on the line, lead byte included: what the
+    // silence rules measure their time from.
+    qsizetype LastWriteBytes() const { return m_nLastWriteBytes; }
+    // True while the last write cannot have reached the other side yet.
+    bool LastWriteOnTheLine() const;
+
     static QByteArray StringToBytes(const QString& text);
     static QString BytesToString(const quint8* bytes, qint32 count);
 
@@ -29,4 +36,6 @@ private:
     TransferState& m_s;
     CommPort& m_port;
     DebugLog& m_log;
+    qsizetype m_nLastWriteBytes = 0;
+    QElapsedTimer m_lastWrite;
 };

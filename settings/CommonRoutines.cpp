@@ -211,6 +211,24 @@ double GlbDateToNumber(const QDateTime& localDateTime)
     return GlbDateNumber(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
 }
 
+QDateTime GlbNumberToDate(double dateNumber)
+{
+    if (!(dateNumber >= 0 && dateNumber < 1e14))
+        return {};
+    auto n = qint64(std::llround(dateNumber));
+    const auto take = [&n](qint64 unit) {
+        const int part = int(n % unit);
+        n /= unit;
+        return part;
+    };
+    const int second = take(100), minute = take(100), hour = take(100), day = take(100), month = take(100);
+    const QDate date(int(n), month, day);
+    const QTime time(hour, minute, second);
+    if (!date.isValid() || !time.isValid())
+        return {};
+    return QDateTime(date, time);
+}
+
 QString DoubleToText(double value)
 {
     char buf[64];

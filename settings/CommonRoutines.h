@@ -29,6 +29,8 @@ void GlbReplaceChar(QString& text, const QString& find, const QString& replaceme
 
 double GlbDateNumber(qint32 year, qint32 month, qint32 day, qint32 hour, qint32 minute, qint32 second);
 double GlbDateToNumber(const QDateTime& localDateTime);
+// The local date-time of a date number; invalid when it names none.
+QDateTime GlbNumberToDate(double dateNumber);
 
 // Shortest decimal text of a double that reads back to the same value.
 QString DoubleToText(double value);

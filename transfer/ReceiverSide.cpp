@@ -51,34 +51,43 @@ QString ReceiverSide::SafeFileName(const QString& received)
     return name;
 }
 
+HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
+{
+    TextArray fields(11);
+    GlbSplit(fields, false, text, QStringLiteral("|"));
+    if (fields[3].isEmpty())
+        return fields[1] == u"END" && fields[2].isEmpty() ? HeaderKind::End : HeaderKind::Malformed;
+    header.size = GlbValLong(fields[1]);
+    header.date = GlbValDouble(fields[2]);
+    header.receivedName = fields[3];
+    // A name that would leave the receive path is a malformed header.
+    header.name = SafeFileName(fields[3]);
+    return header.name.isEmpty() ? HeaderKind::Malformed : HeaderKind::File;
+}
+
 void ReceiverSide::HandleHeader(const ReceivedBlock& b)
 {
     TransferState& s = m_c.s;
     const QString text = FrameTransmitter::BytesToString(&s.m_abReceiveBuf[13], s.nNrBytesData);
     m_c.log.WriteDebugLine(QStringLiteral("Expecting size|date|filename: received: '") + text + u'\'');
 
-    TextArray fields(11);
-    GlbSplit(fields, false, text, QStringLiteral("|"));
-    if (fields[3].isEmpty()) {
-        if (fields[1] == u"END" && fields[2].isEmpty()) {
-            EndOfTransfer();
-            return;
-        }
+    FileHeader h;
+    switch (ParseHeader(text, h)) {
+    case HeaderKind::End:
+        EndOfTransfer();
+        return;
+    case HeaderKind::Malformed:
+        if (!h.receivedName.isEmpty())
+            m_c.log.WriteDebugLine(QStringLiteral("Refused file name: '") + h.receivedName + u'\'');
         ++s.m_nCountIncorrectSizDateFname;
         m_c.rx.Reject();
         return;
+    case HeaderKind::File:
+        break;
     }
-    // A name that would leave the receive path is a malformed header.
-    const QString name = SafeFileName(fields[3]);
-    if (name.isEmpty()) {
-        m_c.log.WriteDebugLine(QStringLiteral("Refused file name: '") + fields[3] + u'\'');
-        ++s.m_nCountIncorrectSizDateFname;
-        m_c.rx.Reject();
-        return;
-    }
-    s.m_nFileSize = GlbValLong(fields[1]);
-    s.m_dFileDate = GlbValDouble(fields[2]);
-    s.m_sFileName = name;
+    s.m_nFileSize = h.size;
+    s.m_dFileDate = h.date;
+    s.m_sFileName = h.name;
     s.FileReceivingPos = 1;
     s.m_sTempFile = MakeTempFileName(s.m_sFileName);
     if (b.nBlockType == BLOCK_RESTART_HEADER)
@@ -142,6 +151,7 @@ void ReceiverSide::RestartFile(const ReceivedBlock& b)
     s.lastSequenceNr = b.nSequenceNrA;
     m_c.tx.SendAnswer(ANSWER_RESTART_POS, 0);
     m_c.log.WriteDebugLine(QStringLiteral("sent: restartsendpos: ") + QString::number(s.FileReceivingPos));
+    m_repeats.RememberAccepted();
     m_c.rx.FrameReset();
 }
 
@@ -215,19 +225,42 @@ void ReceiverSide::EndOfFile(const ReceivedBlock& b)
     AnswerOk(b);
 }
 
+namespace {
+// Sets the date the way qrnstamp does: the date number read with today's UTC
+// offset, only the modification time changed.
+bool SetModifiedDateHere(const QString& target, double dateNumber)
+{
+    const QDateTime local = GlbNumberToDate(dateNumber);
+    if (!local.isValid())
+        return false;
+    const qint64 offset = QDateTime::currentDateTime().offsetFromUtc();
+    const QDateTime utc = QDateTime(local.date(), local.time(), Qt::UTC).addSecs(-offset);
+    QFile f(target);
+    return f.open(QIODevice::ReadOnly) && f.setFileTime(utc, QFileDevice::FileModificationTime);
+}
+}  // namespace
+
 void ReceiverSide::SetModifiedDate(const QString& target)
 {
     TransferState& s = m_c.s;
-    QString path = target;
-    GlbReplaceChar(path, QStringLiteral(" "), QStringLiteral("?"));
-    const QStringList args{path, DoubleToText(s.m_dFileDate)};
-    const bool started = startDetached ? startDetached(s.m_qrnSetModifiedDateExe, args)
-                                       : QProcess::startDetached(s.m_qrnSetModifiedDateExe, args);
-    if (!started) {
+    bool done = false;
+    if (target.contains(u'?')) {
+        // qrnstamp reads every "?" of its path as a blank, so it would date
+        // another file, or none: such a name gets its date here.
+        done = SetModifiedDateHere(target, s.m_dFileDate);
+    } else {
+        QString path = target;
+        GlbReplaceChar(path, QStringLiteral(" "), QStringLiteral("?"));
+        const QStringList args{path, DoubleToText(s.m_dFileDate)};
+        done = startDetached ? startDetached(s.m_qrnSetModifiedDateExe, args)
+                             : QProcess::startDetached(s.m_qrnSetModifiedDateExe, args);
+        if (done)
+            m_c.log.WriteDebugLine(QStringLiteral("m_qrnSetModifiedDateExe=") + s.m_qrnSetModifiedDateExe);
+    }
+    if (!done) {
         ++s.m_nCountModifiedDateErr;
         return;
     }
-    m_c.log.WriteDebugLine(QStringLiteral("m_qrnSetModifiedDateExe=") + s.m_qrnSetModifiedDateExe);
     m_c.log.WriteDebugLine(QStringLiteral("date ") + DoubleToText(s.m_dFileDate) + QStringLiteral(" set to file ")
                            + target);
 }
@@ -237,6 +270,10 @@ void ReceiverSide::AnswerOk(const ReceivedBlock& b)
     m_c.tx.SendAnswer(ANSWER_OK, 0);
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received ok."));
     m_c.s.lastSequenceNr = b.nSequenceNrA;
+    m_repeats.RememberAccepted();
+    // Ten answer repeats in a row end the run; spread over a long run on a
+    // noisy line they are no sign of a lost peer.
+    m_c.s.m_nResendCount = 0;
     m_c.rx.FrameReset();
 }
 

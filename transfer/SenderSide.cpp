@@ -58,10 +58,35 @@ bool SenderSide::SendNextFile()
     return true;
 }
 
+SentBlock SenderSide::LastSent() const
+{
+    const TransferState& s = m_c.s;
+    const QByteArray& block = s.m_abLastBlock;
+    return SentBlock{s.m_nSequenceNr, block.size() > 1 ? quint8(block[1]) : 0,
+                     s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED, s.m_bWatchdogRestarted};
+}
+
 void SenderSide::HandleAnswer(const ReceivedBlock& b)
 {
     TransferState& s = m_c.s;
     m_c.session.SetWatchdogEnabled(false);
+    switch (MatchAnswer(b.nBlockType, b.nSequenceNrA, LastSent())) {
+    case AnswerFit::Stale:
+        m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: ") + QString::number(b.nBlockType)
+                               + QStringLiteral(", value ") + QString::number(b.nSequenceNrA));
+        m_c.rx.FrameReset();
+        return;
+    case AnswerFit::HeldAlready:
+        m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok, but the other side holds block ")
+                               + QString::number(s.m_nSequenceNr) + QStringLiteral(": going on"));
+        if (s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED)
+            AllReceived();
+        else
+            GoOn();
+        return;
+    case AnswerFit::Fits:
+        break;
+    }
     switch (b.nBlockType) {
     case ANSWER_RESTART_POS: {
         const qint32 p = b.nSequenceNrA;
@@ -80,30 +105,29 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
         }
         f.seek(p - 1);
         s.m_nBlockTypeToSend = BLOCK_DATA;
-        [[fallthrough]];
+        GoOn();
+        return;
     }
     case ANSWER_OK:
-        if (s.m_nBlockTypeToSend == BLOCK_HEADER) {
-            if (!SendNextFile())
-                return;
-        } else if (s.m_nBlockTypeToSend == BLOCK_DATA) {
-            if (!DataStep())
-                return;
-        }
-        s.m_nResendCount = 0;
-        m_c.rx.FrameReset();
+        GoOn();
         return;
     case ANSWER_NOT_OK:
+        // A Receiver without a lead-byte rule answers the tail of a damaged
+        // write with more refusals; one that comes before the block just sent
+        // could have arrived is about those bytes, not about that block.
+        if (m_c.tx.LastWriteOnTheLine()) {
+            m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok to bytes sent before the last block: ignored"));
+            m_c.rx.FrameReset();
+            return;
+        }
+        Resend();
+        return;
     case ANSWER_RESEND_BLOCK:
         Resend();
         return;
-    case ANSWER_ALL_RECEIVED: {
-        const qint32 files = s.m_nFileIndex - 1;  // closing the port resets the count
-        m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(files));
-        m_c.session.ClosePort();
-        m_c.ui.RunEnded(RunOutcome::Done(files));
+    case ANSWER_ALL_RECEIVED:
+        AllReceived();
         return;
-    }
     case ANSWER_STOP:
         m_c.session.ClosePort();
         m_c.ui.SetStatus2(QStringLiteral("other side pressed Stop"));
@@ -116,6 +140,29 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
     }
 }
 
+void SenderSide::GoOn()
+{
+    TransferState& s = m_c.s;
+    if (s.m_nBlockTypeToSend == BLOCK_HEADER) {
+        if (!SendNextFile())
+            return;
+    } else if (s.m_nBlockTypeToSend == BLOCK_DATA) {
+        if (!DataStep())
+            return;
+    }
+    s.m_nResendCount = 0;
+    s.m_bSilenceAsked = false;
+    m_c.rx.FrameReset();
+}
+
+void SenderSide::AllReceived()
+{
+    const qint32 files = m_c.s.m_nFileIndex - 1;  // closing the port resets the count
+    m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(files));
+    m_c.session.ClosePort();
+    m_c.ui.RunEnded(RunOutcome::Done(files));
+}
+
 void SenderSide::Resend()
 {
     TransferState& s = m_c.s;
@@ -126,7 +173,33 @@ void SenderSide::Resend()
     }
     m_c.tx.SendBytes(s.m_abLastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
+    s.m_bSilenceAsked = false;
     m_c.rx.FrameReset();
+}
+
+void SenderSide::AnswerSilence()
+{
+    TransferState& s = m_c.s;
+    ++s.m_nResendCount;
+    if (s.m_nResendCount > kMaxBlockResends) {
+        m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
+        m_errors.ReportLocalError(10);
+        return;
+    }
+    // Whatever part of an answer came before the silence is lost for good.
+    m_c.rx.FrameReset();
+    // The short request first: it brings a lost answer back, and a Receiver
+    // still waiting for lost bytes takes it as those bytes, fails the block and
+    // asks for it, where a whole block would leave it a tail of garbage.
+    if (!s.m_bSilenceAsked) {
+        s.m_bSilenceAsked = true;
+        m_c.tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
+        m_c.log.WriteDebugLine(QStringLiteral("no answer: sent: answer: please resend answer."));
+        return;
+    }
+    s.m_bSilenceAsked = false;
+    m_c.tx.SendBytes(s.m_abLastBlock);
+    m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: datablock."));
 }
 
 bool SenderSide::DataStep()
@@ -164,6 +237,7 @@ void SenderSide::TimerSender_toCheckIfThereIsAnswer_Timer()
                                              + QStringLiteral("activate listener at other side and press OK to restart sending selected files."));
     if (a == MsgAnswer::Ok) {
         ResetTransferState(m_c.s, m_c.g.IsReceiver());
+        m_c.s.m_bWatchdogRestarted = true;
         if (!SendNextFile())
             return;
         m_c.session.SetWatchdogEnabled(true);

@@ -1,4 +1,5 @@
 #pragma once
+#include "AnswerMatch.h"
 #include "ErrorReport.h"
 #include "TransferContext.h"
 
@@ -12,6 +13,9 @@ public:
     void HandleAnswer(const ReceivedBlock& b);
     // The watchdog found no answer since activation.
     void TimerSender_toCheckIfThereIsAnswer_Timer();
+    // Nothing came back for the silence time after the last write: ask for the
+    // answer, and if that brings nothing either, send the last block again.
+    void AnswerSilence();
 
     // Files the protocol cannot describe are refused before anything is sent;
     // returns the message to show, or an empty text when all can go.
@@ -22,6 +26,10 @@ private:
     // False when the file could not be read (the transfer is stopped then).
     bool DataStep();
     void Resend();
+    // The last block got through: the next one, or nothing after "END".
+    void GoOn();
+    void AllReceived();
+    SentBlock LastSent() const;
 
     TransferContext& m_c;
     ErrorReport& m_errors;

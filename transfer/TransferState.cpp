@@ -22,6 +22,10 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.m_bPrevIsChr1 = false;
     s.m_bAwaitLeadByte = false;
     s.m_bRepeatMayFollow = false;
+    s.m_abLastAccepted.clear();
+    s.m_abAcceptedAnswer.clear();
+    s.m_bSilenceAsked = false;
+    s.m_bWatchdogRestarted = false;
     s.m_nCountModifiedDateErr = 0;
     s.m_nCount1NotHA = 0;
     s.m_nCountNrBytesDataZero = 0;

@@ -38,6 +38,14 @@ struct TransferState {
     // Set by a resumption after a port failure: the Sender may repeat the block
     // whose answer was lost with the port. Cleared by the next accepted block.
     bool m_bRepeatMayFollow = false;
+    // Receiver: the block accepted last, unstuffed, and the answer sent for it,
+    // so that a repeat of it gets that answer again and is not written twice.
+    QByteArray m_abLastAccepted;
+    QByteArray m_abAcceptedAnswer;
+    // Sender: the last silence of the line was met with a request for the answer.
+    bool m_bSilenceAsked = false;
+    // Sender: the watchdog started the run again after its first header went unanswered.
+    bool m_bWatchdogRestarted = false;
 
     qint32 m_nCountModifiedDateErr = 0;
     qint32 m_nCount1NotHA = 0;

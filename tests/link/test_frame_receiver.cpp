@@ -29,6 +29,13 @@ struct FakeHooks : FrameReceiverHooks {
     TransferState* s = nullptr;
     bool takeNumbers = false;  // take over each block's number, as the receiver side does
     void ReceiverGotStop() override { ++stops; }
+    bool takeOutOfTurn = false;
+    int outOfTurnOffers = 0;
+    bool ReceiverTakesOutOfTurn(const ReceivedBlock&) override
+    {
+        ++outOfTurnOffers;
+        return takeOutOfTurn;
+    }
 };
 
 // Blocks built by hand so a change to the builder cannot hide here.
@@ -314,27 +321,34 @@ TEST_F(ReceiverFixture, SilenceInsideABlockRejectsItSoTheSenderResends)
     EXPECT_EQ(AnswersSent(), std::vector<int>{94});
 }
 
-TEST_F(ReceiverFixture, SpareCopyOfTheLastBlockGetsNoAnswerUnlessAResumptionAwaitsIt)
+TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
 {
     s.lastSequenceNr = 7;
     s.blockTypeExpecting = 13;
     s.nNrBytesData = 5;
+    hooks.takeOutOfTurn = true;
     // Copies of the header, a data block and the empty block, all numbered 7.
     for (const QByteArray& copy : {DataBlock(11, 7, "x|1|n"), DataBlock(13, 7, "data"), DataBlock(13, 7, {})})
         Feed(StuffForWrite(copy));
+    EXPECT_EQ(hooks.outOfTurnOffers, 3);
     EXPECT_TRUE(port.written.isEmpty());
     EXPECT_TRUE(hooks.toReceiver.empty());
     EXPECT_EQ(s.m_nCountIncorrectSeqnr + s.m_nCountIncorrectBlockType + s.m_nCountNrBytesDataZero, 0);
 
-    // Right after a resumption the copy means its answer was lost: answer it again.
-    s.m_bRepeatMayFollow = true;
+    // Declined, the copy is refused as any block out of turn; a damaged one is never offered.
+    hooks.takeOutOfTurn = false;
     Feed(StuffForWrite(DataBlock(13, 7, "data")));
-    EXPECT_EQ(AnswersSent(), std::vector<int>{90});
-    EXPECT_TRUE(hooks.toReceiver.empty());
-    // A damaged copy is still refused.
-    port.written.clear();
     Feed(StuffForWrite(DataBlock(13, 7, "data", 3)));
-    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
+    EXPECT_EQ(hooks.outOfTurnOffers, 4);
+    EXPECT_EQ(AnswersSent(), (std::vector<int>{91, 91}));
+    EXPECT_EQ(s.m_nCountIncorrectSeqnr, 2);  // the number is tested before the checksum
+
+    // Number 1 out of turn is offered only while a resumption waits.
+    Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
+    EXPECT_EQ(hooks.outOfTurnOffers, 4);
+    s.m_bRepeatMayFollow = true;
+    Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
+    EXPECT_EQ(hooks.outOfTurnOffers, 5);
 }
 
 TEST_F(ReceiverFixture, AfterARejectionNothingIsGatheredBeforeTheNextLeadByte)

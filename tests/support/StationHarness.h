@@ -28,6 +28,7 @@ struct StationHarness {
         station = std::make_unique<Station>(g, port, ui);
         station->Form_Load();
         g.GlbWaitBeforeSend = 0;
+        g.GlbSpeed = 0;  // the in-memory cable carries every write at once: no line time
         receivePath = BuildPath(g.programDir, "in");
         QDir().mkpath(receivePath);
         ui.receivePathText = receivePath;

@@ -274,3 +274,28 @@ TEST(RestartReceiving, EmptyNameUsesUnderscoreTempFile)
     EXPECT_EQ(station.Receiver().MakeTempFileName(""), BuildPath(dir.path(), "_.tmp"));
     EXPECT_EQ(station.Receiver().MakeTempFileName("report.pdf"), BuildPath(dir.path(), "_report.pdf.tmp"));
 }
+
+TEST(RestartReceiving, ANewRunWhileAResumptionWaitsIsReceivedAndTheOldTempFileKept)
+{
+    // The restart file says the header of x.bin (number 1) was the last block;
+    // a fresh run's header also carries 1, but it names another file.
+    QTemporaryDir dir;
+    const QString in = BuildPath(dir.path(), "in");
+    QDir().mkpath(in);
+    WriteFile(BuildPath(dir.path(), "qrn.ini"), ("RECEIVEPATH: " + in + "\r\nI_AM: 1\r\n").toLocal8Bit());
+    WriteFile(BuildPath(in, "_x.bin.tmp"), "XXXXX");
+    WriteFile(BuildPath(dir.path(), "_qrn_receive_restart_.tmp"),
+              "FILENAME: x.bin\r\nFILEPOS: 1\r\nFILESIZE: 5\r\nSEQNR: 1\r\n");
+    StationHarness tx(false);
+    StationHarness rx(true, dir.path(), &tx.port);
+    ASSERT_TRUE(rx.port.PortOpen());
+
+    const QByteArray y = Pattern(6000);
+    WriteFile(BuildPath(tx.dir.path(), "y.bin"), y);
+    tx.ui.nextDialogResult = BuildPath(tx.dir.path(), "y.bin");
+    tx.station->Activate(false);
+    ASSERT_TRUE(WaitFor([&] { return !tx.port.PortOpen(); }));
+    EXPECT_EQ(tx.ui.status2, "Files sent: 1");
+    EXPECT_EQ(ReadFile(BuildPath(in, "y.bin")), y);
+    EXPECT_EQ(ReadFile(BuildPath(in, "_x.bin.tmp")), "XXXXX");
+}

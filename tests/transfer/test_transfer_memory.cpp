@@ -1,3 +1,4 @@
+#include "AnswerMatch.h"
 #include "Frame.h"
 #include "StationHarness.h"
 #include "TestFiles.h"
@@ -286,4 +287,55 @@ TEST_F(TransferFixture, ProgressIsComputedInSixtyFourBits)
     EXPECT_FLOAT_EQ(ui.progress, 75.0f);
     ShowProgress(ui, 5, 0);
     EXPECT_EQ(ui.progressCalls, 1);
+}
+
+TEST_F(TransferFixture, ANameWithAQuestionMarkGetsItsDateAndNoOtherFileIsTouched)
+{
+    // qrnstamp reads "?" as a blank, so "a?b.bin" must not be dated through it.
+    const QDateTime sent(QDate(2020, 2, 3), QTime(4, 5, 6));
+    const QDateTime other(QDate(2019, 1, 1), QTime(0, 0, 0));
+    WriteFile(rx.InReceivePath("a b.bin"), "mine", other);
+    WriteFile(Source("a?b.bin"), "sent", sent);
+    Listen();
+    Send({"a?b.bin"});
+    ASSERT_TRUE(WaitSenderDone());
+    EXPECT_EQ(ReadFile(rx.InReceivePath("a?b.bin")), "sent");
+    EXPECT_EQ(QFileInfo(rx.InReceivePath("a?b.bin")).lastModified(), sent);
+    EXPECT_EQ(ReadFile(rx.InReceivePath("a b.bin")), "mine");
+    EXPECT_EQ(QFileInfo(rx.InReceivePath("a b.bin")).lastModified(), other);
+    EXPECT_TRUE(rx.startedPrograms.isEmpty()) << rx.startedPrograms.join('|').toStdString();
+    EXPECT_EQ(rx.s().m_nCountModifiedDateErr, 0);
+}
+
+TEST(AnswerMatch, EveryAnswerOfTheExchangeIsReadAgainstTheBlockItAnswers)
+{
+    const SentBlock header1{1, BLOCK_HEADER}, data4{4, BLOCK_DATA}, header5{5, BLOCK_HEADER};
+    const SentBlock restart1{1, BLOCK_RESTART_HEADER}, end9{9, BLOCK_HEADER, true};
+    const SentBlock header1Again{1, BLOCK_HEADER, false, true};
+    struct Case {
+        int code;
+        qint32 value;
+        SentBlock last;
+        AnswerFit fit;
+    } cases[] = {
+        {ANSWER_OK, 0, header1, AnswerFit::Fits},          // first header of a run
+        {ANSWER_OK, 3, data4, AnswerFit::Fits},
+        {ANSWER_OK, 2, data4, AnswerFit::Stale},           // late copy of the answer before
+        {ANSWER_OK, 0, restart1, AnswerFit::Stale},        // a restart header is answered with its position
+        {ANSWER_RESTART_POS, 777, restart1, AnswerFit::Fits},
+        {ANSWER_RESEND_BLOCK, 4, data4, AnswerFit::Fits},  // after a resumption: always resent
+        {ANSWER_NOT_OK, 3, data4, AnswerFit::Fits},        // it lacks block 4
+        {ANSWER_NOT_OK, 4, data4, AnswerFit::HeldAlready}, // its OK was damaged on the way
+        {ANSWER_NOT_OK, 5, header5, AnswerFit::HeldAlready},
+        {ANSWER_NOT_OK, 1, header1, AnswerFit::Fits},      // may be another run's file
+        {ANSWER_NOT_OK, 1, header1Again, AnswerFit::HeldAlready},
+        {ANSWER_NOT_OK, 1, restart1, AnswerFit::Fits},     // its position cannot be guessed
+        {ANSWER_ALL_RECEIVED, 8, end9, AnswerFit::Fits},
+        {ANSWER_NOT_OK, 0, end9, AnswerFit::HeldAlready},  // reset after "END": it has everything
+        {ANSWER_NOT_OK, 8, end9, AnswerFit::Fits},
+        {ANSWER_STOP, 0, data4, AnswerFit::Fits},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchAnswer(c.code, c.value, c.last), c.fit) << c.code << " value " << c.value << " after block "
+                                                                << c.last.nr << " of type " << c.last.type;
 }
