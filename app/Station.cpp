@@ -2,6 +2,7 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "LineTimes.h"
+#include "Locations.h"
 #include "RestartFile.h"
 #include "SettingsFile.h"
 #include <QCoreApplication>
@@ -9,13 +10,14 @@
 #include <QProcess>
 #include <cstdlib>
 
-QString Station::QrnstampPath(const QString& folder)
+void Station::UseQrnstampFrom(const QString& programFolder)
 {
-#ifdef Q_OS_WIN
-    return BuildPath(folder, QStringLiteral("qrnstamp.exe"));
-#else
-    return BuildPath(folder, QStringLiteral("qrnstamp"));
-#endif
+    QString found = FindQrnstamp(programFolder);
+    // When it is missing, starting it fails and the count of dates not set says where it was looked for.
+    if (found.isEmpty())
+        found = BuildPath(programFolder, QStringLiteral("qrnstamp"));
+    m_s.m_qrnSetModifiedDateExe = found;
+    m_s.m_qrnstampLookedIn = QrnstampFolders(programFolder);
 }
 
 Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
@@ -104,8 +106,8 @@ void Station::Form_Load()
 {
     LoadSettings(m_g);
     SettingsToControls();
-    m_s.m_qrnSetModifiedDateExe = QrnstampPath(m_g.programDir);
-    m_helpFile = BuildPath(m_g.programDir, QStringLiteral("Velotrax.html"));
+    UseQrnstampFrom(m_g.programDir);
+    m_helpFile = FindHelpFile(m_g.programDir);
     m_g.FillSpeeds();
     m_g.FillErrorTexts();
     m_g.GlbNewLine = QStringLiteral("\r\n");

@@ -50,7 +50,8 @@ public:
     Globals& G() { return m_g; }
     QString HelpFile() const { return m_helpFile; }
     // The file-date tool as it lies in the given folder.
-    static QString QrnstampPath(const QString& folder);
+    // Finds qrnstamp beside the program or where the package installs it.
+    void UseQrnstampFrom(const QString& programFolder);
     ReceiverSide& Receiver() { return m_receiver; }
     SenderSide& Sender() { return m_sender; }
     FrameTransmitter& Transmitter() { return m_tx; }

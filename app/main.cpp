@@ -33,7 +33,7 @@ bool SaveGrab(QWidget& widget, const QString& file)
 // Developer option for the documentation pictures: VELOTRAX_SCREENSHOT=look:file.png
 // shows one look of the window or one dialog, saves a grab of it and ends the
 // program without saving the settings. Looks: idle-receiver, idle-sender,
-// active, settings, general, path, about.
+// active, settings, general, path, about; and close (see below).
 void TakeScreenshot(frmMain& w, const QString& request)
 {
     const qsizetype colon = request.indexOf(u':');
@@ -75,6 +75,10 @@ void TakeScreenshot(frmMain& w, const QString& request)
         click("btnPath");
     } else if (look == u"about") {
         trigger("mnuAbout");
+    } else if (look == u"close") {
+        // No picture: closes the window as a user would, so the settings are saved.
+        w.close();
+        return;
     } else {
         std::fprintf(stderr, "velotrax: unknown screenshot look '%s'\n", qPrintable(look));
     }

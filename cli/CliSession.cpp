@@ -52,7 +52,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     if (m_g.GlbDbgFlag)
         m_g.GlbDebugFile = m_o.logFile;
     m_g.GlbDbgLevel = m_o.logLevel;
-    m_station.State().m_qrnSetModifiedDateExe = Station::QrnstampPath(m_programFolder);
+    m_station.UseQrnstampFrom(m_programFolder);
 
     m_ui.SetReceivePathText(m_o.receiveDir);
     m_ui.SetSenderSelected(m_o.IsSender());
@@ -259,6 +259,7 @@ void CliSession::Resume()
     TransferState& s = m_station.State();
     TransferState fresh;
     fresh.m_qrnSetModifiedDateExe = s.m_qrnSetModifiedDateExe;
+    fresh.m_qrnstampLookedIn = s.m_qrnstampLookedIn;
     s = fresh;
     if (ReadRestartFile(m_g, s, m_ui, m_station.endProgramNow)) {
         m_station.RestartReceiving();

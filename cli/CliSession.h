@@ -17,8 +17,9 @@
 // The station's program folder is a temporary folder of this run: the restart
 // file of a resumption lives there, and so does the qrn.ini that the
 // automatic restart saves on its way; nothing is read from or written to a
-// qrn.ini beside the program. qrnstamp and COMn links are taken from
-// programFolder, the folder of the executable.
+// qrn.ini beside the program. qrnstamp is looked for beside programFolder's
+// executable (then where the package installs it), COMn links in the settings
+// folder that programFolder leads to (see SettingsFolder).
 class CliSession : public QObject {
 public:
     CliSession(const CliOptions& options, const QString& programFolder, ConsoleUi::Sink sink = {},

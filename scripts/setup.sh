@@ -5,7 +5,9 @@ set -euo pipefail
 PKGS=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
       libgtest-dev googletest
-      xvfb xauth picocom)
+      xvfb xauth picocom
+      g++-mingw-w64-x86-64-win32 wine64
+      desktop-file-utils man-db dpkg-dev file)
 # scripts/fuzz.sh: clang with its sanitizer runtimes and libFuzzer.
 if [ "${1:-}" = "--fuzz" ]; then PKGS+=(clang libclang-rt-14-dev libfuzzer-14-dev); fi
 missing=()

@@ -9,6 +9,7 @@ bool DebugLog::Open(QString* why)
     WriteDebugLine(QStringLiteral("Activated (")
                    + QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat)
                    + QStringLiteral(")"));
+    WriteDebugLine(QStringLiteral("Settings folder: ") + m_g.SettingsDir());
     return true;
 }
 

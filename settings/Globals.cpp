@@ -1,5 +1,16 @@
 #include "Globals.h"
 #include "ErrorNumbers.h"
+#include "Locations.h"
+
+QString Globals::SettingsDir() const
+{
+    return SettingsFolder(programDir);
+}
+
+QString Globals::RestartDir() const
+{
+    return RestartFolder(programDir);
+}
 
 void Globals::FillErrorTexts()
 {

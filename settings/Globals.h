@@ -24,8 +24,12 @@ struct Globals {
     QString GlbNewLine;
     QString GlbPathToChoose;
 
-    // Folder of the program file: qrn.ini, the restart file and qrnstamp live here.
+    // Folder of the program file: the help page and qrnstamp are here.
     QString programDir;
+    // Folder of qrn.ini, the restart file and the COMn links (see SettingsFolder).
+    QString SettingsDir() const;
+    // Folder of the restart file (see RestartFolder).
+    QString RestartDir() const;
 
     NumberedFiles files;
 

@@ -7,7 +7,7 @@
 
 QString SettingsFilePath(const Globals& g)
 {
-    return BuildPath(g.programDir, QStringLiteral("qrn.ini"));
+    return BuildPath(g.SettingsDir(), QStringLiteral("qrn.ini"));
 }
 
 QString DefaultSendPath()
@@ -120,6 +120,8 @@ bool SaveSettingsFile(const Globals& g)
     line("WAITBEFORESEND", QString::number(g.GlbWaitBeforeSend));
 
     QSaveFile out(path);
+    // A portable copy may keep a writable qrn.ini in a folder it cannot write.
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return false;
     const QByteArray bytes = text.toLocal8Bit();

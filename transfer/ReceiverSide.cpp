@@ -7,6 +7,20 @@
 #include <filesystem>
 #include <system_error>
 
+namespace {
+// Says so when the dates could not be set because qrnstamp is not there.
+QString QrnstampMissingText(const TransferState& s)
+{
+    const QFileInfo exe(s.m_qrnSetModifiedDateExe);
+    if (exe.isFile() && exe.isExecutable())
+        return {};
+    if (s.m_qrnstampLookedIn.isEmpty())
+        return QStringLiteral(" (qrnstamp not found: ") + s.m_qrnSetModifiedDateExe + u')';
+    return QStringLiteral(" (qrnstamp not found; looked in ") + s.m_qrnstampLookedIn.join(QStringLiteral(", "))
+           + u')';
+}
+}  // namespace
+
 void ReceiverSide::HandleBlock(const ReceivedBlock& b)
 {
     if (b.nBlockType == BLOCK_HEADER || b.nBlockType == BLOCK_RESTART_HEADER)
@@ -270,7 +284,7 @@ void ReceiverSide::EndOfTransfer()
     m_c.tx.SendAnswer(ANSWER_ALL_RECEIVED, 0);
     if (s.m_nCountModifiedDateErr > 0)
         m_c.ui.MsgBox(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.m_nCountModifiedDateErr)
-                          + u'x',
+                          + u'x' + QrnstampMissingText(s),
                       MsgIcon::Exclamation);
     if (FrameReceiver::AnyResendReason(s))
         m_c.ui.MsgBox(FrameReceiver::ResendReasonsText(s), MsgIcon::Information);

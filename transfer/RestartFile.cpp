@@ -27,7 +27,7 @@ constexpr LongKey kLongKeys[] = {
 
 QString RestartFilePath(const Globals& g)
 {
-    return BuildPath(g.programDir, QStringLiteral("_qrn_receive_restart_.tmp"));
+    return BuildPath(g.RestartDir(), QStringLiteral("_qrn_receive_restart_.tmp"));
 }
 
 QByteArray RestartFileContent(const TransferState& s)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct TransferState {
     // nothing is gathered until the lead byte of the next write.
     bool m_bAwaitLeadByte = false;
     QString m_qrnSetModifiedDateExe;
+    QStringList m_qrnstampLookedIn;  // folders searched for it, for the message when it is missing
     // Set by a resumption after a port failure: the Sender may repeat the block
     // whose answer was lost with the port. Cleared by the next accepted block.
     bool m_bRepeatMayFollow = false;

@@ -1,4 +1,5 @@
 #include "SerialCommPort.h"
+#include "Locations.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -79,7 +80,7 @@ SerialCommPort::~SerialCommPort()
 
 QString SerialCommPort::LinkPath(qint16 number) const
 {
-    return QDir(m_folder).filePath(QStringLiteral("COM%1").arg(number));
+    return QDir(SettingsFolder(m_folder)).filePath(QStringLiteral("COM%1").arg(number));
 }
 
 QString SerialCommPort::DevicePath(qint16 number) const

@@ -2,9 +2,12 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "Globals.h"
+#include "Locations.h"
 #include "ui_frmSettings.h"
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QTreeWidgetItem>
 
 frmSettings::frmSettings(Globals& g, std::function<void()> publSaveSettings, QWidget* parent,
@@ -18,16 +21,21 @@ frmSettings::frmSettings(Globals& g, std::function<void()> publSaveSettings, QWi
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
+    QString dir = m_g.programDir;
+    if (dir.isEmpty())
+        dir = QCoreApplication::applicationDirPath();
 #ifndef Q_OS_WIN
-    if (!m_describeDevice) {
-        QString dir = m_g.programDir;
-        if (dir.isEmpty())
-            dir = QCoreApplication::applicationDirPath();
+    if (!m_describeDevice)
         m_describeDevice = [dir](int n) { return DefaultDeviceDescription(dir, n); };
-    }
 #endif
     ui->lblDevice->setVisible(bool(m_describeDevice));
     ui->grpPorts->setVisible(false);
+
+    // Which folder holds qrn.ini and the COMn links: beside the program or the user's own.
+    auto* folder = new QLabel(QStringLiteral("Settings folder: ") + QDir::toNativeSeparators(SettingsFolder(dir)), this);
+    folder->setObjectName(QStringLiteral("lblSettingsFolder"));
+    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->layoutMain->insertWidget(ui->layoutMain->count() - 1, folder);
 
     Form_Load();
 
@@ -43,7 +51,7 @@ frmSettings::~frmSettings() = default;
 
 QString frmSettings::DefaultDeviceDescription(const QString& programDir, int number)
 {
-    const QString link = BuildPath(programDir, QStringLiteral("COM%1").arg(number));
+    const QString link = BuildPath(SettingsFolder(programDir), QStringLiteral("COM%1").arg(number));
     const QFileInfo fi(link);
     if (fi.isSymLink()) {
         const QString target = fi.symLinkTarget();

@@ -181,6 +181,8 @@ TEST(frmSettings, DefaultDeviceIsTheLinkBesideTheProgramOrTtyS)
     EXPECT_EQ(label->text(), target);
     d.port()->setCurrentIndex(9);
     EXPECT_EQ(label->text(), "/dev/ttyS9");
+    // It also says where the COMn links belong.
+    EXPECT_EQ(d.dlg.findChild<QLabel*>("lblSettingsFolder")->text(), "Settings folder: " + dir.path());
 }
 #endif
 

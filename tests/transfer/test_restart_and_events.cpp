@@ -1,4 +1,5 @@
 #include "Frame.h"
+#include "ProgramFolders.h"
 #include "RestartFile.h"
 #include "SettingsFile.h"
 #include "StationHarness.h"
@@ -83,12 +84,21 @@ TEST_F(RestartFixture, RestartWithoutTempFileOrWithTooLongOneFails)
 }
 
 // lostAnswer: the port fails after the receiver answered a block (the sender repeats it);
-// otherwise the sender's next block is lost with the port.
-class ResumeFixture : public RestartFixture, public ::testing::WithParamInterface<bool> {};
+// otherwise the sender's next block is lost with the port. The receiver runs from a
+// program folder of the given kind.
+class ResumeFixture : public RestartFixture, public ::testing::WithParamInterface<std::tuple<bool, FolderKind>> {};
+
+std::string ResumeCaseName(const ::testing::TestParamInfo<std::tuple<bool, FolderKind>>& info)
+{
+    return std::string(std::get<0>(info.param) ? "LostAnswer" : "LostBlock") + "In"
+           + FolderKindName({std::get<1>(info.param), info.index});
+}
 
 TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
 {
-    const bool lostAnswer = GetParam();
+    const auto [lostAnswer, kind] = GetParam();
+    ProgramFolder folder(kind);
+    rx.g.programDir = folder.program;
     rx.station->Activate(false);
     bool started = false, ended = false;
     rx.station->startOwnProgram = [&] { return started = true; };
@@ -112,6 +122,8 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     EXPECT_FALSE(rx.port.PortOpen());
     EXPECT_TRUE(rx.station->m_bSettingsSaved);
     const QString restartFile = RestartFilePath(rx.g);
+    EXPECT_EQ(restartFile, BuildPath(folder.expectedRestart, "_qrn_receive_restart_.tmp"));
+    EXPECT_TRUE(QFile::exists(BuildPath(folder.expected, "qrn.ini")));
     const QByteArray lines = ReadFile(restartFile);
     EXPECT_TRUE(lines.startsWith("FILENAME: big.bin\r\nFILEPOS: "));
     EXPECT_EQ(lines.count("\r\n"), 15);
@@ -124,13 +136,17 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     EXPECT_EQ(again.ui.status1, "Status: Active");
     ASSERT_TRUE(WaitFor([&] { return !tx.port.PortOpen(); }));
     EXPECT_EQ(tx.ui.status2, "Files sent: 1");
-    EXPECT_EQ(ReadFile(again.InReceivePath("big.bin")), content);
+    EXPECT_EQ(ReadFile(rx.InReceivePath("big.bin")), content);
     EXPECT_EQ(again.startedPrograms.size(), 1);
     // The counters went on from the saved ones and were shown at "END".
     EXPECT_TRUE(again.ui.SawBoxContaining("CommError: 1"));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLosses, ResumeFixture, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(BothLosses, ResumeFixture,
+                         ::testing::Values(std::tuple{false, FolderKind::Writable}, std::tuple{true, FolderKind::Writable},
+                                           std::tuple{false, FolderKind::ReadOnly},
+                                           std::tuple{false, FolderKind::ReadOnlyWithIni}),
+                         ResumeCaseName);
 
 TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
 {
