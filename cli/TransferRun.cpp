@@ -21,7 +21,9 @@ volatile sig_atomic_t g_signalsSeen = 0;
 
 extern "C" void OnStopSignal(int signal)
 {
-    if (g_signalsSeen++ > 0) {
+    const sig_atomic_t seen = g_signalsSeen;
+    g_signalsSeen = seen + 1;
+    if (seen > 0) {
         // The stop itself hangs: end now, with the terminal as it was.
         StdioCommPort::RestoreTerminalsNow();
         ::signal(signal, SIG_DFL);

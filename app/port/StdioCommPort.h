@@ -29,10 +29,6 @@ public:
     bool SetCommPort(qint16, QString&) override { return true; }
     bool SetSettings(const QString&, QString&) override { return true; }
     bool SetInputMode(int mode, QString& why) override;
-    bool SetRThreshold(int, QString&) override { return true; }
-    bool SetInputLen(int, QString&) override { return true; }
-    bool SetInBufferSize(int, QString&) override { return true; }
-    bool SetOutBufferSize(int, QString&) override { return true; }
 
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }

@@ -37,10 +37,11 @@ public:
     virtual bool SetCommPort(qint16 number, QString& why) = 0;
     virtual bool SetSettings(const QString& settings, QString& why) = 0;
     virtual bool SetInputMode(int mode, QString& why) = 0;   // 1 = binary
-    virtual bool SetRThreshold(int threshold, QString& why) = 0;
-    virtual bool SetInputLen(int len, QString& why) = 0;
-    virtual bool SetInBufferSize(int size, QString& why) = 0;
-    virtual bool SetOutBufferSize(int size, QString& why) = 0;
+    // A line without these settings takes any value.
+    virtual bool SetRThreshold(int, QString&) { return true; }
+    virtual bool SetInputLen(int, QString&) { return true; }
+    virtual bool SetInBufferSize(int, QString&) { return true; }
+    virtual bool SetOutBufferSize(int, QString&) { return true; }
 
     virtual bool SetPortOpen(bool open, QString& why) = 0;
     virtual bool PortOpen() const = 0;

@@ -14,10 +14,6 @@ public:
     bool SetCommPort(qint16 number, QString& why) override;
     bool SetSettings(const QString& settings, QString& why) override;
     bool SetInputMode(int mode, QString& why) override;
-    bool SetRThreshold(int, QString&) override { return true; }
-    bool SetInputLen(int, QString&) override { return true; }
-    bool SetInBufferSize(int, QString&) override { return true; }
-    bool SetOutBufferSize(int, QString&) override { return true; }
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }
     int InBufferCount() const override { return int(m_in.size()); }

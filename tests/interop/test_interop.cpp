@@ -134,7 +134,7 @@ TEST_F(Interop, EveryAnswerLostOnceStillEndsWithEveryFile)
 TEST_F(Interop, AReceiverThatVanishesEndsTheSenderWithErrorTenWithinAMinute)
 {
     content = RandomBytes(200000, 8);
-    SetUp();
+    WriteFile(file, content);
     StartCable({});
     Child peer, tx;
     StartPeerReceiver(peer, {});
