@@ -1,0 +1,21 @@
+#pragma once
+#include "BlockCodes.h"
+#include <QtGlobal>
+
+// How the blocks of the file now moving are checked.
+enum class BlockCheck { Sum, Crc32 };
+
+// What the current file's data phase uses. Headers, "END" and every block of a
+// run with the original program keep the specified protocol (Classic()); two
+// copies of Velotrax may agree on more for the data of one file.
+struct Capabilities {
+    bool extended = false;            // agreed with a Velotrax peer for this file
+    BlockCheck check = BlockCheck::Sum;
+    qint32 largestPayload = MAX_FILE_BYTES_PER_BLOCK;  // payload bytes of one data block
+    bool streaming = false;           // several blocks in flight, answered one by one
+    bool compression = false;         // data blocks may go zstd-compressed
+
+    static Capabilities Classic() { return {}; }
+    // Unstuffed bytes the gatherer may hold for one block.
+    qint32 ReceiveBufferSize() const { return extended ? largestPayload + DATA_BLOCK_OVERHEAD : RECEIVE_BUFFER_SIZE; }
+};
