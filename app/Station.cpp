@@ -27,8 +27,9 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
       m_ui(ui),
       m_log(g),
       m_tx(g, m_s, port, m_log),
-      m_rx(g, m_s, port, m_log, m_tx, *this),
-      m_ctx{g, m_s, port, m_log, m_tx, m_rx, ui, *this},
+      m_acceptance(g, m_s, port, m_log, m_tx, m_rx, *this),
+      m_rx(g, m_s, port, m_log, m_acceptance),
+      m_ctx{g, m_s, port, m_log, m_tx, m_rx, m_acceptance, ui, *this},
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
@@ -36,7 +37,7 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
 {
     m_port.SetOnComm([this] { OnComm(); });
     m_silence.setSingleShot(true);
-    connect(&m_silence, &QTimer::timeout, this, [this] { m_rx.IncompleteBlockTimedOut(); });
+    connect(&m_silence, &QTimer::timeout, this, [this] { m_acceptance.IncompleteBlockTimedOut(); });
     m_answerSilence.setSingleShot(true);
     connect(&m_answerSilence, &QTimer::timeout, this, [this] {
         if (!AwaitingAnswer())
@@ -269,8 +270,7 @@ void Station::RestartReceiving()
         return;
     m_log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
     m_s.blockTypeExpecting = BLOCK_DATA;
-    m_s.m_nReceiveBufCount = 0;
-    m_s.m_nReceiveBufExpected = 1;
+    m_rx.StartNextBlock();
     m_s.m_bRepeatMayFollow = true;
     m_tx.SendAnswer(ANSWER_RESEND_BLOCK, 0);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "BlockAcceptance.h"
 #include "ErrorReport.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
@@ -14,7 +15,7 @@
 // One Velotrax station: the transfer record and every part that works on it,
 // wired together, without any widget. The window, the console front end and
 // the tests each drive one through the user-interface interface.
-class Station : public QObject, public PortSession, private FrameReceiverHooks {
+class Station : public QObject, public PortSession, private AcceptanceHooks {
 public:
     Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent = nullptr);
     ~Station() override;
@@ -56,6 +57,7 @@ public:
     SenderSide& Sender() { return m_sender; }
     FrameTransmitter& Transmitter() { return m_tx; }
     FrameReceiver& Frames() { return m_rx; }
+    BlockAcceptance& Acceptance() { return m_acceptance; }
     PortControl& Port() { return m_portControl; }
     ErrorReport& Errors() { return m_errors; }
 
@@ -70,14 +72,14 @@ private:
     bool AutomaticRestart(const QString& errorText);
     void OnComm();
 
-    // FrameReceiverHooks
+    // AcceptanceHooks
     void ReportLocalError(qint32 nr) override { m_errors.ReportLocalError(nr); }
     void ReportRemoteError(qint32 nr) override { m_errors.ReportRemoteError(nr); }
     void ShowCritical(const QString& text) override { m_ui.MsgBox(text, MsgIcon::Critical); }
-    void HandOverToReceiver(const ReceivedBlock& b) override { m_receiver.HandleBlock(b); }
-    void HandOverToSender(const ReceivedBlock& b) override { m_sender.HandleAnswer(b); }
+    void HandOverToReceiver(const Block& b) override { m_receiver.HandleBlock(b); }
+    void HandOverToSender(const Block& b) override { m_sender.HandleAnswer(b); }
     void ReceiverGotStop() override { m_receiver.HandleStop(); }
-    bool ReceiverTakesOutOfTurn(const ReceivedBlock& b) override { return m_receiver.TakeOutOfTurn(b); }
+    bool ReceiverTakesOutOfTurn(const Block& b) override { return m_receiver.TakeOutOfTurn(b); }
     // The Sender waits for an answer: after the first one, the watchdog is off.
     bool AwaitingAnswer() const;
     void StartSilenceTimers();
@@ -88,6 +90,7 @@ private:
     TransferState m_s;
     DebugLog m_log;
     FrameTransmitter m_tx;
+    BlockAcceptance m_acceptance;
     FrameReceiver m_rx;
     TransferContext m_ctx;
     ErrorReport m_errors;

@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString text = FrameTransmitter::BytesToString(data, qint32(size));
+    const QString text = FrameTransmitter::BytesToString(QByteArrayView(data, qsizetype(size)));
     TextArray fields(11);
     GlbSplit(fields, false, text, QStringLiteral("|"));
     GlbValLong(fields[1]);

@@ -1,38 +1,5 @@
 #include "Frame.h"
 
-qint32 CalcChecksum(const quint8* bytes, qint32 count)
-{
-    qint32 sum = 0;
-    for (qint32 i = 0; i < count; ++i)
-        sum += bytes[i];
-    return sum;
-}
-
-QByteArray BuildDataBlock(quint8 type, qint32 sequenceNr, const QByteArray& payload)
-{
-    const qsizetype n = payload.size();
-    QByteArray block(n + DATA_BLOCK_OVERHEAD, '\0');
-    auto* p = reinterpret_cast<quint8*>(block.data());
-    p[0] = KIND_DATA;
-    p[1] = type;
-    PutLE32(p + 2, sequenceNr);
-    PutLE16(p + 6, static_cast<qint16>(n));
-    PutLE32(p + 8, CalcChecksum(payload));
-    std::copy(payload.cbegin(), payload.cend(), block.begin() + 12);
-    PutLE32(p + 12 + n, sequenceNr);
-    return block;
-}
-
-QByteArray BuildAnswerBlock(quint8 code, qint32 value)
-{
-    QByteArray block(ANSWER_BLOCK_SIZE, '\0');
-    auto* p = reinterpret_cast<quint8*>(block.data());
-    p[0] = KIND_ANSWER;
-    p[1] = code;
-    PutLE32(p + 2, value);
-    return block;
-}
-
 qsizetype StuffedSize(const QByteArray& block)
 {
     qsizetype m = 0;

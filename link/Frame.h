@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <cstdint>
 
+#include "Block.h"
 #include "BlockCodes.h"
 
 // Little-endian two's complement fields, never a host-order copy.
@@ -27,18 +28,6 @@ inline qint16 GetLE16(const quint8* p)
 {
     return static_cast<qint16>(quint16(p[0]) | quint16(p[1]) << 8);
 }
-
-// Sum of count bytes as 0 to 255 each; 0 for a count of 0 or less.
-qint32 CalcChecksum(const quint8* bytes, qint32 count);
-inline qint32 CalcChecksum(const QByteArray& bytes)
-{
-    return CalcChecksum(reinterpret_cast<const quint8*>(bytes.constData()), qint32(bytes.size()));
-}
-
-// Unstuffed data block: 'H', type, seq, length, checksum, payload, seq again.
-QByteArray BuildDataBlock(quint8 type, qint32 sequenceNr, const QByteArray& payload);
-// Unstuffed answer block: 'A', code, value.
-QByteArray BuildAnswerBlock(quint8 code, qint32 value);
 
 // Length on the line of a stuffed block (without the lead byte).
 qsizetype StuffedSize(const QByteArray& block);

@@ -7,7 +7,8 @@
 void FrameTransmitter::SendDataBlock(const QByteArray& payload)
 {
     ++m_s.m_nSequenceNr;
-    m_s.m_abLastBlock = BuildDataBlock(quint8(m_s.m_nBlockTypeToSend), m_s.m_nSequenceNr, payload);
+    m_s.m_abLastBlock = BuildDataBlock(quint8(m_s.m_nBlockTypeToSend), m_s.m_nSequenceNr, payload,
+                                     ChecksumFor(m_s.caps.check));
     SendBytes(m_s.m_abLastBlock);
 }
 
@@ -33,11 +34,11 @@ QByteArray FrameTransmitter::StringToBytes(const QString& text)
     return ToWindows1252(text);
 }
 
-QString FrameTransmitter::BytesToString(const quint8* bytes, qint32 count)
+QString FrameTransmitter::BytesToString(QByteArrayView bytes)
 {
-    if (count <= 0)
+    if (bytes.isEmpty())
         return QString();
-    return FromWindows1252(reinterpret_cast<const char*>(bytes), count);
+    return FromWindows1252(bytes.data(), bytes.size());
 }
 
 void FrameTransmitter::SendBytes(const QByteArray& block)

@@ -2,14 +2,14 @@
 #include "CommPort.h"
 #include "DebugLog.h"
 #include "Globals.h"
-#include "TransferState.h"
+#include "LinkRecord.h"
 #include <QElapsedTimer>
 
-// Builds data and answer blocks from the transfer state, keeps the last of
+// Builds data and answer blocks from the link record, keeps the last of
 // each for resending, stuffs, paces and writes them to the port.
 class FrameTransmitter {
 public:
-    FrameTransmitter(Globals& g, TransferState& s, CommPort& port, DebugLog& log)
+    FrameTransmitter(Globals& g, LinkRecord& s, CommPort& port, DebugLog& log)
         : m_g(g), m_s(s), m_port(port), m_log(log) {}
 
     // payload holds n bytes (0 to 32767); takes the next sequence number.
@@ -27,13 +27,13 @@ public:
     bool LastWriteOnTheLine() const;
 
     static QByteArray StringToBytes(const QString& text);
-    static QString BytesToString(const quint8* bytes, qint32 count);
+    static QString BytesToString(QByteArrayView bytes);
 
 private:
     void DumpBlock(const QByteArray& block, const QByteArray& out);
 
     Globals& m_g;
-    TransferState& m_s;
+    LinkRecord& m_s;
     CommPort& m_port;
     DebugLog& m_log;
     qsizetype m_nLastWriteBytes = 0;

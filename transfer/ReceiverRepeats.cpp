@@ -1,18 +1,13 @@
 #include "ReceiverRepeats.h"
 #include "Frame.h"
 #include "ReceiverSide.h"
-#include <cstring>
 
-namespace {
-constexpr qint32 kPayloadPosition = 13;
-}
-
-bool ReceiverRepeats::TakeOutOfTurn(const ReceivedBlock& b)
+bool ReceiverRepeats::TakeOutOfTurn(const Block& b)
 {
     TransferState& s = m_c.s;
-    if (b.nSequenceNrA == s.lastSequenceNr) {
+    if (b.sequenceNrA == s.lastSequenceNr) {
         if (!s.m_abLastAccepted.isEmpty()) {
-            if (!IsLastAccepted())
+            if (!IsLastAccepted(b))
                 return false;
             Answer(s.m_abAcceptedAnswer, QStringLiteral("repeat of the last block: answer sent again."));
             return true;
@@ -22,47 +17,44 @@ bool ReceiverRepeats::TakeOutOfTurn(const ReceivedBlock& b)
             if (!answer.isEmpty()) {
                 // Written before the port failed; only its answer was lost with the port.
                 Answer(answer, QStringLiteral("repeat of the block lost with the port: answered."));
-                RememberAccepted();
+                RememberAccepted(b);
                 s.m_bRepeatMayFollow = false;
                 return true;
             }
         }
     }
-    const bool newRun = b.nBlockType == BLOCK_HEADER || b.nBlockType == BLOCK_RESTART_HEADER;
-    if (s.m_bRepeatMayFollow && b.nSequenceNrA == 1 && newRun)
+    const bool newRun = b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER;
+    if (s.m_bRepeatMayFollow && b.sequenceNrA == 1 && newRun)
         EndResumption();
     return false;
 }
 
-bool ReceiverRepeats::IsLastAccepted() const
+bool ReceiverRepeats::IsLastAccepted(const Block& b) const
 {
-    const TransferState& s = m_c.s;
-    const QByteArray& last = s.m_abLastAccepted;
-    return last.size() == s.m_nReceiveBufExpected
-           && std::memcmp(last.constData(), &s.m_abReceiveBuf[1], size_t(last.size())) == 0;
+    return QByteArrayView(m_c.s.m_abLastAccepted) == b.bytes;
 }
 
-QByteArray ReceiverRepeats::LostBlockAnswer(const ReceivedBlock& b) const
+QByteArray ReceiverRepeats::LostBlockAnswer(const Block& b) const
 {
     const TransferState& s = m_c.s;
     const QByteArray ok = BuildAnswerBlock(ANSWER_OK, s.lastSequenceNr - 1);
-    if (b.nBlockType == BLOCK_DATA)
-        return s.FileReceivingPos > 1 && PayloadIsHeld() ? ok : QByteArray();
-    const QString text = FrameTransmitter::BytesToString(&s.m_abReceiveBuf[kPayloadPosition], s.nNrBytesData);
+    if (b.type == BLOCK_DATA)
+        return s.FileReceivingPos > 1 && PayloadIsHeld(b) ? ok : QByteArray();
+    const QString text = FrameTransmitter::BytesToString(b.payload);
     FileHeader h;
     if (ReceiverSide::ParseHeader(text, h) != HeaderKind::File || h.size != s.m_nFileSize || h.date != s.m_dFileDate
         || h.name != s.m_sFileName)
         return {};
-    if (b.nBlockType == BLOCK_RESTART_HEADER)
+    if (b.type == BLOCK_RESTART_HEADER)
         return BuildAnswerBlock(ANSWER_RESTART_POS, s.FileReceivingPos);
-    return b.nBlockType == BLOCK_HEADER && s.FileReceivingPos == 1 ? ok : QByteArray();
+    return b.type == BLOCK_HEADER && s.FileReceivingPos == 1 ? ok : QByteArray();
 }
 
 // The block written last ends right before FileReceivingPos in the temp file.
-bool ReceiverRepeats::PayloadIsHeld() const
+bool ReceiverRepeats::PayloadIsHeld(const Block& b) const
 {
     const TransferState& s = m_c.s;
-    const qint32 n = s.nNrBytesData;
+    const qint32 n = b.length;
     const qint64 start = qint64(s.FileReceivingPos) - 1 - n;
     if (n <= 0 || start < 0 || !m_c.g.files.GlbFileOpen(FileNr::Temp))
         return false;
@@ -71,7 +63,7 @@ bool ReceiverRepeats::PayloadIsHeld() const
     const bool seeked = f.seek(start);
     const QByteArray held = seeked ? f.read(n) : QByteArray();
     f.seek(writeAt);
-    return held.size() == n && std::memcmp(held.constData(), &s.m_abReceiveBuf[kPayloadPosition], size_t(n)) == 0;
+    return QByteArrayView(held) == b.payload;
 }
 
 void ReceiverRepeats::Answer(const QByteArray& answer, const QString& what)
@@ -81,10 +73,10 @@ void ReceiverRepeats::Answer(const QByteArray& answer, const QString& what)
     m_c.log.WriteDebugLine(what);
 }
 
-void ReceiverRepeats::RememberAccepted()
+void ReceiverRepeats::RememberAccepted(const Block& b)
 {
     TransferState& s = m_c.s;
-    s.m_abLastAccepted = QByteArray(reinterpret_cast<const char*>(&s.m_abReceiveBuf[1]), s.m_nReceiveBufExpected);
+    s.m_abLastAccepted = b.bytes.toByteArray();
     s.m_abAcceptedAnswer = s.m_abAnswer;
 }
 

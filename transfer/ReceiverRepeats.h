@@ -10,15 +10,15 @@ public:
 
     // True when the block was answered here and needs nothing else; false
     // leaves it to the acceptance tests.
-    bool TakeOutOfTurn(const ReceivedBlock& b);
+    bool TakeOutOfTurn(const Block& b);
     // Keeps the block just accepted and the answer just sent for it.
-    void RememberAccepted();
+    void RememberAccepted(const Block& b);
 
 private:
-    bool IsLastAccepted() const;
+    bool IsLastAccepted(const Block& b) const;
     // The answer the block lost with the port had, or empty when this is not it.
-    QByteArray LostBlockAnswer(const ReceivedBlock& b) const;
-    bool PayloadIsHeld() const;
+    QByteArray LostBlockAnswer(const Block& b) const;
+    bool PayloadIsHeld(const Block& b) const;
     void Answer(const QByteArray& answer, const QString& what);
     // A Sender that started a new run will not send the lost block any more.
     void EndResumption();

@@ -2,6 +2,7 @@
 #include "ErrorNumbers.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
+#include "ResendReasons.h"
 #include <QFileInfo>
 #include <QProcess>
 #include <filesystem>
@@ -21,9 +22,9 @@ QString QrnstampMissingText(const TransferState& s)
 }
 }  // namespace
 
-void ReceiverSide::HandleBlock(const ReceivedBlock& b)
+void ReceiverSide::HandleBlock(const Block& b)
 {
-    if (b.nBlockType == BLOCK_HEADER || b.nBlockType == BLOCK_RESTART_HEADER)
+    if (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER)
         HandleHeader(b);
     else if (m_c.s.blockTypeExpecting == BLOCK_DATA)
         Data(b);
@@ -66,10 +67,10 @@ HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
     return header.name.isEmpty() ? HeaderKind::Malformed : HeaderKind::File;
 }
 
-void ReceiverSide::HandleHeader(const ReceivedBlock& b)
+void ReceiverSide::HandleHeader(const Block& b)
 {
     TransferState& s = m_c.s;
-    const QString text = FrameTransmitter::BytesToString(&s.m_abReceiveBuf[13], s.nNrBytesData);
+    const QString text = FrameTransmitter::BytesToString(b.payload);
     m_c.log.WriteDebugLine(QStringLiteral("Expecting size|date|filename: received: '") + text + u'\'');
 
     FileHeader h;
@@ -81,7 +82,7 @@ void ReceiverSide::HandleHeader(const ReceivedBlock& b)
         if (!h.receivedName.isEmpty())
             m_c.log.WriteDebugLine(QStringLiteral("Refused file name: '") + h.receivedName + u'\'');
         ++s.m_nCountIncorrectSizDateFname;
-        m_c.rx.Reject();
+        m_c.acceptance.Reject();
         return;
     case HeaderKind::File:
         break;
@@ -91,7 +92,7 @@ void ReceiverSide::HandleHeader(const ReceivedBlock& b)
     s.m_sFileName = h.name;
     s.FileReceivingPos = 1;
     s.m_sTempFile = MakeTempFileName(s.m_sFileName);
-    if (b.nBlockType == BLOCK_RESTART_HEADER)
+    if (b.type == BLOCK_RESTART_HEADER)
         RestartFile(b);
     else {
         NewFile();
@@ -121,7 +122,7 @@ void ReceiverSide::NewFile()
     m_c.s.blockTypeExpecting = BLOCK_DATA;
 }
 
-void ReceiverSide::RestartFile(const ReceivedBlock& b)
+void ReceiverSide::RestartFile(const Block& b)
 {
     TransferState& s = m_c.s;
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
@@ -149,18 +150,18 @@ void ReceiverSide::RestartFile(const ReceivedBlock& b)
     s.FileReceivingPos = qint32(length) + 1;
     f.seek(length);
     s.blockTypeExpecting = BLOCK_DATA;
-    s.lastSequenceNr = b.nSequenceNrA;
+    s.lastSequenceNr = b.sequenceNrA;
     m_c.tx.SendAnswer(ANSWER_RESTART_POS, 0);
     m_c.log.WriteDebugLine(QStringLiteral("sent: restartsendpos: ") + QString::number(s.FileReceivingPos));
-    m_repeats.RememberAccepted();
-    m_c.rx.FrameReset();
+    m_repeats.RememberAccepted(b);
+    m_c.acceptance.FrameReset();
 }
 
-void ReceiverSide::Data(const ReceivedBlock& b)
+void ReceiverSide::Data(const Block& b)
 {
     TransferState& s = m_c.s;
-    m_c.log.WriteDebugLine(QStringLiteral("Received: data, nrbytes = ") + QString::number(s.nNrBytesData));
-    if (s.nNrBytesData == 0) {
+    m_c.log.WriteDebugLine(QStringLiteral("Received: data, nrbytes = ") + QString::number(b.length));
+    if (b.length == 0) {
         EndOfFile(b);
         return;
     }
@@ -170,13 +171,12 @@ void ReceiverSide::Data(const ReceivedBlock& b)
     ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.m_nFileSize);
 
     // A position past the 32-bit range cannot be described; such a file is refused.
-    if (qint64(s.FileReceivingPos) + s.nNrBytesData > 2147483647LL || !m_c.g.files.GlbFileOpen(FileNr::Temp)) {
+    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_c.g.files.GlbFileOpen(FileNr::Temp)) {
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         return;
     }
     QFile& f = m_c.g.files.File(FileNr::Temp);
-    const char* payload = reinterpret_cast<const char*>(&s.m_abReceiveBuf[13]);
-    if (f.write(payload, s.nNrBytesData) != s.nNrBytesData) {
+    if (f.write(b.payload.data(), b.length) != b.length) {
         // Answering OK here would end in a complete-looking file with a hole in it.
         const QString why = f.errorString();
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
@@ -184,13 +184,13 @@ void ReceiverSide::Data(const ReceivedBlock& b)
                       MsgIcon::Critical);
         return;
     }
-    s.FileReceivingPos += s.nNrBytesData;
+    s.FileReceivingPos += b.length;
     m_c.log.WriteDebugLine(QStringLiteral("FileReceivingPos (1-based) is now ") + QString::number(s.FileReceivingPos)
                            + QStringLiteral("  totalsize to receive is ") + QString::number(s.m_nFileSize));
     AnswerOk(b);
 }
 
-void ReceiverSide::EndOfFile(const ReceivedBlock& b)
+void ReceiverSide::EndOfFile(const Block& b)
 {
     TransferState& s = m_c.s;
     bool flushed = true;
@@ -222,6 +222,7 @@ void ReceiverSide::EndOfFile(const ReceivedBlock& b)
     }
     SetModifiedDate(target);
     s.blockTypeExpecting = BLOCK_HEADER;
+    s.caps = Capabilities::Classic();  // the next header goes as specified
     ++s.m_nFilesReceivedCounter;
     AnswerOk(b);
 }
@@ -266,16 +267,16 @@ void ReceiverSide::SetModifiedDate(const QString& target)
                            + target);
 }
 
-void ReceiverSide::AnswerOk(const ReceivedBlock& b)
+void ReceiverSide::AnswerOk(const Block& b)
 {
     m_c.tx.SendAnswer(ANSWER_OK, 0);
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received ok."));
-    m_c.s.lastSequenceNr = b.nSequenceNrA;
-    m_repeats.RememberAccepted();
+    m_c.s.lastSequenceNr = b.sequenceNrA;
+    m_repeats.RememberAccepted(b);
     // Ten answer repeats in a row end the run; spread over a long run on a
     // noisy line they are no sign of a lost peer.
     m_c.s.m_nResendCount = 0;
-    m_c.rx.FrameReset();
+    m_c.acceptance.FrameReset();
 }
 
 void ReceiverSide::EndOfTransfer()
@@ -286,15 +287,15 @@ void ReceiverSide::EndOfTransfer()
         m_c.ui.MsgBox(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.m_nCountModifiedDateErr)
                           + u'x' + QrnstampMissingText(s),
                       MsgIcon::Exclamation);
-    if (FrameReceiver::AnyResendReason(s))
-        m_c.ui.MsgBox(FrameReceiver::ResendReasonsText(s), MsgIcon::Information);
+    if (AnyResendReason(s))
+        m_c.ui.MsgBox(ResendReasonsText(s), MsgIcon::Information);
     m_c.ui.SetStatus1(QStringLiteral("listening..."));
     m_c.ui.SetStatus2(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
     ShowProgress(m_c.ui, 0, 100);
     m_c.log.WriteDebugLine(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
     const qint32 files = s.m_nFilesReceivedCounter;
     ResetTransferState(s, m_c.g.IsReceiver());
-    m_c.rx.FrameReset();
+    m_c.acceptance.FrameReset();
     m_c.ui.RunEnded(RunOutcome::Done(files));
 }
 

@@ -19,8 +19,8 @@ class ReceiverSide {
 public:
     ReceiverSide(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors), m_repeats(c) {}
 
-    void HandleBlock(const ReceivedBlock& b);
-    bool TakeOutOfTurn(const ReceivedBlock& b) { return m_repeats.TakeOutOfTurn(b); }
+    void HandleBlock(const Block& b);
+    bool TakeOutOfTurn(const Block& b) { return m_repeats.TakeOutOfTurn(b); }
     // The Sender pressed Stop.
     void HandleStop();
 
@@ -35,13 +35,13 @@ public:
     std::function<bool(const QString& program, const QStringList& args)> startDetached;
 
 private:
-    void HandleHeader(const ReceivedBlock& b);
+    void HandleHeader(const Block& b);
     void NewFile();
-    void RestartFile(const ReceivedBlock& b);
-    void Data(const ReceivedBlock& b);
-    void EndOfFile(const ReceivedBlock& b);
+    void RestartFile(const Block& b);
+    void Data(const Block& b);
+    void EndOfFile(const Block& b);
     void EndOfTransfer();
-    void AnswerOk(const ReceivedBlock& b);
+    void AnswerOk(const Block& b);
     void CreateFailed();
     void SetModifiedDate(const QString& target);
 

@@ -36,6 +36,7 @@ bool SenderSide::SendNextFile()
 {
     TransferState& s = m_c.s;
     m_c.g.files.CloseFileIfOpen(FileNr::Send);
+    s.caps = Capabilities::Classic();  // headers and "END" go as specified
     ++s.m_nFileIndex;
     if (s.m_nFileIndex > s.FilesToSendUpperBound()) {
         m_c.tx.SendString(QStringLiteral("END"));
@@ -67,15 +68,15 @@ SentBlock SenderSide::LastSent() const
                      s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED, s.m_bWatchdogRestarted};
 }
 
-void SenderSide::HandleAnswer(const ReceivedBlock& b)
+void SenderSide::HandleAnswer(const Block& b)
 {
     TransferState& s = m_c.s;
     m_c.session.SetWatchdogEnabled(false);
-    switch (MatchAnswer(b.nBlockType, b.nSequenceNrA, LastSent())) {
+    switch (MatchAnswer(b.type, b.sequenceNrA, LastSent())) {
     case AnswerFit::Stale:
-        m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: ") + QString::number(b.nBlockType)
-                               + QStringLiteral(", value ") + QString::number(b.nSequenceNrA));
-        m_c.rx.FrameReset();
+        m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: ") + QString::number(b.type)
+                               + QStringLiteral(", value ") + QString::number(b.sequenceNrA));
+        m_c.acceptance.FrameReset();
         return;
     case AnswerFit::HeldAlready:
         m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok, but the other side holds block ")
@@ -88,9 +89,9 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
     case AnswerFit::Fits:
         break;
     }
-    switch (b.nBlockType) {
+    switch (b.type) {
     case ANSWER_RESTART_POS: {
-        const qint32 p = b.nSequenceNrA;
+        const qint32 p = b.sequenceNrA;
         if (p < 1) {
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
@@ -118,7 +119,7 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
         // could have arrived is about those bytes, not about that block.
         if (m_c.tx.LastWriteOnTheLine()) {
             m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok to bytes sent before the last block: ignored"));
-            m_c.rx.FrameReset();
+            m_c.acceptance.FrameReset();
             return;
         }
         Resend();
@@ -136,7 +137,7 @@ void SenderSide::HandleAnswer(const ReceivedBlock& b)
         return;
     default:
         ++s.m_nCountIncorrectBlockType;
-        m_c.rx.Reject();
+        m_c.acceptance.Reject();
         return;
     }
 }
@@ -153,7 +154,7 @@ void SenderSide::GoOn()
     }
     s.m_nResendCount = 0;
     s.m_bSilenceAsked = false;
-    m_c.rx.FrameReset();
+    m_c.acceptance.FrameReset();
 }
 
 void SenderSide::AllReceived()
@@ -175,7 +176,7 @@ void SenderSide::Resend()
     m_c.tx.SendBytes(s.m_abLastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
     s.m_bSilenceAsked = false;
-    m_c.rx.FrameReset();
+    m_c.acceptance.FrameReset();
 }
 
 void SenderSide::AnswerSilence()
@@ -188,7 +189,7 @@ void SenderSide::AnswerSilence()
         return;
     }
     // Whatever part of an answer came before the silence is lost for good.
-    m_c.rx.FrameReset();
+    m_c.acceptance.FrameReset();
     // The short request first: it brings a lost answer back, and a Receiver
     // still waiting for lost bytes takes it as those bytes, fails the block and
     // asks for it, where a whole block would leave it a tail of garbage.

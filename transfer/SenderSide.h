@@ -10,7 +10,7 @@ public:
 
     // Sends the next header, or "END" when no file is left; false if the file could not be opened.
     bool SendNextFile();
-    void HandleAnswer(const ReceivedBlock& b);
+    void HandleAnswer(const Block& b);
     // The watchdog found no answer since activation.
     void TimerSender_toCheckIfThereIsAnswer_Timer();
     // Nothing came back for the silence time after the last write: ask for the

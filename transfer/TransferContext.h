@@ -1,4 +1,5 @@
 #pragma once
+#include "BlockAcceptance.h"
 #include "CommPort.h"
 #include "DebugLog.h"
 #include "FrameReceiver.h"
@@ -16,6 +17,7 @@ struct TransferContext {
     DebugLog& log;
     FrameTransmitter& tx;
     FrameReceiver& rx;
+    BlockAcceptance& acceptance;
     UserInterface& ui;
     PortSession& session;
 };

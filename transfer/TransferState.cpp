@@ -12,15 +12,12 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     }
     s.m_nSequenceNr = 0;
     s.lastSequenceNr = 0;
-    s.nNrBytesData = 0;
     s.m_nFileIndex = 0;
     s.FileReceivingPos = 1;
     s.m_nResendCount = 0;
     s.m_nFilesReceivedCounter = 0;
-    s.m_nReceiveBufCount = 0;
-    s.m_nReceiveBufExpected = 1;
-    s.m_bPrevIsChr1 = false;
-    s.m_bAwaitLeadByte = false;
+    s.gather.Reset();
+    s.caps = Capabilities::Classic();
     s.m_bRepeatMayFollow = false;
     s.m_abLastAccepted.clear();
     s.m_abAcceptedAnswer.clear();

@@ -2,37 +2,23 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <array>
 #include <vector>
 
+#include "LinkRecord.h"
+
 // The record of the current transfer; one per station, serving both roles.
-struct TransferState {
+struct TransferState : LinkRecord {
     bool m_bRestart = false;
     std::vector<QString> m_asFilesToSend;   // names at 1 to upper bound; entry 0 unused
     qint32 blockTypeExpecting = 0;
-    qint32 m_nBlockTypeToSend = 0;
     qint32 m_nFileIndex = 0;
     qint32 m_nSendFileSize = 0;
-    qint32 m_nSequenceNr = 0;
     QString m_sFileName;
     qint32 m_nFileSize = 0;
     double m_dFileDate = 0;
-    qint32 FileReceivingPos = 0;
-    qint32 lastSequenceNr = 0;
     qint32 m_nResendCount = 0;
     qint32 m_nFilesReceivedCounter = 0;
-    qint32 nNrBytesData = 0;
     QString m_sTempFile;
-    // Unstuffed bytes of the block being gathered, from position 1; 0 unused.
-    std::array<quint8, 8001> m_abReceiveBuf{};
-    QByteArray m_abLastBlock;   // last data block built, unstuffed
-    QByteArray m_abAnswer;      // last answer block built, unstuffed (6 bytes)
-    qint32 m_nReceiveBufCount = 0;
-    qint32 m_nReceiveBufExpected = 1;  // a block starts with one byte to learn its kind from
-    bool m_bPrevIsChr1 = false;
-    // After a rejection the rest of the bad write may still be on its way:
-    // nothing is gathered until the lead byte of the next write.
-    bool m_bAwaitLeadByte = false;
     QString m_qrnSetModifiedDateExe;
     QStringList m_qrnstampLookedIn;  // folders searched for it, for the message when it is missing
     // Set by a resumption after a port failure: the Sender may repeat the block

@@ -11,7 +11,7 @@ namespace {
 struct TransmitterFixture : ::testing::Test {
     QTemporaryDir dir;
     Globals g;
-    TransferState s;
+    LinkRecord s;
     MemoryCommPort port;
     DebugLog log{g};
     FrameTransmitter tx{g, s, port, log};

@@ -2,364 +2,148 @@
 #include "Frame.h"
 #include "FrameReceiver.h"
 #include "Fso.h"
+#include "HandBuiltBlocks.h"
 #include "MemoryCommPort.h"
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-struct FakeHooks : FrameReceiverHooks {
-    std::vector<qint32> localErrors, remoteErrors;
-    std::vector<ReceivedBlock> toReceiver, toSender;
-    QStringList criticals;
-    int stops = 0;
-    void ReportLocalError(qint32 nr) override { localErrors.push_back(nr); }
-    void ReportRemoteError(qint32 nr) override { remoteErrors.push_back(nr); }
-    void ShowCritical(const QString& t) override { criticals << t; }
-    // Like the real sides, a handled block ends with the frame reset.
-    void HandOverToReceiver(const ReceivedBlock& b) override
-    {
-        toReceiver.push_back(b);
-        if (takeNumbers)
-            s->lastSequenceNr = b.nSequenceNrA;
-        rx->FrameReset();
-    }
-    void HandOverToSender(const ReceivedBlock& b) override { toSender.push_back(b); rx->FrameReset(); }
-    FrameReceiver* rx = nullptr;
-    TransferState* s = nullptr;
-    bool takeNumbers = false;  // take over each block's number, as the receiver side does
-    void ReceiverGotStop() override { ++stops; }
-    bool takeOutOfTurn = false;
-    int outOfTurnOffers = 0;
-    bool ReceiverTakesOutOfTurn(const ReceivedBlock&) override
-    {
-        ++outOfTurnOffers;
-        return takeOutOfTurn;
-    }
+// What the gatherer handed on, copied out of its buffer.
+struct Handed {
+    quint8 kind, type;
+    qint32 seqA, seqB, length;
+    QByteArray payload;
 };
 
-// Blocks built by hand so a change to the builder cannot hide here.
-QByteArray DataBlock(quint8 type, qint32 seq, const QByteArray& payload, qint32 checksum = -1)
-{
-    QByteArray b;
-    b.append('H').append(char(type));
-    for (int i = 0; i < 4; ++i)
-        b.append(char(quint32(seq) >> (8 * i)));
-    b.append(char(payload.size() & 0xff)).append(char(payload.size() >> 8));
-    qint32 sum = 0;
-    for (char c : payload)
-        sum += quint8(c);
-    if (checksum >= 0)
-        sum = checksum;
-    for (int i = 0; i < 4; ++i)
-        b.append(char(quint32(sum) >> (8 * i)));
-    b.append(payload);
-    for (int i = 0; i < 4; ++i)
-        b.append(char(quint32(seq) >> (8 * i)));
-    return b;
-}
-QByteArray Answer(quint8 code, qint32 value)
-{
-    QByteArray b;
-    b.append('A').append(char(code));
-    for (int i = 0; i < 4; ++i)
-        b.append(char(quint32(value) >> (8 * i)));
-    return b;
-}
+struct RecordingHooks : FrameReceiverHooks {
+    FrameReceiver* rx = nullptr;
+    bool whole = true;
+    std::vector<Handed> blocks;
+    std::vector<BadBlock> bad;
+    int overflows = 0;
+    bool GathersWholeDataBlocks() const override { return whole; }
+    void BlockComplete(const Block& b) override
+    {
+        blocks.push_back({b.kind, b.type, b.sequenceNrA, b.sequenceNrB, b.length, b.payload.toByteArray()});
+        rx->StartNextBlock();
+    }
+    void BlockBad(BadBlock why) override
+    {
+        bad.push_back(why);
+        rx->StartNextBlock();
+        rx->SkipToNextWrite();
+    }
+    void BufferOverflow() override { ++overflows; }
+};
 
-struct ReceiverFixture : ::testing::Test {
+struct GatherFixture : ::testing::Test {
     QTemporaryDir dir;
     Globals g;
-    TransferState s;
+    LinkRecord r;
     MemoryCommPort port;
     DebugLog log{g};
-    FrameTransmitter tx{g, s, port, log};
-    FakeHooks hooks;
-    FrameReceiver rx{g, s, port, log, tx, hooks};
+    RecordingHooks hooks;
+    FrameReceiver rx{g, r, port, log, hooks};
 
     void SetUp() override
     {
-        g.GlbIAm = 1;
-        g.GlbWaitBeforeSend = 0;
         hooks.rx = &rx;
-        hooks.s = &s;
         QString why;
         port.SetPortOpen(true, why);
-        ResetTransferState(s, true);
-    }
-    void BeSender()
-    {
-        g.GlbIAm = 0;
-        ResetTransferState(s, false);
     }
     void Feed(const QByteArray& wire) { rx.HandleReceivedBytes(wire); }
-    // Answer codes this side has written so far.
-    std::vector<int> AnswersSent() const
+    void Restart()
     {
-        std::vector<int> codes;
-        for (const QByteArray& w : port.written.split('\0')) {
-            bool esc = false;
-            const QByteArray block = UnstuffAll(w, esc);
-            if (block.size() == 6 && block[0] == 'A')
-                codes.push_back(quint8(block[1]));
-        }
-        return codes;
-    }
-    QString StartLog()
-    {
-        g.GlbDbgFlag = true;
-        g.GlbDbgLevel = 1;
-        g.GlbDebugFile = BuildPath(dir.path(), "log.txt");
-        EXPECT_TRUE(log.Open(nullptr));
-        return g.GlbDebugFile;
-    }
-    QString LogText()
-    {
-        QFile f(g.GlbDebugFile);
-        f.open(QIODevice::ReadOnly);
-        return QString::fromLocal8Bit(f.readAll());
+        hooks.blocks.clear();
+        hooks.bad.clear();
+        r.gather.Reset();
     }
 };
 }  // namespace
 
-TEST_F(ReceiverFixture, BlockSplitAnywhereIsGatheredWhole)
+TEST_F(GatherFixture, BlockSplitAnywhereIsGatheredWholeAndParsed)
 {
-    const QByteArray wire = StuffForWrite(DataBlock(11, 1, QByteArray("\x00\x01|x", 4)));
+    const QByteArray payload("\x00\x01|x", 4);
+    const QByteArray wire = StuffForWrite(DataBlock(11, 7, payload));
     for (qsizetype cut = 1; cut < wire.size(); ++cut) {
-        hooks.toReceiver.clear();
-        ResetTransferState(s, true);
+        Restart();
         Feed(wire.left(cut));
-        EXPECT_TRUE(hooks.toReceiver.empty());
+        EXPECT_TRUE(hooks.blocks.empty());
         Feed(wire.mid(cut));
-        ASSERT_EQ(hooks.toReceiver.size(), 1u) << "cut at " << cut;
-        EXPECT_EQ(hooks.toReceiver[0].nBlockType, 11);
-        EXPECT_EQ(s.nNrBytesData, 4);
-        EXPECT_EQ(QByteArray(reinterpret_cast<char*>(&s.m_abReceiveBuf[13]), 4), QByteArray("\x00\x01|x", 4));
-        EXPECT_FALSE(s.m_bPrevIsChr1);
+        ASSERT_EQ(hooks.blocks.size(), 1u) << "cut at " << cut;
+        const Handed& b = hooks.blocks[0];
+        EXPECT_EQ(b.kind, KIND_DATA);
+        EXPECT_EQ(b.type, 11);
+        EXPECT_EQ(b.seqA, 7);
+        EXPECT_EQ(b.seqB, 7);
+        EXPECT_EQ(b.payload, payload);
+        EXPECT_EQ(r.gather.nNrBytesData, 4);
+        EXPECT_FALSE(r.gather.m_bPrevIsChr1);
     }
 }
 
-TEST_F(ReceiverFixture, ByteAtATimeAndBadEscape)
+TEST_F(GatherFixture, ByteAtATimeAndBadEscape)
 {
-    StartLog();
-    QByteArray wire = StuffForWrite(DataBlock(11, 1, "abc"));
-    for (char c : wire)
+    g.GlbDbgFlag = true;
+    g.GlbDbgLevel = 1;
+    g.GlbDebugFile = BuildPath(dir.path(), "log.txt");
+    ASSERT_TRUE(log.Open(nullptr));
+    for (char c : StuffForWrite(DataBlock(11, 1, "abc")))
         Feed(QByteArray(1, c));
-    ASSERT_EQ(hooks.toReceiver.size(), 1u);
+    ASSERT_EQ(hooks.blocks.size(), 1u);
 
     // An escape before 0x05 stores 0x05 and says so.
-    ResetTransferState(s, true);
+    Restart();
     Feed(QByteArray("\x01\x05", 2));
-    EXPECT_EQ(s.m_abReceiveBuf[1], 0x05);
-    EXPECT_TRUE(LogText().contains("ERROR: m_bPrevIsChr1 is incorrectly True!"));
+    EXPECT_EQ(r.gather.m_abReceiveBuf[0], 0x05);
+    QFile f(g.GlbDebugFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("ERROR: m_bPrevIsChr1 is incorrectly True!"));
 }
 
-TEST_F(ReceiverFixture, PendingEscapeSurvivesFrameResetAndNextBlockStillArrives)
+TEST_F(GatherFixture, OddKindsAndNegativeLengthsAreBadBlocks)
 {
-    // Two junk bytes and a lone escape, then the line falls silent: rejected, escape left pending.
-    Feed(QByteArray("XY\x01", 3));
-    rx.IncompleteBlockTimedOut();
-    EXPECT_TRUE(s.m_bPrevIsChr1);
-    // The next write's lead byte is dropped and its 'H' taken after the "bad" escape.
-    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")));
-    ASSERT_EQ(hooks.toReceiver.size(), 1u);
-    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
-}
-
-TEST_F(ReceiverFixture, BlocksSharingAChunkAreAllHandled)
-{
-    hooks.takeNumbers = true;
-    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")) + StuffForWrite(DataBlock(11, 2, "b|1|n"))
-         + StuffForWrite(Answer(93, 0)));
-    ASSERT_EQ(hooks.toReceiver.size(), 2u);
-    EXPECT_EQ(hooks.toReceiver[1].nSequenceNrA, 2);
-    EXPECT_EQ(hooks.stops, 1);  // a Stop right behind a block is not lost
-
-    BeSender();
-    Feed(StuffForWrite(Answer(90, 0)) + StuffForWrite(Answer(99, 9)));
-    EXPECT_EQ(hooks.toSender.size(), 1u);
-    EXPECT_EQ(hooks.remoteErrors, std::vector<qint32>{9});
-
-    // After a rejection the rest of the chunk is part of the bad write.
-    hooks.toSender.clear();
-    Feed(StuffForWrite(QByteArray("XYZXYZ")) + StuffForWrite(Answer(90, 0)));
-    EXPECT_TRUE(hooks.toSender.empty());
-}
-
-TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
-{
-    s.lastSequenceNr = 4;
-    Feed(StuffForWrite(DataBlock(11, 6, "x|1|n")));  // a number ahead
-    EXPECT_EQ(s.m_nCountIncorrectSeqnr, 1);
-    QByteArray ab = DataBlock(11, 5, "x|1|n");
-    ab[ab.size() - 4] = 6;  // copies differ
-    Feed(StuffForWrite(ab));
-    EXPECT_EQ(s.m_nCountIncorrectSeqnrAB, 1);
-    Feed(StuffForWrite(DataBlock(11, 5, "x|1|n", 1)));
-    EXPECT_EQ(s.m_nCountIncorrectChecksum, 1);
-    Feed(StuffForWrite(DataBlock(13, 5, "data")));  // data between files
-    EXPECT_EQ(s.m_nCountIncorrectBlockType, 1);
-    Feed(StuffForWrite(DataBlock(13, 5, {})));  // empty block between files
-    EXPECT_EQ(s.m_nCountNrBytesDataZero, 1);
     Feed(StuffForWrite(QByteArray("XYZXYZ")));
-    EXPECT_EQ(s.m_nCount1NotHA, 1);
-    EXPECT_TRUE(hooks.toReceiver.empty());
-    EXPECT_EQ(AnswersSent(), std::vector<int>(6, 91));
-
-    // A restart header is taken between files with any number.
-    Feed(StuffForWrite(DataBlock(14, 77, "x|1|n")));
-    ASSERT_EQ(hooks.toReceiver.size(), 1u);
-    // Inside a file it is a wrong type, and an empty block passes without type and number tests.
-    s.blockTypeExpecting = 13;
-    Feed(StuffForWrite(DataBlock(14, 5, "x|1|n")));
-    EXPECT_EQ(s.m_nCountIncorrectBlockType, 2);
-    Feed(StuffForWrite(DataBlock(99 - 86, 1234, {})));
-    EXPECT_EQ(hooks.toReceiver.size(), 2u);
-}
-
-TEST_F(ReceiverFixture, ErrorAndStopAnswersBypassTheTests)
-{
-    s.blockTypeExpecting = 13;
-    Feed(StuffForWrite(Answer(99, 9)));
-    EXPECT_EQ(hooks.remoteErrors, std::vector<qint32>{9});
-    ResetTransferState(s, true);
-    Feed(StuffForWrite(Answer(93, 0)));
-    EXPECT_EQ(hooks.stops, 1);
-    EXPECT_TRUE(port.written.isEmpty());  // neither answered NOT OK
-}
-
-TEST_F(ReceiverFixture, AnswerResendLimitCountsAcrossGoodBlocks)
-{
-    // The first header leaves a positive length, so requests are served.
-    Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")));
-    s.lastSequenceNr = 1;
-    tx.SendAnswer(90, 0);
-    const qsizetype before = port.written.size();
-    for (int i = 0; i < 10; ++i) {
-        Feed(StuffForWrite(Answer(94, 0)));
-        if (i == 4) {  // a good block in between does not clear the count
-            Feed(StuffForWrite(DataBlock(11, 2, "b|1|n")));
-            s.lastSequenceNr = 2;
-        }
-    }
-    EXPECT_EQ(s.m_nResendCount, 10);
-    EXPECT_TRUE(hooks.localErrors.empty());
-    EXPECT_GT(port.written.size(), before);
-    Feed(StuffForWrite(Answer(94, 0)));
-    EXPECT_EQ(hooks.localErrors, std::vector<qint32>{10});
-}
-
-TEST_F(ReceiverFixture, OverflowAtTheEightThousandAndFirstByte)
-{
-    QByteArray big = DataBlock(11, 1, QByteArray(7990, 'z'));  // cannot fit the buffer
-    Feed(StuffForWrite(big.left(8000)));
-    EXPECT_TRUE(hooks.localErrors.empty());
-    Feed(StuffForWrite(big.mid(8000, 1)).mid(1));
-    EXPECT_EQ(hooks.localErrors, std::vector<qint32>{4});
-    EXPECT_EQ(hooks.criticals, QStringList{"ERROR: program-bytes-array overflow!"});
-}
-
-TEST_F(ReceiverFixture, NegativeAndOddLengthsNeverReadOutsideTheBuffer)
-{
-    for (qint16 len : {qint16(-1), qint16(-8), qint16(-13), qint16(-14), qint16(-32768)}) {
-        hooks.toReceiver.clear();
-        s.blockTypeExpecting = 13;
+    for (qint16 len : {qint16(-1), qint16(-8), qint16(-16), qint16(-32768)}) {
         QByteArray b = DataBlock(13, 1, {});
         b[6] = char(quint16(len) & 0xff);
         b[7] = char(quint16(len) >> 8);
         Feed(StuffForWrite(b));
-        EXPECT_TRUE(hooks.toReceiver.empty()) << len;
-        EXPECT_EQ(s.m_nReceiveBufCount, 0);
+        EXPECT_EQ(r.gather.m_nReceiveBufCount, 0) << len;
     }
-    EXPECT_EQ(s.m_nCountNrBytesDataZero, 5);
+    EXPECT_TRUE(hooks.blocks.empty());
+    EXPECT_EQ(hooks.bad, (std::vector<BadBlock>{BadBlock::NotDataOrAnswer, BadBlock::NegativeLength,
+                                                 BadBlock::NegativeLength, BadBlock::NegativeLength,
+                                                 BadBlock::NegativeLength}));
 }
 
-TEST_F(ReceiverFixture, SenderHandsOverAnswersAndMeasuresDataBlocksAsEight)
+TEST_F(GatherFixture, WithoutWholeDataBlocksADataBlockIsItsHead)
 {
-    BeSender();
-    Feed(StuffForWrite(Answer(90, 3)));
-    ASSERT_EQ(hooks.toSender.size(), 1u);
-    EXPECT_EQ(hooks.toSender[0].nSequenceNrA, 3);
-    Feed(StuffForWrite(QByteArray("XYZXYZ")));
-    EXPECT_EQ(s.m_nCount1NotHA, 1);
-    EXPECT_EQ(AnswersSent(), std::vector<int>{94});
-    Feed(StuffForWrite(DataBlock(11, 1, "long payload")));
-    EXPECT_EQ(hooks.toSender.size(), 2u);  // taken after 8 bytes
+    hooks.whole = false;
+    Feed(StuffForWrite(Answer(90, 3)) + StuffForWrite(DataBlock(11, 5, "long payload")));
+    ASSERT_EQ(hooks.blocks.size(), 2u);
+    EXPECT_EQ(hooks.blocks[0].kind, KIND_ANSWER);
+    EXPECT_EQ(hooks.blocks[0].seqA, 3);
+    EXPECT_EQ(hooks.blocks[1].type, 11);  // taken after 8 bytes
+    EXPECT_EQ(hooks.blocks[1].seqA, 5);
+    EXPECT_TRUE(hooks.blocks[1].payload.isEmpty());
 }
 
-TEST_F(ReceiverFixture, CounterDumpAndResendReasonsText)
+TEST_F(GatherFixture, OverflowPastTheBufferTheCapabilitiesAllow)
 {
-    StartLog();
-    s.m_nCountIncorrectChecksum = 2;
-    rx.FrameReset();
-    EXPECT_TRUE(LogText().contains("Now:\r\nbyte 1 not A/H: 0\r\nNrBytesDataZero: 0\r\nIncorrectBlockType: 0\r\n"
-                                   "Seqnr start/end diff: 0\r\nSeqnr not last+1: 0\r\nIncorrectChecksum: 2\r\n"
-                                   "IncorrectSizDateFname: 0\r\nComerror: 0\r\n"));
-    EXPECT_EQ(FrameReceiver::ResendReasonsText(s),
-              "Resend-reasons: \r\nbyte 1 not A/H: 0\r\nNrBytesDataZero: 0\r\nIncorrectBlockType: 0\r\n"
-              "Seqnr start/end diff: 0\r\nSeqnr not last+1: 0\r\nIncorrectChecksum: 2\r\n"
-              "IncorrectSizDateFname: 0\r\nCommError: 0");
-}
+    const QByteArray big = DataBlock(11, 1, QByteArray(7990, 'z'));  // cannot fit the classic buffer
+    Feed(StuffForWrite(big.left(8000)));
+    EXPECT_EQ(hooks.overflows, 0);
+    Feed(StuffForWrite(big.mid(8000, 1)).mid(1));
+    EXPECT_EQ(hooks.overflows, 1);
 
-TEST_F(ReceiverFixture, SilenceInsideABlockRejectsItSoTheSenderResends)
-{
-    rx.IncompleteBlockTimedOut();  // nothing gathered: nothing to do
-    EXPECT_TRUE(port.written.isEmpty());
-    const QByteArray wire = StuffForWrite(DataBlock(11, 1, "abc|1|n"));
-    Feed(wire.left(wire.size() - 3));  // the end was lost on the line
-    EXPECT_TRUE(rx.BlockIncomplete());
-    rx.IncompleteBlockTimedOut();
-    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
-    EXPECT_FALSE(rx.BlockIncomplete());
-    Feed(wire);  // the resend is taken
-    EXPECT_EQ(hooks.toReceiver.size(), 1u);
-
-    BeSender();
-    port.written.clear();
-    Feed(StuffForWrite(Answer(90, 0)).left(4));
-    rx.IncompleteBlockTimedOut();
-    EXPECT_EQ(AnswersSent(), std::vector<int>{94});
-}
-
-TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
-{
-    s.lastSequenceNr = 7;
-    s.blockTypeExpecting = 13;
-    s.nNrBytesData = 5;
-    hooks.takeOutOfTurn = true;
-    // Copies of the header, a data block and the empty block, all numbered 7.
-    for (const QByteArray& copy : {DataBlock(11, 7, "x|1|n"), DataBlock(13, 7, "data"), DataBlock(13, 7, {})})
-        Feed(StuffForWrite(copy));
-    EXPECT_EQ(hooks.outOfTurnOffers, 3);
-    EXPECT_TRUE(port.written.isEmpty());
-    EXPECT_TRUE(hooks.toReceiver.empty());
-    EXPECT_EQ(s.m_nCountIncorrectSeqnr + s.m_nCountIncorrectBlockType + s.m_nCountNrBytesDataZero, 0);
-
-    // Declined, the copy is refused as any block out of turn; a damaged one is never offered.
-    hooks.takeOutOfTurn = false;
-    Feed(StuffForWrite(DataBlock(13, 7, "data")));
-    Feed(StuffForWrite(DataBlock(13, 7, "data", 3)));
-    EXPECT_EQ(hooks.outOfTurnOffers, 4);
-    EXPECT_EQ(AnswersSent(), (std::vector<int>{91, 91}));
-    EXPECT_EQ(s.m_nCountIncorrectSeqnr, 2);  // the number is tested before the checksum
-
-    // Number 1 out of turn is offered only while a resumption waits.
-    Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
-    EXPECT_EQ(hooks.outOfTurnOffers, 4);
-    s.m_bRepeatMayFollow = true;
-    Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
-    EXPECT_EQ(hooks.outOfTurnOffers, 5);
-}
-
-TEST_F(ReceiverFixture, AfterARejectionNothingIsGatheredBeforeTheNextLeadByte)
-{
-    const QByteArray good = StuffForWrite(DataBlock(11, 1, "x|1|n"));
-    // The tail of a damaged write arrives first, then a whole write.
-    Feed(good.mid(9));
-    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
-    Feed(good.mid(15));  // more of the same tail: skipped, not answered
-    EXPECT_EQ(AnswersSent().size(), 1u);
-    Feed(good);
-    ASSERT_EQ(hooks.toReceiver.size(), 1u);
-    EXPECT_EQ(hooks.toReceiver[0].nSequenceNrA, 1);
+    // A larger agreed payload makes room for the same block.
+    Restart();
+    r.caps.extended = true;
+    r.caps.largestPayload = 8192;
+    Feed(StuffForWrite(big));
+    EXPECT_EQ(hooks.overflows, 1);
+    ASSERT_EQ(hooks.blocks.size(), 1u);
+    EXPECT_EQ(hooks.blocks[0].length, 7990);
 }

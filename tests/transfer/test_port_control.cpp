@@ -79,7 +79,7 @@ TEST_F(PortControlFixture, ClosingAClosedPortStillResetsEverything)
     const int refreshes = h.ui.updateControlsCalls;
     h.station->ClosePort();
     EXPECT_EQ(h.s().m_nFileIndex, 0);
-    EXPECT_EQ(h.s().m_nReceiveBufExpected, 1);
+    EXPECT_EQ(h.s().gather.m_nReceiveBufExpected, 1);
     EXPECT_EQ(h.ui.status1, "Status: Not active");
     EXPECT_EQ(h.ui.updateControlsCalls, refreshes + 1);
     EXPECT_FALSE(h.station->WatchdogActive());

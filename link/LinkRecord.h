@@ -1,0 +1,42 @@
+#pragma once
+#include <QByteArray>
+
+#include "Capabilities.h"
+
+// The frame receiver's gathering of one block.
+struct GatherState {
+    // Unstuffed bytes of the block being gathered, from offset 0.
+    QByteArray m_abReceiveBuf;
+    qint32 m_nReceiveBufCount = 0;
+    qint32 m_nReceiveBufExpected = 1;  // a block starts with one byte to learn its kind from
+    bool m_bPrevIsChr1 = false;
+    // After a rejection the rest of the bad write may still be on its way:
+    // nothing is gathered until the lead byte of the next write.
+    bool m_bAwaitLeadByte = false;
+    // Payload length of the last data block measured; an answer block leaves it.
+    qint32 nNrBytesData = 0;
+
+    // Back to the start values of an activation; old bytes stay until overwritten.
+    void Reset()
+    {
+        m_nReceiveBufCount = 0;
+        m_nReceiveBufExpected = 1;
+        m_bPrevIsChr1 = false;
+        m_bAwaitLeadByte = false;
+        nNrBytesData = 0;
+    }
+};
+
+// The part of a station's transfer record that the link layer reads and
+// writes: the gathering, what the transmitter numbers and keeps for resending,
+// the values answers carry, and what the current file's blocks use.
+struct LinkRecord {
+    GatherState gather;
+    qint32 m_nBlockTypeToSend = 0;
+    qint32 m_nSequenceNr = 0;
+    qint32 lastSequenceNr = 0;
+    qint32 FileReceivingPos = 0;
+    QByteArray m_abLastBlock;   // last data block built, unstuffed
+    QByteArray m_abAnswer;      // last answer block built, unstuffed (6 bytes)
+    Capabilities caps = Capabilities::Classic();
+};

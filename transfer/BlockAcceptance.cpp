@@ -1,0 +1,163 @@
+#include "BlockAcceptance.h"
+#include "CommonRoutines.h"
+#include "ErrorNumbers.h"
+#include "ResendReasons.h"
+
+namespace {
+constexpr qint32 kMaxAnswerResends = 10;
+}
+
+void BlockAcceptance::BlockBad(BadBlock why)
+{
+    if (why == BadBlock::NegativeLength)
+        ++m_s.m_nCountNrBytesDataZero;
+    else
+        ++m_s.m_nCount1NotHA;
+    Reject();
+}
+
+void BlockAcceptance::BufferOverflow()
+{
+    m_hooks.ReportLocalError(ErrorNr::BufferOverflow);
+    m_hooks.ShowCritical(QStringLiteral("ERROR: program-bytes-array overflow!"));
+}
+
+void BlockAcceptance::LogFields(const Block& b)
+{
+    if (m_g.IsReceiver()) {
+        m_log.WriteDebugLine(QStringLiteral("nBlockType, blockTypeExpecting: ") + QString::number(b.type)
+                             + QStringLiteral(", ") + QString::number(m_s.blockTypeExpecting));
+        m_log.WriteDebugLine(QStringLiteral("nSequenceNrA, nSequenceNrB, lastSequenceNr: ")
+                             + QString::number(b.sequenceNrA) + QStringLiteral(", ")
+                             + QString::number(b.sequenceNrB) + QStringLiteral(", ")
+                             + QString::number(m_s.lastSequenceNr));
+    } else {
+        m_log.WriteDebugLine(QStringLiteral("nBlockType: ") + QString::number(b.type));
+        m_log.WriteDebugLine(QStringLiteral("nSequenceNr: ") + QString::number(b.sequenceNrA));
+    }
+}
+
+void BlockAcceptance::BlockComplete(const Block& b)
+{
+    LogFields(b);
+    if (b.type == ANSWER_ERROR) {
+        m_hooks.ReportRemoteError(b.Value());
+        return;
+    }
+    if (!m_g.IsReceiver()) {
+        m_hooks.HandOverToSender(b);
+        return;
+    }
+    // The Sender's Stop is taken before the acceptance tests, which would refuse it.
+    if (!b.IsData() && b.type == ANSWER_STOP) {
+        m_hooks.ReceiverGotStop();
+        return;
+    }
+    if (AcceptOnReceiver(b))
+        m_hooks.HandOverToReceiver(b);
+}
+
+bool BlockAcceptance::AcceptOnReceiver(const Block& b)
+{
+    // A good block numbered like the last accepted one, or 1 while a resumption
+    // waits: the receiver side may place it where these tests would refuse it.
+    const bool outOfTurn = b.sequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0
+                                                                : b.sequenceNrA == 1 && m_s.m_bRepeatMayFollow;
+    if (b.IsData() && outOfTurn && b.sequenceNrB == b.sequenceNrA && CheckMatches(b, Check())
+        && m_hooks.ReceiverTakesOutOfTurn(b)) {
+        FrameReset();
+        return false;
+    }
+    // An answer block meets these tests with the length of the last data block.
+    if (m_s.gather.nNrBytesData <= 0) {
+        if (m_s.blockTypeExpecting != BLOCK_DATA) {
+            ++m_s.m_nCountNrBytesDataZero;
+            Reject();
+            return false;
+        }
+        return ChecksumTest(b);
+    }
+    if (b.type == m_s.blockTypeExpecting) {
+        if (b.sequenceNrA != b.sequenceNrB) {
+            ++m_s.m_nCountIncorrectSeqnrAB;
+            Reject();
+            return false;
+        }
+        if (b.sequenceNrA != m_s.lastSequenceNr + 1) {
+            ++m_s.m_nCountIncorrectSeqnr;
+            Reject();
+            return false;
+        }
+        return ChecksumTest(b);
+    }
+    if (b.type == ANSWER_RESEND_ANSWER) {
+        ResendLastAnswer();
+        return false;
+    }
+    if (b.type == BLOCK_RESTART_HEADER && m_s.blockTypeExpecting == BLOCK_HEADER)
+        return ChecksumTest(b);
+    ++m_s.m_nCountIncorrectBlockType;
+    Reject();
+    return false;
+}
+
+bool BlockAcceptance::ChecksumTest(const Block& b)
+{
+    // An answer block has no payload to check: it is never a good data block.
+    if (b.IsData()) {
+        const qint32 calc = Check()(b.payload);
+        m_log.WriteDebugLine(QStringLiteral("nChecksumCalc, nCheckSumShouldBe: ") + QString::number(calc)
+                             + QStringLiteral(", ") + QString::number(b.checksum));
+        if (calc == b.checksum) {
+            m_s.m_bRepeatMayFollow = false;
+            return true;
+        }
+    }
+    ++m_s.m_nCountIncorrectChecksum;
+    Reject();
+    return false;
+}
+
+void BlockAcceptance::ResendLastAnswer()
+{
+    ++m_s.m_nResendCount;
+    if (m_s.m_nResendCount > kMaxAnswerResends) {
+        m_hooks.ReportLocalError(ErrorNr::TooManyResends);
+        return;
+    }
+    m_tx.SendBytes(m_s.m_abAnswer);
+    m_log.WriteDebugLine(QStringLiteral("resent: answer."));
+    FrameReset();
+}
+
+void BlockAcceptance::IncompleteBlockTimedOut()
+{
+    if (!m_rx.BlockIncomplete() || !m_port.PortOpen())
+        return;
+    const GatherState& gs = m_rx.State();
+    m_log.WriteDebugLine(QStringLiteral("Incomplete block: line silent after ") + QString::number(gs.m_nReceiveBufCount)
+                         + QStringLiteral(" of ") + QString::number(gs.m_nReceiveBufExpected) + QStringLiteral(" bytes"));
+    Reject();
+}
+
+void BlockAcceptance::Reject()
+{
+    GlbSleep(10);
+    m_port.DiscardInput();
+    if (m_g.IsReceiver()) {
+        m_tx.SendAnswer(ANSWER_NOT_OK, 0);
+        m_log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok."));
+    } else {
+        m_tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
+        m_log.WriteDebugLine(QStringLiteral("sent: answer: please resend answer."));
+    }
+    FrameReset();
+    m_rx.SkipToNextWrite();
+}
+
+void BlockAcceptance::FrameReset()
+{
+    m_rx.StartNextBlock();
+    if (m_g.DumpsWanted())
+        LogResendReasons(m_log, m_s);
+}

@@ -1,0 +1,61 @@
+#pragma once
+#include "CommPort.h"
+#include "DebugLog.h"
+#include "FrameReceiver.h"
+#include "FrameTransmitter.h"
+#include "Globals.h"
+#include "TransferState.h"
+
+// Where the acceptance hands good blocks and errors on to.
+class AcceptanceHooks {
+public:
+    virtual ~AcceptanceHooks() = default;
+    virtual void ReportLocalError(qint32 nr) = 0;
+    virtual void ReportRemoteError(qint32 nr) = 0;
+    virtual void ShowCritical(const QString& text) = 0;
+    virtual void HandOverToReceiver(const Block& block) = 0;
+    virtual void HandOverToSender(const Block& block) = 0;
+    // The Sender's Stop button, seen on the Receiver.
+    virtual void ReceiverGotStop() = 0;
+    // A good block out of turn (a repeat, or a new run during a resumption);
+    // true when the receiver side answered it and nothing else is to be done.
+    virtual bool ReceiverTakesOutOfTurn(const Block& block) = 0;
+};
+
+// What each role accepts of the blocks the frame receiver completes: the
+// Receiver's type, sequence-number and checksum tests, the repeats and the
+// resumption's allowance, and the role's negative answer.
+class BlockAcceptance : public FrameReceiverHooks {
+public:
+    BlockAcceptance(Globals& g, TransferState& s, CommPort& port, DebugLog& log, FrameTransmitter& tx,
+                    FrameReceiver& rx, AcceptanceHooks& hooks)
+        : m_g(g), m_s(s), m_port(port), m_log(log), m_tx(tx), m_rx(rx), m_hooks(hooks) {}
+
+    bool GathersWholeDataBlocks() const override { return m_g.IsReceiver(); }
+    void BlockComplete(const Block& b) override;
+    void BlockBad(BadBlock why) override;
+    void BufferOverflow() override;
+
+    // Pause, empty the input, answer NOT OK (Receiver) or RESEND ANSWER (Sender), frame reset.
+    void Reject();
+    void FrameReset();
+    // The line went silent in the middle of a block: bytes were lost, and
+    // nothing else would ever arrive in a stop-and-wait exchange. Rejects it.
+    void IncompleteBlockTimedOut();
+
+private:
+    void LogFields(const Block& b);
+    // Receiver acceptance; true when the block goes on to the receiver side.
+    bool AcceptOnReceiver(const Block& b);
+    bool ChecksumTest(const Block& b);
+    void ResendLastAnswer();
+    ChecksumFunction Check() const { return ChecksumFor(m_s.caps.check); }
+
+    Globals& m_g;
+    TransferState& m_s;
+    CommPort& m_port;
+    DebugLog& m_log;
+    FrameTransmitter& m_tx;
+    FrameReceiver& m_rx;
+    AcceptanceHooks& m_hooks;
+};
