@@ -1,32 +1,41 @@
-// Any bytes, in any chunks, into the frame receiver of either role.
+// Any bytes, in any chunks, into the frame receiver and the acceptance of either role.
+#include "BlockAcceptance.h"
 #include "DebugLog.h"
-#include "FrameReceiver.h"
 #include "MemoryCommPort.h"
 #include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
 // Stands in for the station: a handed-over block or an error ends with the frame reset.
-struct ResettingHooks : FrameReceiverHooks {
-    FrameReceiver* rx = nullptr;
+struct ResettingHooks : AcceptanceHooks {
+    BlockAcceptance* acceptance = nullptr;
     TransferState* s = nullptr;
-    void ReportLocalError(qint32) override { rx->FrameReset(); }
-    void ReportRemoteError(qint32) override { rx->FrameReset(); }
+    void ReportLocalError(qint32) override { acceptance->FrameReset(); }
+    void ReportRemoteError(qint32) override { acceptance->FrameReset(); }
     void ShowCritical(const QString&) override {}
-    void HandOverToReceiver(const ReceivedBlock& b) override
+    void HandOverToReceiver(const Block& b) override
     {
-        // A complete data block must lie inside the buffer with its stated length.
-        if (s->m_abReceiveBuf[1] == KIND_DATA && s->nNrBytesData + DATA_BLOCK_OVERHEAD != s->m_nReceiveBufExpected)
+        // A good data block lies inside what was gathered, with its stated length.
+        const GatherState& gs = s->gather;
+        if (!b.IsData() || b.payload.size() != b.length || b.bytes.size() != gs.m_nReceiveBufCount
+            || b.bytes.data() != gs.m_abReceiveBuf.constData())
             __builtin_trap();
-        s->lastSequenceNr = b.nSequenceNrA;
-        rx->FrameReset();
+        s->lastSequenceNr = b.sequenceNrA;
+        acceptance->FrameReset();
     }
-    void HandOverToSender(const ReceivedBlock&) override { rx->FrameReset(); }
-    void ReceiverGotStop() override { rx->FrameReset(); }
+    void HandOverToSender(const Block&) override { acceptance->FrameReset(); }
+    void ReceiverGotStop() override { acceptance->FrameReset(); }
+    bool ReceiverTakesOutOfTurn(const Block&) override { return false; }
 };
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // The codec alone, on the raw input as one block.
+    const QByteArray raw(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (const auto b = ParseDataBlock(raw); b && b->bytes.size() != DataBlockSize(b->length))
+        __builtin_trap();
+    ParseAnswerBlock(raw);
+
     FuzzedDataProvider in(data, size);
     Globals g;
     g.GlbIAm = in.ConsumeBool() ? 1 : 0;
@@ -42,18 +51,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     DebugLog log(g);
     FrameTransmitter tx(g, s, port, log);
     ResettingHooks hooks;
-    FrameReceiver rx(g, s, port, log, tx, hooks);
-    hooks.rx = &rx;
+    // Members bind to each other as in a station.
+    struct Receiving {
+        BlockAcceptance acceptance;
+        FrameReceiver rx;
+    } r{{g, s, port, log, tx, r.rx, hooks}, {g, s, port, log, r.acceptance}};
+    hooks.acceptance = &r.acceptance;
     hooks.s = &s;
 
     while (in.remaining_bytes() > 0) {
         const size_t n = in.ConsumeIntegralInRange<size_t>(1, 300);
         const std::string chunk = in.ConsumeBytesAsString(n);
-        rx.HandleReceivedBytes(QByteArray(chunk.data(), qsizetype(chunk.size())));
-        if (s.m_nReceiveBufCount < 0 || s.m_nReceiveBufCount > RECEIVE_BUFFER_SIZE || s.m_nReceiveBufExpected < 1)
+        r.rx.HandleReceivedBytes(QByteArray(chunk.data(), qsizetype(chunk.size())));
+        const GatherState& gs = s.gather;
+        if (gs.m_nReceiveBufCount < 0 || gs.m_nReceiveBufCount > s.caps.ReceiveBufferSize()
+            || gs.m_nReceiveBufExpected < 1)
             __builtin_trap();
         if (in.ConsumeIntegralInRange<int>(0, 15) == 0)
-            rx.IncompleteBlockTimedOut();
+            r.acceptance.IncompleteBlockTimedOut();
     }
     return 0;
 }

@@ -27,6 +27,68 @@ TEST(Frame, KnownBlocksByteForByte)
     EXPECT_EQ(BuildAnswerBlock(99, -2), Hex("41 63 FE FF FF FF"));
 }
 
+TEST(Frame, KnownBlocksParsedAndRebuilt)
+{
+    const QByteArray data = Hex("48 0D 01 00 00 00 02 00 83 00 00 00 41 42 01 00 00 00");
+    const auto b = ParseDataBlock(data);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->type, BLOCK_DATA);
+    EXPECT_EQ(b->sequenceNrA, 1);
+    EXPECT_EQ(b->sequenceNrB, 1);
+    EXPECT_EQ(b->length, 2);
+    EXPECT_EQ(b->checksum, 0x83);
+    EXPECT_EQ(b->payload.toByteArray(), QByteArray("AB"));
+    EXPECT_EQ(BuildDataBlock(b->type, b->sequenceNrA, b->payload), data);
+    bool escape = false;
+    EXPECT_EQ(UnstuffAll(StuffForWrite(data).mid(1), escape), data);
+
+    const QByteArray answer = Hex("41 63 FE FF FF FF");
+    const auto a = ParseAnswerBlock(answer);
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(a->IsData());
+    EXPECT_EQ(a->type, ANSWER_ERROR);
+    EXPECT_EQ(a->Value(), -2);
+    EXPECT_EQ(BuildAnswerBlock(a->type, a->Value()), answer);
+    // Each parse takes only its own kind and size.
+    EXPECT_FALSE(ParseAnswerBlock(data.left(6)));
+    EXPECT_FALSE(ParseDataBlock(answer));
+    EXPECT_FALSE(ParseAnswerBlock(answer + 'x'));
+}
+
+TEST(Frame, ParseNeverReadsOutsideTheBytesGiven)
+{
+    // Every length field value, against every size up to a few blocks; each
+    // input is its own exact allocation so a sanitizer sees any overread.
+    const QByteArray full = BuildDataBlock(13, 5, QByteArray(40, 'p'));
+    for (int len = -32768; len <= 32767; len += (len > -64 && len < 64) ? 1 : 97) {
+        QByteArray block = full;
+        PutLE16(reinterpret_cast<quint8*>(block.data()) + 6, qint16(len));
+        for (qsizetype size = 0; size <= block.size(); ++size) {
+            const QByteArray bytes(block.constData(), size);
+            const auto head = ParseBlockHead(bytes);
+            EXPECT_EQ(bool(head), size >= 6);
+            EXPECT_EQ(AnnouncedLength(bytes).has_value(), size >= 8);
+            const auto b = ParseDataBlock(bytes);
+            ASSERT_EQ(bool(b), len >= 0 && size == len + 16) << len << " " << size;
+            if (b) {
+                EXPECT_GE(b->payload.data(), bytes.constData());
+                EXPECT_LE(b->payload.data() + b->payload.size() + 4, bytes.constData() + size);
+            }
+        }
+    }
+}
+
+TEST(Frame, CheckFunctionDecidesWhatMatches)
+{
+    const QByteArray summed = BuildDataBlock(13, 1, "payload");
+    const QByteArray crc = BuildDataBlock(13, 1, "payload", ChecksumFor(BlockCheck::Crc32));
+    EXPECT_NE(summed, crc);
+    EXPECT_TRUE(CheckMatches(*ParseDataBlock(summed), ChecksumFor(BlockCheck::Sum)));
+    EXPECT_FALSE(CheckMatches(*ParseDataBlock(summed), ChecksumFor(BlockCheck::Crc32)));
+    EXPECT_TRUE(CheckMatches(*ParseDataBlock(crc), ChecksumFor(BlockCheck::Crc32)));
+    EXPECT_EQ(quint32(Crc32Checksum("123456789")), 0xCBF43926u);  // the CRC-32 check value
+}
+
 TEST(Frame, ChecksumAndLittleEndianFields)
 {
     EXPECT_EQ(CalcChecksum(QByteArray("\xff\xff\x01", 3)), 511);

@@ -295,3 +295,12 @@ TEST_F(ReceiverFixture, AfterARejectionNothingIsGatheredBeforeTheNextLeadByte)
     ASSERT_EQ(hooks.toReceiver.size(), 1u);
     EXPECT_EQ(hooks.toReceiver[0].sequenceNrA, 1);
 }
+
+TEST_F(ReceiverFixture, TheAgreedCheckDecidesWhichBlocksPass)
+{
+    s.caps.check = BlockCheck::Crc32;
+    Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));  // additive sum
+    EXPECT_EQ(s.m_nCountIncorrectChecksum, 1);
+    Feed(StuffForWrite(BuildDataBlock(11, 1, "x|1|n", Crc32Checksum)));
+    EXPECT_EQ(hooks.toReceiver.size(), 1u);
+}
