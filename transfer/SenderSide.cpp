@@ -63,8 +63,8 @@ bool SenderSide::SendNextFile()
 SentBlock SenderSide::LastSent() const
 {
     const TransferState& s = m_c.s;
-    const QByteArray& block = s.m_abLastBlock;
-    return SentBlock{s.m_nSequenceNr, block.size() > 1 ? quint8(block[1]) : 0,
+    const std::optional<Block> block = ParseBlockHead(s.m_abLastBlock);
+    return SentBlock{s.m_nSequenceNr, block ? block->type : 0,
                      s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED, s.m_bWatchdogRestarted};
 }
 
