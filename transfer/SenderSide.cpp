@@ -209,7 +209,7 @@ bool SenderSide::DataStep()
     TransferState& s = m_c.s;
     QFile& f = m_c.g.files.File(FileNr::Send);
     const qint64 p = f.pos() + 1;
-    const qint64 n = std::min<qint64>(qint64(s.m_nSendFileSize) - p + 1, MAX_FILE_BYTES_PER_BLOCK);
+    const qint64 n = std::min<qint64>(qint64(s.m_nSendFileSize) - p + 1, s.caps.largestPayload);
     QByteArray block;
     if (n > 0) {
         block = f.read(n);
