@@ -57,7 +57,6 @@ public:
     SenderSide& Sender() { return m_sender; }
     FrameTransmitter& Transmitter() { return m_tx; }
     FrameReceiver& Frames() { return m_rx; }
-    BlockAcceptance& Acceptance() { return m_acceptance; }
     PortControl& Port() { return m_portControl; }
     ErrorReport& Errors() { return m_errors; }
 
