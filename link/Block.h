@@ -12,7 +12,7 @@
 // Computes the check field of a data block from its payload.
 using ChecksumFunction = qint32 (*)(QByteArrayView payload);
 
-// Sum of the bytes as 0 to 255 each: the check of the specified protocol.
+// Sum of the bytes as 0 to 255 each: the classic check.
 qint32 CalcChecksum(QByteArrayView payload);
 inline qint32 CalcChecksum(const quint8* bytes, qint32 count)
 {
