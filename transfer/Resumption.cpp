@@ -1,5 +1,6 @@
 #include "Resumption.h"
 #include "Frame.h"
+#include "Fso.h"
 #include "ReceiverSide.h"
 #include "RestartFile.h"
 #include <QFileInfo>
@@ -11,10 +12,50 @@ constexpr qint32 kPayloadPosition = 13;
 
 bool Resumption::Prepare()
 {
-    if (!WriteRestartFile(m_c.g, m_c.s, m_c.ui))
+    if (!WriteRestartFile())
         return false;
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
     m_c.log.Close();
+    return true;
+}
+
+bool Resumption::WriteRestartFile()
+{
+    Globals& g = m_c.g;
+    const QString path = RestartFilePath(g);
+    const auto failed = [&] {
+        g.files.CloseFileIfOpen(FileNr::Restart);
+        m_c.ui.MsgBox(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
+        return false;
+    };
+    if (!g.files.Open(FileNr::Restart, path, QIODevice::WriteOnly | QIODevice::Truncate))
+        return failed();
+    QFile& f = g.files.File(FileNr::Restart);
+    const QByteArray content = RestartFileContent(m_c.s);
+    // A restart file with missing lines would resume at a wrong place: every byte must reach the disk.
+    if (f.write(content) != content.size() || !FlushToDisk(f)) {
+        f.remove();
+        return failed();
+    }
+    g.files.CloseFileIfOpen(FileNr::Restart);
+    return true;
+}
+
+bool Resumption::ReadRestartFile(TransferState& s, const std::function<void()>& endProgram)
+{
+    Globals& g = m_c.g;
+    const QString path = RestartFilePath(g);
+    if (!g.files.Open(FileNr::Restart, path, QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = g.files.File(FileNr::Restart).readAll();
+    g.files.CloseFileIfOpen(FileNr::Restart);
+    ParseRestartFile(content, s);
+    if (!QFile::remove(path) || QFileInfo::exists(path)) {
+        m_c.ui.MsgBox(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
+                      MsgIcon::Critical);
+        endProgram();
+        return false;  // never resume from a file that would be read again
+    }
     return true;
 }
 
@@ -24,7 +65,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
     TransferState read;
     read.m_qrnSetModifiedDateExe = m_c.s.m_qrnSetModifiedDateExe;
     read.m_qrnstampLookedIn = m_c.s.m_qrnstampLookedIn;
-    if (!ReadRestartFile(m_c.g, read, m_c.ui, endProgram))
+    if (!ReadRestartFile(read, endProgram))
         return Result::NothingToResume;
     TransferState& s = m_c.s;
     s = read;
