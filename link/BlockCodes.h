@@ -6,6 +6,10 @@ constexpr int BLOCK_HEADER = 11;
 constexpr int BLOCK_DATA = 13;
 constexpr int BLOCK_RESTART_HEADER = 14;
 constexpr int ANSWER_RESTART_POS = 15;
+// Extended mode only (two copies of Velotrax that agreed on it for a file).
+constexpr int BLOCK_VERIFY = 16;
+constexpr int BLOCK_FILE_END = 17;
+constexpr int BLOCK_DATA_COMPRESSED = 18;
 constexpr int ANSWER_OK = 90;
 constexpr int ANSWER_NOT_OK = 91;
 constexpr int ANSWER_ALL_RECEIVED = 92;

@@ -22,6 +22,12 @@ void FrameTransmitter::SendAnswer(qint32 code, qint32 value)
     SendBytes(m_s.m_abAnswer);
 }
 
+void FrameTransmitter::SendAnswerValue(qint32 code, qint32 value)
+{
+    m_s.m_abAnswer = BuildAnswerBlock(quint8(code), value);
+    SendBytes(m_s.m_abAnswer);
+}
+
 void FrameTransmitter::SendString(const QString& text)
 {
     SendDataBlock(StringToBytes(text));

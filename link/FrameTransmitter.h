@@ -16,6 +16,8 @@ public:
     void SendDataBlock(const QByteArray& payload);
     // value is used only for ANSWER_ERROR; other codes carry their own value.
     void SendAnswer(qint32 code, qint32 value);
+    // Any code with the value given (extended mode: answers carry block numbers).
+    void SendAnswerValue(qint32 code, qint32 value);
     void SendString(const QString& text);
     // Stuffs, waits, and writes the block in one piece (nothing for an empty block).
     void SendBytes(const QByteArray& block);

@@ -18,5 +18,7 @@ constexpr qint32 PortError = 11;
 constexpr qint32 RestartTempFileNotOpened = 12;
 constexpr qint32 RestartWeirdPosition = 13;
 constexpr qint32 RestartFileNotOpen = 14;
-constexpr qint32 Last = RestartFileNotOpen;
+// Extended mode only: the whole-file check of a received file failed.
+constexpr qint32 FileCheckFailed = 15;
+constexpr qint32 Last = FileCheckFailed;
 }  // namespace ErrorNr

@@ -31,6 +31,7 @@ void Globals::FillErrorTexts()
         QStringLiteral("Restart: could not open tmpfile for this file!"),
         QStringLiteral("Restart: weird filepos _file.tmp other side; seems not to be correct file"),
         QStringLiteral("Restart: strange: file-unit is not open"),
+        QStringLiteral("File check failed: the file received differs from the file sent"),
     };
     Q_ASSERT(GlbErrorTexts.size() == size_t(ErrorNr::Last) + 1);
 }

@@ -1,0 +1,104 @@
+// The pure parts of the extended mode: the negotiation values and the Sender's window.
+#include "Negotiation.h"
+#include "SendWindow.h"
+#include <gtest/gtest.h>
+
+TEST(Negotiation, AcceptanceNeverLooksLikeASequenceNumberAndCarriesItsTerms)
+{
+    const qint32 v = Negotiation::AcceptanceValue(3, 32000);
+    EXPECT_LT(v, 0);
+    const Capabilities c = Negotiation::ReadAcceptance(v);
+    EXPECT_TRUE(c.extended && c.streaming && c.compression);
+    EXPECT_EQ(c.check, BlockCheck::Crc32);
+    EXPECT_EQ(c.largestPayload, 32000);
+    for (qint32 nr : {0, 1, 2, 4095, 65535, 0x7FFFFFFF, -1})
+        EXPECT_FALSE(Negotiation::IsAcceptance(nr)) << nr;
+    EXPECT_FALSE(Negotiation::ReadAcceptance(Negotiation::AcceptanceValue(1, 100000)).compression);
+    EXPECT_EQ(Negotiation::ReadAcceptance(Negotiation::AcceptanceValue(1, 100000)).largestPayload, 32767);
+}
+
+TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
+{
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true).split(u'|')), 3u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false).split(u'|')), 1u);
+    EXPECT_EQ(Negotiation::ReadOffer({}), 0u);
+    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("x")}), 0u);
+    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("2")}), 0u);
+    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX2"), QStringLiteral("1")}), 0u);
+    EXPECT_FALSE(Negotiation::Agreed(3, false, 8000).compression);
+    EXPECT_FALSE(Negotiation::Agreed(0, true, 8000).extended);
+}
+
+namespace {
+// Sends what the window allows, numbering from nr on; returns the blocks sent.
+std::vector<SendWindow::Block> Pump(SendWindow& w, qint32& nr, qint64 nowMs = 0)
+{
+    std::vector<SendWindow::Block> sent;
+    while (w.CanSend()) {
+        SendWindow::Block b = w.Next();
+        b.lineBytes = b.length + 17;
+        w.Sent(++nr, b, nowMs);
+        b.nr = nr;
+        sent.push_back(b);
+    }
+    return sent;
+}
+}  // namespace
+
+TEST(SendWindow, StreamsToTheFileEndAndNeverPastIt)
+{
+    SendWindow w;
+    w.Start(10000, 0, 32000, 11520);
+    qint32 nr = 5;
+    qint64 covered = 0;
+    bool endSeen = false;
+    for (int round = 0; round < 100 && !w.Done(); ++round) {
+        for (const auto& b : Pump(w, nr)) {
+            EXPECT_FALSE(endSeen);
+            EXPECT_EQ(b.offset, covered);
+            EXPECT_LE(b.offset + b.length, 10000);
+            covered += b.length;
+            endSeen = b.fileEnd;
+            EXPECT_NE(w.Ok(b.nr, 0), SendWindow::Answer::Ignored);
+        }
+    }
+    EXPECT_TRUE(w.Done());
+    EXPECT_TRUE(endSeen);
+    EXPECT_EQ(covered, 10000);
+}
+
+TEST(SendWindow, GoesBackOnceFromTheLastByteTakenAndIgnoresStaleAnswers)
+{
+    SendWindow w;
+    w.Start(1 << 20, 0, 32000, 11520);
+    qint32 nr = 0;
+    const auto first = Pump(w, nr);
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_EQ(w.Ok(first[0].nr, 0), SendWindow::Answer::Taken);
+    EXPECT_EQ(w.Ok(999, 0), SendWindow::Answer::Ignored);      // never sent
+    EXPECT_TRUE(w.NotOk(first[1].nr));
+    EXPECT_FALSE(w.NotOk(first[1].nr));                          // nothing sent since
+    const auto again = Pump(w, nr);
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again[0].offset, first[0].length);                // from the first byte missing
+    EXPECT_LT(again[0].length, first[1].length);                // in smaller blocks
+    EXPECT_FALSE(w.NotOk(first.back().nr));                      // about blocks before the go-back
+    EXPECT_EQ(w.Ok(first[1].nr, 0), SendWindow::Answer::Ignored);
+    EXPECT_TRUE(w.NotOk(again[0].nr));
+}
+
+TEST(SendWindow, BlocksShrinkToTheSmallestAndGrowBackOnACleanLine)
+{
+    SendWindow w;
+    w.Start(1 << 24, 0, 16384, 92160);
+    qint32 nr = 0;
+    for (int i = 0; i < 10; ++i) {
+        Pump(w, nr);
+        w.GoBack();
+    }
+    EXPECT_EQ(w.BlockSize(), SendWindow::kSmallestBlock);
+    for (int i = 0; i < 200; ++i)
+        for (const auto& b : Pump(w, nr))
+            w.Ok(b.nr, 0);
+    EXPECT_EQ(w.BlockSize(), 16384);
+}

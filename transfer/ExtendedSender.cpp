@@ -1,0 +1,247 @@
+#include "ExtendedSender.h"
+#include "ErrorNumbers.h"
+#include "Frame.h"
+#include <zlib.h>
+
+namespace {
+constexpr qint32 kMaxSilences = 10;
+
+QByteArray Le32(qint64 v)
+{
+    QByteArray b(4, '\0');
+    PutLE32(reinterpret_cast<quint8*>(b.data()), qint32(v));
+    return b;
+}
+
+quint32 Crc(quint32 crc, const QByteArray& bytes)
+{
+    return quint32(crc32(crc, reinterpret_cast<const Bytef*>(bytes.constData()), uInt(bytes.size())));
+}
+}  // namespace
+
+void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool restart)
+{
+    m_caps = caps;
+    m_size = fileSize;
+    m_active = true;
+    m_clock.start();
+    m_fileCrc = quint32(crc32(0, nullptr, 0));
+    m_crcUpTo = 0;
+    m_c.s.m_nResendCount = 0;
+    m_c.s.m_bSilenceAsked = false;
+    m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
+                           + (caps.compression ? QStringLiteral(", compression") : QString()));
+    if (restart) {
+        m_phase = Phase::Asking;
+        SendVerify({});
+        return;
+    }
+    StartStreaming(0);
+}
+
+void ExtendedSender::StartStreaming(qint64 from)
+{
+    m_phase = Phase::Streaming;
+    // Four bytes of every data payload carry the offset.
+    m_window.Start(m_size, from, m_caps.largestPayload - 4, qMax(1, m_c.g.GlbSpeed / 10));
+    Pump();
+}
+
+qint32 ExtendedSender::SendBlock(quint8 type, const QByteArray& payload)
+{
+    TransferState& s = m_c.s;
+    ++s.m_nSequenceNr;
+    QByteArray block = BuildDataBlock(type, s.m_nSequenceNr, payload);
+    PutLE32(reinterpret_cast<quint8*>(block.data()) + 8, qint32(Crc(quint32(crc32(0, nullptr, 0)), payload)));
+    s.m_abLastBlock = block;
+    m_c.tx.SendBytes(block);
+    m_lastWriteLine = m_c.tx.LastWriteBytes();
+    return s.m_nSequenceNr;
+}
+
+void ExtendedSender::SendVerify(const QByteArray& payload)
+{
+    m_verifyNr = SendBlock(BLOCK_VERIFY, payload);
+    m_c.log.WriteDebugLine(payload.isEmpty() ? QStringLiteral("sent: verify: where are you?")
+                                             : QStringLiteral("sent: verify of ") + QString::number(m_provenAt)
+                                                   + QStringLiteral(" bytes"));
+}
+
+bool ExtendedSender::ReadAt(qint64 offset, qint32 length, QByteArray& out)
+{
+    QFile& f = m_c.g.files.File(FileNr::Send);
+    if (!f.seek(offset))
+        return false;
+    out = f.read(length);
+    return out.size() == length;
+}
+
+bool ExtendedSender::CrcOfFirst(qint64 n, quint32& crc)
+{
+    crc = quint32(crc32(0, nullptr, 0));
+    constexpr qint32 kChunk = 1 << 16;
+    QByteArray chunk;
+    for (qint64 at = 0; at < n; at += kChunk) {
+        if (!ReadAt(at, qint32(qMin<qint64>(kChunk, n - at)), chunk))
+            return false;
+        crc = Crc(crc, chunk);
+    }
+    return true;
+}
+
+bool ExtendedSender::SendRange(SendWindow::Block b)
+{
+    QByteArray payload;
+    quint8 type = BLOCK_DATA;
+    if (b.fileEnd) {
+        type = BLOCK_FILE_END;
+        payload = Le32(m_size) + Le32(m_fileCrc);
+    } else {
+        QByteArray data;
+        if (!ReadAt(b.offset, b.length, data)) {
+            const QString path = m_c.g.files.File(FileNr::Send).fileName();
+            m_c.ui.MsgBox(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
+            m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
+            return false;
+        }
+        // The whole-file check grows with every byte sent for the first time.
+        if (b.offset + b.length > m_crcUpTo && b.offset <= m_crcUpTo) {
+            m_fileCrc = Crc(m_fileCrc, data.mid(m_crcUpTo - b.offset));
+            m_crcUpTo = b.offset + b.length;
+        }
+        payload = Le32(b.offset) + data;
+    }
+    const qint32 nr = SendBlock(type, payload);
+    b.lineBytes = m_lastWriteLine;
+    m_window.Sent(nr, b, NowMs());
+    return true;
+}
+
+bool ExtendedSender::Pump()
+{
+    while (m_window.CanSend() && m_c.port.PortOpen())
+        if (!SendRange(m_window.Next()))
+            return false;
+    return true;
+}
+
+ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
+{
+    TransferState& s = m_c.s;
+    if (m_phase != Phase::Streaming) {
+        if (code == ANSWER_RESTART_POS) {
+            const qint64 held = qint64(value) - 1;
+            if (held <= 0 || held > m_size) {
+                if (held != 0)
+                    m_c.log.WriteDebugLine(QStringLiteral("restart position out of the file: from its first byte"));
+                else if (m_phase == Phase::Proving)
+                    m_c.ui.SetStatus2(QStringLiteral("the bytes kept on the other side differ: sending the file from its first byte"));
+                StartStreaming(0);
+                return Step::Going;
+            }
+            quint32 crc = 0;
+            if (!CrcOfFirst(held, crc)) {
+                m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
+                return Step::Failed;
+            }
+            m_provenAt = held;
+            m_fileCrc = crc;
+            m_crcUpTo = held;
+            m_phase = Phase::Proving;
+            SendVerify(Le32(held) + Le32(crc));
+            return Step::Going;
+        }
+        if (code == ANSWER_OK && m_phase == Phase::Proving && value == m_verifyNr) {
+            m_c.log.WriteDebugLine(QStringLiteral("verify ok: going on from byte ") + QString::number(m_provenAt + 1));
+            StartStreaming(m_provenAt);
+            return Step::Going;
+        }
+        if (code == ANSWER_NOT_OK && value == m_verifyNr) {
+            if (++s.m_nResendCount > kMaxSilences) {
+                m_errors.ReportLocalError(ErrorNr::TooManyResends);
+                return Step::Failed;
+            }
+            m_phase = Phase::Asking;
+            SendVerify({});
+        }
+        return Step::Going;
+    }
+    switch (code) {
+    case ANSWER_OK:
+        switch (m_window.Ok(value, NowMs())) {
+        case SendWindow::Answer::Ignored:
+            m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: ok ") + QString::number(value));
+            return Step::Going;
+        case SendWindow::Answer::FileTaken:
+            s.m_nResendCount = 0;
+            m_active = false;
+            return Step::FileDone;
+        case SendWindow::Answer::Taken:
+            s.m_nResendCount = 0;
+            s.m_bSilenceAsked = false;
+            ShowProgress();
+            return Pump() ? Step::Going : Step::Failed;
+        }
+        return Step::Going;
+    case ANSWER_NOT_OK:
+        if (!m_window.NotOk(value)) {
+            m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: not ok ") + QString::number(value));
+            return Step::Going;
+        }
+        m_c.log.WriteDebugLine(QStringLiteral("not ok ") + QString::number(value) + QStringLiteral(": going back to byte ")
+                               + QString::number(m_window.Taken() + 1) + QStringLiteral(", blocks of ")
+                               + QString::number(m_window.BlockSize()));
+        if (++s.m_nResendCount > kMaxSilences) {
+            m_errors.ReportLocalError(ErrorNr::TooManyResends);
+            return Step::Failed;
+        }
+        return Pump() ? Step::Going : Step::Failed;
+    case ANSWER_RESEND_BLOCK:
+        // A Receiver resumed after a port failure: it says where it is.
+        m_phase = Phase::Asking;
+        SendVerify({});
+        return Step::Going;
+    default:
+        return Step::Going;
+    }
+}
+
+void ExtendedSender::Silence()
+{
+    TransferState& s = m_c.s;
+    if (++s.m_nResendCount > kMaxSilences) {
+        m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
+        m_errors.ReportLocalError(ErrorNr::TooManyResends);
+        return;
+    }
+    m_c.rx.FrameReset();
+    if (!s.m_bSilenceAsked) {
+        s.m_bSilenceAsked = true;
+        m_c.tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
+        m_c.log.WriteDebugLine(QStringLiteral("no answer: sent: answer: please resend answer."));
+        return;
+    }
+    s.m_bSilenceAsked = false;
+    if (m_phase != Phase::Streaming) {
+        // A verify is answered the same however often it comes.
+        m_c.tx.SendBytes(s.m_abLastBlock);
+        m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: verify."));
+        return;
+    }
+    m_c.log.WriteDebugLine(QStringLiteral("no answer: going back to byte ") + QString::number(m_window.Taken() + 1));
+    m_window.GoBack();
+    Pump();
+}
+
+qint64 ExtendedSender::LineBytesAwaited() const
+{
+    return m_phase == Phase::Streaming ? qMax(m_window.LineBytesInFlight(), m_lastWriteLine) : m_lastWriteLine;
+}
+
+void ExtendedSender::ShowProgress()
+{
+    const qint64 done = m_window.Taken();
+    m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(done) + QStringLiteral(" of ")
+                      + QString::number(m_size));
+    ::ShowProgress(m_c.ui, done, m_size);
+}

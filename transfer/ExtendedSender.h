@@ -1,0 +1,54 @@
+#pragma once
+#include "Capabilities.h"
+#include "ErrorReport.h"
+#include "SendWindow.h"
+#include "TransferContext.h"
+#include <QElapsedTimer>
+
+// The Sender's data phase of a file in the extended mode: blocks in flight,
+// go-back on a refusal, the resumption check and the whole-file check.
+class ExtendedSender {
+public:
+    ExtendedSender(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+
+    // The header was accepted; the file is open. A restart first asks where
+    // the Receiver is and proves the bytes it kept.
+    void Begin(const Capabilities& caps, qint64 fileSize, bool restart);
+    bool Active() const { return m_active; }
+    void End() { m_active = false; }
+
+    enum class Step { Going, FileDone, Failed };
+    Step HandleAnswer(qint32 code, qint32 value);
+    // Nothing came back for the silence time: ask for the answer, then go back.
+    void Silence();
+    // Line bytes whose answers are awaited, for the silence time.
+    qint64 LineBytesAwaited() const;
+    qint64 BytesTaken() const { return m_window.Taken(); }
+
+private:
+    enum class Phase { Streaming, Asking, Proving };
+    bool Pump();
+    bool SendRange(SendWindow::Block b);
+    void SendVerify(const QByteArray& payload);
+    qint32 SendBlock(quint8 type, const QByteArray& payload);
+    // CRC-32 of the file's first n bytes; false when they cannot be read.
+    bool CrcOfFirst(qint64 n, quint32& crc);
+    bool ReadAt(qint64 offset, qint32 length, QByteArray& out);
+    void StartStreaming(qint64 from);
+    void ShowProgress();
+    qint64 NowMs() const { return m_clock.elapsed(); }
+
+    TransferContext& m_c;
+    ErrorReport& m_errors;
+    Capabilities m_caps;
+    SendWindow m_window;
+    QElapsedTimer m_clock;
+    Phase m_phase = Phase::Streaming;
+    bool m_active = false;
+    qint64 m_size = 0;
+    qint64 m_provenAt = 0;   // the restart position being proved
+    qint32 m_verifyNr = 0;
+    quint32 m_fileCrc = 0;   // CRC-32 of the file's first m_crcUpTo bytes
+    qint64 m_crcUpTo = 0;
+    qint64 m_lastWriteLine = 0;
+};
