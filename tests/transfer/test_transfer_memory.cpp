@@ -188,12 +188,12 @@ TEST_F(TransferFixture, RemoteErrorNumbersOutsideTheTable)
 {
     QString why;
     tx.g.GlbIAm = 0;
-    for (qint32 nr : {0, 15, -1}) {
+    for (qint32 nr : {0, 16, -1}) {
         tx.port.SetPortOpen(true, why);
         tx.port.InjectBytes(StuffForWrite(BuildAnswerBlock(99, nr)));
         ASSERT_TRUE(WaitFor([&] { return !tx.port.PortOpen(); }));
     }
-    EXPECT_EQ(tx.ui.BoxTexts(), (QStringList{"ERROR from other side: ", "ERROR from other side; strange errornr=15",
+    EXPECT_EQ(tx.ui.BoxTexts(), (QStringList{"ERROR from other side: ", "ERROR from other side; strange errornr=16",
                                              "ERROR from other side; strange errornr=-1"}));
 }
 
