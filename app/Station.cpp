@@ -3,10 +3,8 @@
 #include "Fso.h"
 #include "LineTimes.h"
 #include "Locations.h"
-#include "RestartFile.h"
 #include "SettingsFile.h"
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QProcess>
 #include <cstdlib>
 
@@ -32,7 +30,8 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
-      m_portControl(m_ctx, m_errors)
+      m_portControl(m_ctx, m_errors),
+      m_resumption(m_ctx)
 {
     m_port.SetOnComm([this] { OnComm(); });
     m_silence.setSingleShot(true);
@@ -112,8 +111,7 @@ void Station::Form_Load()
     m_g.FillErrorTexts();
     m_g.GlbNewLine = QStringLiteral("\r\n");
     m_ui.UpdateControls(PortOpen());
-    if (ReadRestartFile(m_g, m_s, m_ui, endProgramNow))
-        RestartReceiving();
+    Resume();
 }
 
 void Station::Form_Unload()
@@ -231,46 +229,11 @@ bool Station::AutomaticRestart(const QString&)
     m_port.SetPortOpen(false, why);
     PublSaveSettings();
     m_bSettingsSaved = true;
-    if (!WriteRestartFile(m_g, m_s, m_ui))
+    if (!m_resumption.Prepare())
         return false;
-    m_g.files.CloseFileIfOpen(FileNr::Temp);
-    m_log.Close();
     GlbSleep(1000);
     if (!startOwnProgram || !startOwnProgram())
         return false;
     endProgramNow();
     return true;
-}
-
-void Station::RestartReceiving()
-{
-    m_s.m_sTempFile = m_receiver.MakeTempFileName(m_s.m_sFileName);
-    const QString& temp = m_s.m_sTempFile;
-    const QFileInfo info(temp);
-    const qint64 length = info.exists() ? info.size() : 0;
-    // Resuming must never leave a gap in the file nor write past what was announced.
-    const bool nameOk = m_s.m_sFileName.isEmpty() || ReceiverSide::SafeFileName(m_s.m_sFileName) == m_s.m_sFileName;
-    const qint32 pos = m_s.FileReceivingPos;
-    if (!nameOk || pos < 1 || pos > length + 1 || pos > qint64(m_s.m_nFileSize) + 1 || info.isSymLink()) {
-        m_ui.MsgBox(QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + temp
-                        + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
-                        + QString::number(length) + QStringLiteral(" bytes); the temp file is kept for 'Restart a file'."),
-                    MsgIcon::Critical);
-        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
-        return;
-    }
-    if (!m_g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite)) {
-        m_ui.MsgBox(QStringLiteral("ERROR: Restarting: Could not open for write: ") + temp, MsgIcon::Critical);
-        m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
-        return;
-    }
-    m_g.files.File(FileNr::Temp).seek(pos - 1);
-    if (!OpenPort())
-        return;
-    m_log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
-    m_s.blockTypeExpecting = BLOCK_DATA;
-    m_s.m_nReceiveBufCount = 0;
-    m_s.m_nReceiveBufExpected = 1;
-    m_s.m_bRepeatMayFollow = true;
-    m_tx.SendAnswer(ANSWER_RESEND_BLOCK, 0);
 }

@@ -4,6 +4,7 @@
 #include "FrameTransmitter.h"
 #include "PortControl.h"
 #include "ReceiverSide.h"
+#include "Resumption.h"
 #include "SenderSide.h"
 #include "TransferContext.h"
 #include "TransferMeter.h"
@@ -32,7 +33,7 @@ public:
     void ControlsToSettings();
     void SettingsToControls();
 
-    bool OpenPort() { return m_portControl.OpenPort(); }
+    bool OpenPort() override { return m_portControl.OpenPort(); }
     void ClosePort() override { m_portControl.ClosePort(); }
     void StopTransfer() override { m_portControl.StopTransfer(); }
     bool PortOpen() const { return m_port.PortOpen(); }
@@ -40,8 +41,9 @@ public:
     void SetWatchdogEnabled(bool enabled) override;
     bool WatchdogActive() const { return m_watchdog.isActive(); }
 
-    // Resumes the reception described by the restart file just read.
-    void RestartReceiving();
+    // Resumes the reception that the restart file describes, if there is one;
+    // a new instance does at start-up, the console program once its port is back.
+    Resumption::Result Resume() { return m_resumption.Resume(endProgramNow); }
 
     // The file that is moving, if any, for progress displays.
     FileProgress Progress() const;
@@ -94,6 +96,7 @@ private:
     ReceiverSide m_receiver;
     SenderSide m_sender;
     PortControl m_portControl;
+    Resumption m_resumption;
     QTimer m_watchdog;
     QTimer m_silence;        // a block left incomplete by lost bytes
     QTimer m_answerSilence;  // the Sender heard nothing after its last write

@@ -1,8 +1,6 @@
 #include "CliSession.h"
 #include "ErrorNumbers.h"
-#include "BlockCodes.h"
 #include "Fso.h"
-#include "RestartFile.h"
 #include "StdioCommPort.h"
 #include <QCoreApplication>
 #include <QDir>
@@ -259,18 +257,10 @@ void CliSession::TryReopen()
 
 void CliSession::Resume()
 {
-    // What a new instance has at start-up: a fresh record, filled from the restart file.
-    TransferState& s = m_station.State();
-    TransferState fresh;
-    fresh.m_qrnSetModifiedDateExe = s.m_qrnSetModifiedDateExe;
-    fresh.m_qrnstampLookedIn = s.m_qrnstampLookedIn;
-    s = fresh;
-    if (ReadRestartFile(m_g, s, m_ui, m_station.endProgramNow)) {
-        m_station.RestartReceiving();
-        if (m_station.PortOpen() && s.blockTypeExpecting == BLOCK_DATA) {
-            m_ui.Note(QStringLiteral("velotrax-cli: continuing '%1' at byte %2").arg(s.m_sFileName).arg(s.FileReceivingPos - 1));
-            return;
-        }
+    if (m_station.Resume() == Resumption::Result::Resumed) {
+        const TransferState& s = m_station.State();
+        m_ui.Note(QStringLiteral("velotrax-cli: continuing '%1' at byte %2").arg(s.m_sFileName).arg(s.FileReceivingPos - 1));
+        return;
     }
     // It has said why; closing ends the run.
     m_station.ClosePort();

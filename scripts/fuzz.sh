@@ -9,7 +9,7 @@ scripts/setup.sh --fuzz
 SECONDS_EACH=${1:-60}
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_frames fuzz_header fuzz_restart_file fuzz_settings_file)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_frames fuzz_header fuzz_restart_file fuzz_settings_file fuzz_decompress)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOTRAX_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j2 --target "${TARGETS[@]}"

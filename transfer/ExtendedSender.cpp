@@ -110,6 +110,18 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
             m_crcUpTo = b.offset + b.length;
         }
         payload = Le32(b.offset) + data;
+        if (m_caps.compression) {
+            const QByteArray packed = m_zstd.Compress(data);
+            if (!packed.isEmpty() && packed.size() + 2 < data.size()) {
+                type = BLOCK_DATA_COMPRESSED;
+                QByteArray raw(2, '\0');
+                PutLE16(reinterpret_cast<quint8*>(raw.data()), qint16(quint16(data.size())));
+                payload = Le32(b.offset) + raw + packed;
+            }
+            m_c.log.WriteDebugLine(QStringLiteral("block of ") + QString::number(data.size())
+                                   + QStringLiteral(" bytes sent as ") + QString::number(payload.size() - 4)
+                                   + (type == BLOCK_DATA ? QStringLiteral(" (not compressed)") : QStringLiteral(" (zstd)")));
+        }
     }
     const qint32 nr = SendBlock(type, payload);
     b.lineBytes = m_lastWriteLine;

@@ -1,4 +1,5 @@
 #pragma once
+#include "BlockCompression.h"
 #include "Capabilities.h"
 #include "ErrorReport.h"
 #include "SendWindow.h"
@@ -51,4 +52,5 @@ private:
     quint32 m_fileCrc = 0;   // CRC-32 of the file's first m_crcUpTo bytes
     qint64 m_crcUpTo = 0;
     qint64 m_lastWriteLine = 0;
+    BlockCompressor m_zstd;
 };

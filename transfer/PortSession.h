@@ -4,6 +4,8 @@
 class PortSession {
 public:
     virtual ~PortSession() = default;
+    // Opens the port with the configured settings; false when it said why not and ended the run.
+    virtual bool OpenPort() = 0;
     virtual void ClosePort() = 0;
     virtual void StopTransfer() = 0;
     virtual void OfferTempFileDelete() = 0;

@@ -1,4 +1,5 @@
 #pragma once
+#include "Resumption.h"
 #include "TransferContext.h"
 
 // Blocks the acceptance tests would refuse but the Receiver can place: a repeat
@@ -6,7 +7,7 @@
 // a resumption waits for the block lost with the port, that block or a new run.
 class ReceiverRepeats {
 public:
-    explicit ReceiverRepeats(TransferContext& c) : m_c(c) {}
+    explicit ReceiverRepeats(TransferContext& c) : m_c(c), m_resumption(c) {}
 
     // True when the block was answered here and needs nothing else; false
     // leaves it to the acceptance tests.
@@ -16,12 +17,8 @@ public:
 
 private:
     bool IsLastAccepted() const;
-    // The answer the block lost with the port had, or empty when this is not it.
-    QByteArray LostBlockAnswer(const ReceivedBlock& b) const;
-    bool PayloadIsHeld() const;
     void Answer(const QByteArray& answer, const QString& what);
-    // A Sender that started a new run will not send the lost block any more.
-    void EndResumption();
 
     TransferContext& m_c;
+    Resumption m_resumption;  // the lost block's rule
 };

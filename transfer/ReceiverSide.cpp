@@ -29,9 +29,9 @@ void ReceiverSide::HandleBlock(const ReceivedBlock& b)
         Data(b);
 }
 
-QString ReceiverSide::MakeTempFileName(const QString& name) const
+QString ReceiverSide::TempFilePath(const Globals& g, const QString& name)
 {
-    return BuildPath(m_c.g.GlbReceivePath, u'_' + name + QStringLiteral(".tmp"));
+    return BuildPath(g.GlbReceivePath, u'_' + name + QStringLiteral(".tmp"));
 }
 
 QString ReceiverSide::SafeFileName(const QString& received)

@@ -2,7 +2,6 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "SettingsFile.h"
-#include <QFileInfo>
 
 namespace {
 struct LongKey {
@@ -65,42 +64,4 @@ void ParseRestartFile(const QByteArray& content, TransferState& s)
                 if (key == QLatin1String(k.key))
                     s.*k.field = GlbValLong(value);
     }
-}
-
-bool WriteRestartFile(Globals& g, const TransferState& s, UserInterface& ui)
-{
-    const QString path = RestartFilePath(g);
-    const auto failed = [&] {
-        g.files.CloseFileIfOpen(FileNr::Restart);
-        ui.MsgBox(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
-        return false;
-    };
-    if (!g.files.Open(FileNr::Restart, path, QIODevice::WriteOnly | QIODevice::Truncate))
-        return failed();
-    QFile& f = g.files.File(FileNr::Restart);
-    const QByteArray content = RestartFileContent(s);
-    // A restart file with missing lines would resume at a wrong place: every byte must reach the disk.
-    if (f.write(content) != content.size() || !FlushToDisk(f)) {
-        f.remove();
-        return failed();
-    }
-    g.files.CloseFileIfOpen(FileNr::Restart);
-    return true;
-}
-
-bool ReadRestartFile(Globals& g, TransferState& s, UserInterface& ui, const std::function<void()>& endProgram)
-{
-    const QString path = RestartFilePath(g);
-    if (!g.files.Open(FileNr::Restart, path, QIODevice::ReadOnly))
-        return false;
-    const QByteArray content = g.files.File(FileNr::Restart).readAll();
-    g.files.CloseFileIfOpen(FileNr::Restart);
-    ParseRestartFile(content, s);
-    if (!QFile::remove(path) || QFileInfo::exists(path)) {
-        ui.MsgBox(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
-                  MsgIcon::Critical);
-        endProgram();
-        return false;  // never resume from a file that would be read again
-    }
-    return true;
 }

@@ -311,6 +311,38 @@ TEST_F(CliCable, APortThatDoesNotComeBackEndsTheReceiverWithError11AndKeepsTheTe
     EXPECT_EQ(tx.Code(), 130);
 }
 
+// The checks a new desktop instance makes: a temp file that changed while the
+// port was away is not continued, with the same text, and the run ends.
+TEST_F(CliCable, AResumptionTheTempFileNoLongerFitsIsRefusedWithTheDesktopText)
+{
+    StartCable({"--baud", "0", "--hangup-b-after", "12000"});
+    const QString myLink = dir.filePath("L");
+    ASSERT_TRUE(QFile::link(linkB, myLink));
+    WriteDated(Out("big.bin"), RandomBytes(40000, 9));
+
+    Cli rx, tx;
+    rx.Start({"receive", "--port", myLink, "-v", "--once", "--reopen-timeout", "60", inDir});
+    ASSERT_TRUE(rx.Shows("listening ..."));
+    // Held away until the temp file has been cut short.
+    ASSERT_TRUE(QFile::remove(myLink));
+    ASSERT_TRUE(QFile::link(dir.filePath("gone"), myLink));
+    tx.Start(SendArgs({Out("big.bin")}));
+    ASSERT_TRUE(rx.Shows("waiting up to 60 s for it to come back")) << rx.err.toStdString();
+    ASSERT_TRUE(QFile::resize(In("_big.bin.tmp"), 0));
+    ASSERT_TRUE(QFile::remove(myLink));
+    ASSERT_TRUE(QFile::link(linkB, myLink));
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 1) << rx.Err().toStdString();
+    EXPECT_TRUE(rx.Err().contains("ERROR: Restarting: the restart file does not match the temp file '"
+                                  + In("_big.bin.tmp") + "' (position "))
+        << rx.err.toStdString();
+    EXPECT_TRUE(rx.err.contains(", temp file has 0 bytes); the temp file is kept for 'Restart a file'.\n"));
+    EXPECT_FALSE(rx.err.contains("continuing"));
+    EXPECT_TRUE(QFile::exists(In("_big.bin.tmp")));
+    tx.Signal(SIGTERM);
+    ASSERT_TRUE(tx.Ends());
+}
+
 // A file long enough to be interrupted: 30 blocks with a pause before each.
 struct Interrupted : CliCable {
     QByteArray content = RandomBytes(30 * 2560, 6);

@@ -250,6 +250,13 @@ TEST(RestartReceiving, RefusesPositionsThatWouldLeaveAGapOrOverwrite)
 
         StationHarness h(true, dir.path());
         EXPECT_EQ(h.port.PortOpen(), c.resumes) << "FILEPOS '" << c.filepos << "'";
+        if (!c.resumes) {
+            // The console program's resumption shows the same text.
+            EXPECT_EQ(h.ui.BoxTexts(),
+                      QStringList{"ERROR: Restarting: the restart file does not match the temp file '"
+                                  + BuildPath(in, "_f.bin.tmp") + "' (position " + QString::number(atoi(c.filepos))
+                                  + ", temp file has 10 bytes); the temp file is kept for 'Restart a file'."});
+        }
         EXPECT_EQ(h.ui.boxes.empty(), c.resumes) << "FILEPOS '" << c.filepos << "'";
         if (c.tempBytes > 0) {
             EXPECT_EQ(ReadFile(BuildPath(in, "_f.bin.tmp")), QByteArray(c.tempBytes, 'k'));  // untouched

@@ -1,4 +1,5 @@
 #include "AnswerMatch.h"
+#include "ErrorNumbers.h"
 #include "Frame.h"
 #include "StationHarness.h"
 #include "TestFiles.h"
@@ -188,13 +189,15 @@ TEST_F(TransferFixture, RemoteErrorNumbersOutsideTheTable)
 {
     QString why;
     tx.g.GlbIAm = 0;
-    for (qint32 nr : {0, 16, -1}) {
+    for (qint32 nr : {0, ErrorNr::Last + 1, -1}) {
         tx.port.SetPortOpen(true, why);
         tx.port.InjectBytes(StuffForWrite(BuildAnswerBlock(99, nr)));
         ASSERT_TRUE(WaitFor([&] { return !tx.port.PortOpen(); }));
     }
-    EXPECT_EQ(tx.ui.BoxTexts(), (QStringList{"ERROR from other side: ", "ERROR from other side; strange errornr=16",
-                                             "ERROR from other side; strange errornr=-1"}));
+    EXPECT_EQ(tx.ui.BoxTexts(),
+              (QStringList{"ERROR from other side: ",
+                           "ERROR from other side; strange errornr=" + QString::number(ErrorNr::Last + 1),
+                           "ERROR from other side; strange errornr=-1"}));
 }
 
 TEST_F(TransferFixture, HostileNamesNeverLeaveTheReceivePath)

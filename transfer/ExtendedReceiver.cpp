@@ -1,0 +1,205 @@
+#include "ExtendedReceiver.h"
+#include "ErrorNumbers.h"
+#include "Frame.h"
+#include <zlib.h>
+
+namespace {
+quint32 CrcStart()
+{
+    return quint32(crc32(0, nullptr, 0));
+}
+quint32 Crc(quint32 crc, const char* bytes, qint64 n)
+{
+    return quint32(crc32(crc, reinterpret_cast<const Bytef*>(bytes), uInt(n)));
+}
+}  // namespace
+
+bool ExtendedReceiver::CrcOfKept(qint64 n, quint32& crc)
+{
+    QFile& f = m_c.g.files.File(FileNr::Temp);
+    const qint64 back = f.pos();
+    crc = CrcStart();
+    bool ok = f.seek(0);
+    for (qint64 at = 0; ok && at < n;) {
+        const QByteArray chunk = f.read(qMin<qint64>(1 << 16, n - at));
+        ok = !chunk.isEmpty();
+        crc = Crc(crc, chunk.constData(), chunk.size());
+        at += chunk.size();
+    }
+    return f.seek(back) && ok;
+}
+
+bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held)
+{
+    m_caps = caps;
+    m_active = true;
+    m_held = held;
+    m_lastGoodNr = m_c.s.lastSequenceNr;
+    m_lastGoodOffset = -1;
+    m_gapAnswered = false;
+    m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
+                           + (caps.compression ? QStringLiteral(", compression") : QString()));
+    return held == 0 ? (m_crc = CrcStart(), true) : CrcOfKept(held, m_crc);
+}
+
+void ExtendedReceiver::Answer(qint32 code, qint32 value)
+{
+    m_c.tx.SendAnswerValue(code, value);
+    m_c.rx.FrameReset();
+}
+
+void ExtendedReceiver::AnswerOk(qint32 nr)
+{
+    TransferState& s = m_c.s;
+    s.lastSequenceNr = qMax(s.lastSequenceNr, nr);
+    s.m_nResendCount = 0;
+    Answer(ANSWER_OK, nr);
+    m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received ok: ") + QString::number(nr));
+}
+
+void ExtendedReceiver::Refuse(qint32 nr)
+{
+    const qint32 value = nr > 0 ? nr : m_lastGoodNr + 1;
+    m_c.tx.SendAnswerValue(ANSWER_NOT_OK, value);
+    m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok: ") + QString::number(value));
+    m_gapAnswered = true;
+}
+
+ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quint8* payload, qint32 n)
+{
+    m_lastGoodNr = nr;
+    if (type == BLOCK_VERIFY) {
+        Verify(nr, payload, n);
+        return Step::Going;
+    }
+    if (n < 4) {
+        Refuse(nr);
+        return Step::Going;
+    }
+    const qint64 offset = quint32(GetLE32(payload));
+    if (type == BLOCK_FILE_END)
+        return FileEnd(nr, payload, n);
+    const char* bytes = reinterpret_cast<const char*>(payload + 4);
+    qint32 count = n - 4;
+    if (type == BLOCK_DATA_COMPRESSED) {
+        if (!m_caps.compression || !Inflate(payload + 4, n - 4)) {
+            m_c.log.WriteDebugLine(QStringLiteral("compressed block does not decompress: refused"));
+            Refuse(nr);
+            return Step::Going;
+        }
+        bytes = m_inflated.constData();
+        count = qint32(m_inflated.size());
+    } else if (type != BLOCK_DATA) {
+        ++m_c.s.m_nCountIncorrectBlockType;
+        Refuse(nr);
+        return Step::Going;
+    }
+    return Data(nr, offset, bytes, count);
+}
+
+bool ExtendedReceiver::Inflate(const quint8* p, qint32 n)
+{
+    if (n < 3)
+        return false;
+    const qint32 raw = quint16(GetLE16(p));
+    return raw > 0 && m_zstd.Decompress(p + 2, n - 2, raw, m_caps.largestPayload - 4, m_inflated);
+}
+
+ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const char* bytes, qint32 n)
+{
+    TransferState& s = m_c.s;
+    // A block not beyond the one before it shows the Sender went back.
+    if (offset <= m_lastGoodOffset)
+        m_gapAnswered = false;
+    m_lastGoodOffset = offset;
+    if (offset > m_held) {
+        if (!m_gapAnswered)
+            Refuse(nr);
+        else
+            m_c.rx.FrameReset();
+        return Step::Going;
+    }
+    if (offset + n > s.m_nFileSize || n <= 0) {
+        ++s.m_nCountIncorrectSizDateFname;
+        Refuse(nr);
+        return Step::Going;
+    }
+    const qint64 skip = m_held - offset;
+    if (skip < n) {
+        QFile& f = m_c.g.files.File(FileNr::Temp);
+        const qint64 fresh = n - skip;
+        if (!m_c.g.files.GlbFileOpen(FileNr::Temp) || f.write(bytes + skip, fresh) != fresh) {
+            const QString why = f.errorString();
+            m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
+            m_c.ui.MsgBox(QStringLiteral("Error writing file '") + s.m_sTempFile + QStringLiteral("': ") + why,
+                          MsgIcon::Critical);
+            return Step::Failed;
+        }
+        m_crc = Crc(m_crc, bytes + skip, fresh);
+        m_held += fresh;
+        s.FileReceivingPos = qint32(m_held + 1);
+        m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.m_sFileName + QStringLiteral("..."));
+        m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(m_held) + QStringLiteral(" of ")
+                          + QString::number(s.m_nFileSize));
+        ShowProgress(m_c.ui, m_held, s.m_nFileSize);
+    }
+    m_gapAnswered = false;
+    AnswerOk(nr);
+    return Step::Going;
+}
+
+ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payload, qint32 n)
+{
+    TransferState& s = m_c.s;
+    const qint64 size = quint32(GetLE32(payload));
+    if (n != 8 || size != s.m_nFileSize) {
+        ++s.m_nCountIncorrectSizDateFname;
+        Refuse(nr);
+        return Step::Going;
+    }
+    if (m_held < size) {
+        if (!m_gapAnswered)
+            Refuse(nr);
+        else
+            m_c.rx.FrameReset();
+        return Step::Going;
+    }
+    if (quint32(GetLE32(payload + 4)) != m_crc) {
+        m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
+        m_c.ui.MsgBox(QStringLiteral("File check failed: '") + s.m_sTempFile
+                          + QStringLiteral("' differs from the file sent; it is kept and nothing was renamed"),
+                      MsgIcon::Critical);
+        m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
+        return Step::Failed;
+    }
+    m_active = false;
+    return Step::FileComplete;
+}
+
+void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
+{
+    TransferState& s = m_c.s;
+    if (n == 8 && quint32(GetLE32(payload)) == m_held && quint32(GetLE32(payload + 4)) == m_crc) {
+        m_c.log.WriteDebugLine(QStringLiteral("verify ok: ") + QString::number(m_held) + QStringLiteral(" bytes kept"));
+        m_lastGoodOffset = -1;
+        AnswerOk(nr);
+        return;
+    }
+    if (n != 0 && m_held > 0) {
+        // The kept bytes are not the Sender's: the file starts again.
+        QFile& f = m_c.g.files.File(FileNr::Temp);
+        if (!f.resize(0) || !f.seek(0)) {
+            m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
+            return;
+        }
+        m_held = 0;
+        m_crc = CrcStart();
+        m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + s.m_sFileName
+                          + QStringLiteral("' differ from the sender's file: receiving it from its first byte"));
+        m_c.log.WriteDebugLine(QStringLiteral("verify failed: temp file emptied"));
+    }
+    s.FileReceivingPos = qint32(m_held + 1);
+    s.lastSequenceNr = qMax(s.lastSequenceNr, nr);
+    Answer(ANSWER_RESTART_POS, s.FileReceivingPos);
+    m_c.log.WriteDebugLine(QStringLiteral("sent: restartsendpos: ") + QString::number(s.FileReceivingPos));
+}

@@ -1,0 +1,167 @@
+#include "Resumption.h"
+#include "Frame.h"
+#include "Fso.h"
+#include "ReceiverSide.h"
+#include "RestartFile.h"
+#include <QFileInfo>
+#include <cstring>
+
+namespace {
+constexpr qint32 kPayloadPosition = 13;
+}
+
+bool Resumption::Prepare()
+{
+    if (!WriteRestartFile())
+        return false;
+    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    m_c.log.Close();
+    return true;
+}
+
+bool Resumption::WriteRestartFile()
+{
+    Globals& g = m_c.g;
+    const QString path = RestartFilePath(g);
+    const auto failed = [&] {
+        g.files.CloseFileIfOpen(FileNr::Restart);
+        m_c.ui.MsgBox(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
+        return false;
+    };
+    if (!g.files.Open(FileNr::Restart, path, QIODevice::WriteOnly | QIODevice::Truncate))
+        return failed();
+    QFile& f = g.files.File(FileNr::Restart);
+    const QByteArray content = RestartFileContent(m_c.s);
+    // A restart file with missing lines would resume at a wrong place: every byte must reach the disk.
+    if (f.write(content) != content.size() || !FlushToDisk(f)) {
+        f.remove();
+        return failed();
+    }
+    g.files.CloseFileIfOpen(FileNr::Restart);
+    return true;
+}
+
+bool Resumption::ReadRestartFile(TransferState& s, const std::function<void()>& endProgram)
+{
+    Globals& g = m_c.g;
+    const QString path = RestartFilePath(g);
+    if (!g.files.Open(FileNr::Restart, path, QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = g.files.File(FileNr::Restart).readAll();
+    g.files.CloseFileIfOpen(FileNr::Restart);
+    ParseRestartFile(content, s);
+    if (!QFile::remove(path) || QFileInfo::exists(path)) {
+        m_c.ui.MsgBox(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
+                      MsgIcon::Critical);
+        endProgram();
+        return false;  // never resume from a file that would be read again
+    }
+    return true;
+}
+
+Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
+{
+    // What a new instance has at start-up: a fresh record, filled from the restart file.
+    TransferState read;
+    read.m_qrnSetModifiedDateExe = m_c.s.m_qrnSetModifiedDateExe;
+    read.m_qrnstampLookedIn = m_c.s.m_qrnstampLookedIn;
+    if (!ReadRestartFile(read, endProgram))
+        return Result::NothingToResume;
+    TransferState& s = m_c.s;
+    s = read;
+    s.m_sTempFile = ReceiverSide::TempFilePath(m_c.g, s.m_sFileName);
+    if (const QString why = Refusal(); !why.isEmpty())
+        return Refuse(why);
+    if (!ReopenTempFile())
+        return Refuse(QStringLiteral("ERROR: Restarting: Could not open for write: ") + s.m_sTempFile);
+    if (!m_c.session.OpenPort())
+        return Result::Refused;  // said so and ended the run
+    m_c.log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
+    s.blockTypeExpecting = BLOCK_DATA;
+    s.m_nReceiveBufCount = 0;
+    s.m_nReceiveBufExpected = 1;
+    // The block lost with the port is asked for; the Sender may also repeat the one before it.
+    s.m_bRepeatMayFollow = true;
+    m_c.tx.SendAnswer(ANSWER_RESEND_BLOCK, 0);
+    return Result::Resumed;
+}
+
+QString Resumption::Refusal() const
+{
+    const TransferState& s = m_c.s;
+    const QFileInfo info(s.m_sTempFile);
+    const qint64 length = info.exists() ? info.size() : 0;
+    // Resuming must never leave a gap in the file nor write past what was announced.
+    const bool nameOk = s.m_sFileName.isEmpty() || ReceiverSide::SafeFileName(s.m_sFileName) == s.m_sFileName;
+    const qint32 pos = s.FileReceivingPos;
+    if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.m_nFileSize) + 1 && !info.isSymLink())
+        return {};
+    return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + s.m_sTempFile
+           + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
+           + QString::number(length) + QStringLiteral(" bytes); the temp file is kept for 'Restart a file'.");
+}
+
+Resumption::Result Resumption::Refuse(const QString& text)
+{
+    m_c.ui.MsgBox(text, MsgIcon::Critical);
+    m_c.ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
+    return Result::Refused;
+}
+
+bool Resumption::ReopenTempFile()
+{
+    if (!m_c.g.files.Open(FileNr::Temp, m_c.s.m_sTempFile, QIODevice::ReadWrite))
+        return false;
+    m_c.g.files.File(FileNr::Temp).seek(m_c.s.FileReceivingPos - 1);
+    return true;
+}
+
+QByteArray Resumption::LostBlockAnswer(const ReceivedBlock& b) const
+{
+    const TransferState& s = m_c.s;
+    if (!s.m_bRepeatMayFollow || b.nSequenceNrA != s.lastSequenceNr)
+        return {};
+    const QByteArray ok = BuildAnswerBlock(ANSWER_OK, s.lastSequenceNr - 1);
+    if (b.nBlockType == BLOCK_DATA)
+        return s.FileReceivingPos > 1 && PayloadIsHeld() ? ok : QByteArray();
+    const QString text = FrameTransmitter::BytesToString(&s.m_abReceiveBuf[kPayloadPosition], s.nNrBytesData);
+    FileHeader h;
+    if (ReceiverSide::ParseHeader(text, h) != HeaderKind::File || h.size != s.m_nFileSize || h.date != s.m_dFileDate
+        || h.name != s.m_sFileName)
+        return {};
+    if (b.nBlockType == BLOCK_RESTART_HEADER)
+        return BuildAnswerBlock(ANSWER_RESTART_POS, s.FileReceivingPos);
+    return b.nBlockType == BLOCK_HEADER && s.FileReceivingPos == 1 ? ok : QByteArray();
+}
+
+// The block written last ends right before FileReceivingPos in the temp file.
+bool Resumption::PayloadIsHeld() const
+{
+    const TransferState& s = m_c.s;
+    const qint32 n = s.nNrBytesData;
+    const qint64 start = qint64(s.FileReceivingPos) - 1 - n;
+    if (n <= 0 || start < 0 || !m_c.g.files.GlbFileOpen(FileNr::Temp))
+        return false;
+    QFile& f = m_c.g.files.File(FileNr::Temp);
+    const qint64 writeAt = f.pos();
+    const bool seeked = f.seek(start);
+    const QByteArray held = seeked ? f.read(n) : QByteArray();
+    f.seek(writeAt);
+    return held.size() == n && std::memcmp(held.constData(), &s.m_abReceiveBuf[kPayloadPosition], size_t(n)) == 0;
+}
+
+void Resumption::EndOnNewRun(const ReceivedBlock& b)
+{
+    TransferState& s = m_c.s;
+    const bool newRun = b.nBlockType == BLOCK_HEADER || b.nBlockType == BLOCK_RESTART_HEADER;
+    if (!s.m_bRepeatMayFollow || b.nSequenceNrA != 1 || !newRun)
+        return;
+    m_c.log.WriteDebugLine(QStringLiteral("new run: resumption of '") + s.m_sFileName
+                           + QStringLiteral("' given up; its temp file is kept"));
+    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    s.m_bRepeatMayFollow = false;
+    s.blockTypeExpecting = BLOCK_HEADER;
+    s.lastSequenceNr = 0;
+    s.FileReceivingPos = 1;
+    s.m_nResendCount = 0;
+}

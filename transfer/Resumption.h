@@ -1,0 +1,49 @@
+#pragma once
+#include "TransferContext.h"
+#include <functional>
+
+// A reception broken by a port failure inside a file, continued where the port
+// comes back: the state kept in the restart file, the checks it must pass, the
+// temp file reopened at its position, and the one repeat of the lost block
+// allowed afterwards. The front ends differ only in how they get the port back
+// (a new instance of the program, or a reopen in the same process).
+//
+// It keeps nothing of its own: all of it lives in the transfer record, so the
+// station and the receiver's repeat rule each hold one.
+class Resumption {
+public:
+    explicit Resumption(TransferContext& c) : m_c(c) {}
+
+    // On the port failure: the restart file written, the temp file and the log
+    // closed. False when the restart file could not be written (said so).
+    bool Prepare();
+
+    enum class Result { NothingToResume, Refused, Resumed };
+    // With the port back: the restart file read and deleted into a fresh record,
+    // checked against the temp file, which is reopened at the position, then the
+    // port opened and the lost block asked for. Refused: the reason was shown and
+    // the run ended. endProgram ends the program when the restart file cannot be deleted.
+    Result Resume(const std::function<void()>& endProgram);
+
+    // The answer for the block the Sender repeats while a resumption waits when it
+    // is the one lost with the port; empty otherwise.
+    QByteArray LostBlockAnswer(const ReceivedBlock& b) const;
+    // That answer was sent: no other repeat is allowed.
+    void LostBlockAnswered() { m_c.s.m_bRepeatMayFollow = false; }
+    // A Sender that starts a new run will not send the lost block any more.
+    void EndOnNewRun(const ReceivedBlock& b);
+
+private:
+    // The 15 lines; on any failure says "Could not create restartfile ...".
+    bool WriteRestartFile();
+    // Reads and deletes the restart file; false when there is none. A file that
+    // cannot be deleted shows the fatal box and ends the program through endProgram.
+    bool ReadRestartFile(TransferState& s, const std::function<void()>& endProgram);
+    // Why the record read cannot continue the temp file; empty when it can.
+    QString Refusal() const;
+    Result Refuse(const QString& text);
+    bool ReopenTempFile();
+    bool PayloadIsHeld() const;
+
+    TransferContext& m_c;
+};
