@@ -6,7 +6,8 @@
 
 namespace {
 
-const QStringList kLineOptions = {"port", "com", "speed", "wait-ms", "stdio", "log", "log-level", "progress", "verbose"};
+const QStringList kLineOptions = {"port", "com", "speed", "wait-ms", "stdio", "classic",
+                                  "no-compress", "log", "log-level", "progress", "verbose"};
 
 QString SendOperands(const QStringList& operands, CliOptions& o)
 {

@@ -18,6 +18,8 @@ const QList<QCommandLineOption>& AllOptions()
         {"speed", "line speed", "BAUD"},
         {"wait-ms", "pause before every write", "MS"},
         {"stdio", "standard input and output as the line"},
+        {"classic", "classic protocol only"},
+        {"no-compress", "no compression"},
         {"log", "debug log", "FILE"},
         {"log-level", "debug log level", "N"},
         {"progress", "progress line"},
@@ -140,6 +142,8 @@ struct Reader {
         Number("reopen-timeout", 0, 86400, seconds);
         o.reopenTimeoutMs = seconds * 1000;
         o.stdio = Has("stdio");
+        o.classic = Has("classic");
+        o.compress = !Has("no-compress");
         o.progress = Has("progress");
         o.verbose = Has("verbose");
         o.restart = Has("restart");
@@ -241,6 +245,9 @@ QString UsageText()
         "  --wait-ms MS       pause before every block written (default 2)\n"
         "  --stdio            the line is standard input and output instead of a port, for\n"
         "                     a terminal program's file transfer command or an ssh pipe\n"
+        "  --classic          classic protocol only, as the original program speaks it;\n"
+        "                     without it two copies of Velotrax agree on the extended mode\n"
+        "  --no-compress      do not compress data in the extended mode\n"
         "  --log FILE         append a debug log of the traffic to FILE\n"
         "  --log-level N      0 = lines only (default), above 0 also byte dumps\n"
         "  --progress         show the progress line even when standard error is no terminal\n"

@@ -17,6 +17,8 @@ struct CliOptions {
     qint32 speed = 115200;
     qint32 waitMs = 2;       // pause before every write
     bool stdio = false;      // the line is standard input and output
+    bool classic = false;    // never offer or accept the extended mode
+    bool compress = true;    // compress in the extended mode
 
     // The debug log.
     QString logFile;         // empty = no log

@@ -17,6 +17,9 @@ struct Globals {
     qint32 GlbDbgLevel = 0;
     QString GlbDebugFile;
     qint32 GlbWaitBeforeSend = 0;
+    // Keys an older copy ignores: the extension of the protocol between two copies.
+    bool GlbClassic = false;    // true: never offer or accept the extension
+    bool GlbCompress = true;    // false: extended without compression
 
     // Tables filled when the program starts.
     std::vector<QString> GlbErrorTexts;   // 0 to 14, 0 empty

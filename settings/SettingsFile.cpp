@@ -57,6 +57,8 @@ void LoadSettings(Globals& g)
     g.GlbDbgLevel = 0;
     g.GlbDebugFile = DefaultDebugFile();
     g.GlbWaitBeforeSend = 2;
+    g.GlbClassic = false;
+    g.GlbCompress = true;
 
     QFile file(SettingsFilePath(g));
     if (!file.open(QIODevice::ReadOnly))
@@ -91,6 +93,11 @@ void ParseSettingsFile(const QByteArray& content, Globals& g)
             g.GlbDebugFile = value;
         else if (key == u"DBGFLAG")
             g.GlbDbgFlag = value == u"1";
+        // Only the value that is not the default switches: anything unclear keeps it.
+        else if (key == u"CLASSIC")
+            g.GlbClassic = value == u"1";
+        else if (key == u"COMPRESS")
+            g.GlbCompress = value != u"0";
     }
 }
 
@@ -118,6 +125,8 @@ bool SaveSettingsFile(const Globals& g)
     line("DBGLEVEL", QString::number(g.GlbDbgLevel));
     line("DEBUGFILE", g.GlbDebugFile);
     line("WAITBEFORESEND", QString::number(g.GlbWaitBeforeSend));
+    line("CLASSIC", GlbBoolToText(g.GlbClassic));
+    line("COMPRESS", GlbBoolToText(g.GlbCompress));
 
     QSaveFile out(path);
     // A portable copy may keep a writable qrn.ini in a folder it cannot write.

@@ -8,6 +8,12 @@
 namespace {
 constexpr qint32 kMaxBlockResends = 10;
 constexpr qint64 kLargestFile = 2147483646;  // positions are 1-based 32-bit numbers
+
+// The header is "size|date|name": a "|" in the name would cut it short.
+bool NameFitsHeader(const QString& name)
+{
+    return !name.contains(u'|');
+}
 }  // namespace
 
 QString SenderSide::SendFilePath(qint32 index) const
@@ -23,6 +29,9 @@ QString SenderSide::CheckFilesToSend() const
             return QStringLiteral("Cannot send '") + name
                    + QStringLiteral("': its name has characters that a file header cannot carry "
                                     "(only Windows-1252 characters can be sent)");
+        if (!NameFitsHeader(name))
+            return QStringLiteral("Cannot send '") + name
+                   + QStringLiteral("': its name contains '|', which a file header cannot carry");
         const QFileInfo info(SendFilePath(i));
         if (info.exists() && info.size() > kLargestFile)
             return QStringLiteral("Cannot send '") + name + QStringLiteral("': it has ")
@@ -47,7 +56,8 @@ bool SenderSide::SendNextFile()
     const QString& name = s.m_asFilesToSend[size_t(s.m_nFileIndex)];
     const bool opened = m_c.g.files.Open(FileNr::Send, path, QIODevice::ReadOnly);
     // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
-    if (!opened || m_c.g.files.File(FileNr::Send).size() > kLargestFile || !FitsWindows1252(name)) {
+    if (!opened || m_c.g.files.File(FileNr::Send).size() > kLargestFile || !FitsWindows1252(name)
+        || !NameFitsHeader(name)) {
         m_c.g.files.CloseFileIfOpen(FileNr::Send);
         m_c.ui.MsgBox(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
         m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);

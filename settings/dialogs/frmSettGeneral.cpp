@@ -17,6 +17,7 @@ frmSettGeneral::frmSettGeneral(Globals& g, std::function<void()> publSaveSetting
     Form_Load();
 
     connect(ui->chkWriteDebug, &QCheckBox::toggled, this, &frmSettGeneral::chkWriteDebug_Click);
+    connect(ui->chkClassic, &QCheckBox::toggled, this, &frmSettGeneral::chkClassic_Click);
     connect(ui->cmdSelDebugf, &QPushButton::clicked, this, &frmSettGeneral::cmdSelDebugf_Click);
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmSettGeneral::cmdOK_Click);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSettGeneral::cmdCancel_Click);
@@ -29,7 +30,10 @@ void frmSettGeneral::Form_Load()
     ui->chkWriteDebug->setChecked(m_g.GlbDbgFlag);
     ui->txtDebugf->setText(TrimBlanks(m_g.GlbDebugFile));
     ui->txtMsecs->setText(QString::number(m_g.GlbWaitBeforeSend));
+    ui->chkClassic->setChecked(m_g.GlbClassic);
+    ui->chkCompress->setChecked(m_g.GlbCompress);
     chkWriteDebug_Click();
+    chkClassic_Click();
 }
 
 void frmSettGeneral::chkWriteDebug_Click()
@@ -37,6 +41,12 @@ void frmSettGeneral::chkWriteDebug_Click()
     const bool on = ui->chkWriteDebug->isChecked();
     ui->txtDebugf->setEnabled(on);
     ui->cmdSelDebugf->setEnabled(on);
+}
+
+void frmSettGeneral::chkClassic_Click()
+{
+    // Compression exists only in the extended mode.
+    ui->chkCompress->setEnabled(!ui->chkClassic->isChecked());
 }
 
 void frmSettGeneral::cmdSelDebugf_Click()
@@ -64,6 +74,8 @@ void frmSettGeneral::cmdOK_Click()
     m_g.GlbDbgFlag = ui->chkWriteDebug->isChecked();
     m_g.GlbDebugFile = TrimBlanks(ui->txtDebugf->text());
     m_g.GlbWaitBeforeSend = GlbValLong(ui->txtMsecs->text());
+    m_g.GlbClassic = ui->chkClassic->isChecked();
+    m_g.GlbCompress = ui->chkCompress->isChecked();
     if (m_publSaveSettings)
         m_publSaveSettings();
     accept();

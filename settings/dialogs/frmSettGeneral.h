@@ -9,7 +9,8 @@ namespace Ui {
 class frmSettGeneral;
 }
 
-// Debug log switch and path, and the pause before each send. Changes reach
+// Debug log switch and path, the pause before each send, and the protocol
+// mode and compression between two copies. Changes reach
 // the settings only on OK, which also saves them through the callback.
 class frmSettGeneral : public QDialog {
     Q_OBJECT
@@ -24,6 +25,7 @@ public:
 
 private slots:
     void chkWriteDebug_Click();
+    void chkClassic_Click();
     void cmdSelDebugf_Click();
     void cmdOK_Click();
     void cmdCancel_Click();

@@ -36,7 +36,7 @@ TEST_F(Files, SendAndReceiveTakeEveryOptionInAnyOrder)
 {
     const CliParseResult s = ParseCommandLine({"send", a, "--port", "/dev/ttyUSB3", "--speed=9600", "--wait-ms", "0",
                                                "--log", "rel.log", "--log-level", "2", "--retries", "0",
-                                               "--progress", "-v", "--", b});
+                                               "--progress", "-v", "--classic", "--no-compress", "--", b});
     ASSERT_TRUE(s.Ok()) << s.error.toStdString();
     const CliOptions& o = s.options;
     EXPECT_TRUE(o.IsSender());
@@ -47,6 +47,7 @@ TEST_F(Files, SendAndReceiveTakeEveryOptionInAnyOrder)
     EXPECT_EQ(o.logLevel, 2);
     EXPECT_EQ(o.retries, 0);
     EXPECT_TRUE(o.progress && o.verbose && !o.restart);
+    EXPECT_TRUE(o.classic && !o.compress);
     EXPECT_EQ(o.files, QStringList({a, b}));
     // Several files: the folder, then the names, NUL separated.
     EXPECT_EQ(o.FileDialogResult(), dir.path() + QChar(0) + "a.bin" + QChar(0) + "b c.txt");
@@ -58,6 +59,7 @@ TEST_F(Files, SendAndReceiveTakeEveryOptionInAnyOrder)
     EXPECT_EQ(r.options.comPort, 3);
     EXPECT_TRUE(r.options.device.isEmpty());
     EXPECT_TRUE(r.options.once && r.options.deleteTemp);
+    EXPECT_TRUE(!r.options.classic && r.options.compress);
     EXPECT_EQ(r.options.reopenTimeoutMs, 5000);
     EXPECT_EQ(r.options.receiveDir, QDir::current().absoluteFilePath("in2"));
 
@@ -94,6 +96,8 @@ TEST_F(Files, BadUsageSaysWhat)
         {{"send", a, "--com", "-1"}, "--com wants a whole number"},
         {{"send", a, "--com", "40000"}, "--com wants a whole number"},
         {{"send", a, "--progress=yes"}, "Unexpected value after '--progress'"},
+        {{"send", a, "--classic=0"}, "Unexpected value after '--classic'"},
+        {{"ports", "--no-compress"}, "--no-compress is an option of send and receive only"},
         {{"send", a, "--port", "/dev/x", "--com", "2"}, "not both"},
         {{"send", a, "--log-level", "1"}, "--log-level needs --log"},
         {{"send", a, "--once"}, "--once is an option of receive only"},

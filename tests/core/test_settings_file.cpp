@@ -25,7 +25,7 @@ struct SettingsFixture : ::testing::Test {
 };
 }  // namespace
 
-TEST_F(SettingsFixture, MissingFileGivesDefaultsAndFirstSaveWritesNineLines)
+TEST_F(SettingsFixture, MissingFileGivesDefaultsAndFirstSaveWritesTheNineLinesThenTheTwoNewKeys)
 {
     LoadSettings(g);
     EXPECT_EQ(g.GlbComPort, 1);
@@ -37,7 +37,8 @@ TEST_F(SettingsFixture, MissingFileGivesDefaultsAndFirstSaveWritesNineLines)
     ASSERT_TRUE(SaveSettingsFile(g));
     const QByteArray expected = "COM: 1\r\nSPEED: 115200\r\nRECEIVEPATH: \r\nSENDPATH: " + DefaultSendPath().toLocal8Bit()
                                 + "\r\nI_AM: 1\r\nDBGFLAG: 0\r\nDBGLEVEL: 0\r\nDEBUGFILE: "
-                                + DefaultDebugFile().toLocal8Bit() + "\r\nWAITBEFORESEND: 2\r\n";
+                                + DefaultDebugFile().toLocal8Bit() + "\r\nWAITBEFORESEND: 2\r\n"
+                                + "CLASSIC: 0\r\nCOMPRESS: 1\r\n";
     EXPECT_EQ(Read(), expected);
 }
 
@@ -100,6 +101,33 @@ TEST_F(SettingsFixture, SaveRoundTripsAndRefusesReadOnlyFile)
     EXPECT_EQ(Read(), before);  // untouched, not half-written
     LoadSettings(back);
     EXPECT_EQ(back.GlbComPort, 7);
+}
+
+TEST_F(SettingsFixture, ClassicAndCompressRoundTripAndAnOlderFileKeepsTheirDefaults)
+{
+    g.GlbClassic = true;
+    g.GlbCompress = false;
+    Write("COM: 2\r\nWAITBEFORESEND: 2\r\n");  // written by a copy that knows neither key
+    LoadSettings(g);
+    EXPECT_FALSE(g.GlbClassic);
+    EXPECT_TRUE(g.GlbCompress);
+
+    for (const bool classic : {false, true}) {
+        g.GlbClassic = classic;
+        g.GlbCompress = classic;
+        ASSERT_TRUE(SaveSettingsFile(g));
+        Globals back;
+        back.programDir = dir.path();
+        LoadSettings(back);
+        EXPECT_EQ(back.GlbClassic, classic);
+        EXPECT_EQ(back.GlbCompress, classic);
+    }
+
+    // Only the value away from the default switches.
+    Write("CLASSIC: yes\r\nCOMPRESS: off\r\n");
+    LoadSettings(g);
+    EXPECT_FALSE(g.GlbClassic);
+    EXPECT_TRUE(g.GlbCompress);
 }
 
 TEST(DebugLog, ZoneLayoutAppendingAndGate)

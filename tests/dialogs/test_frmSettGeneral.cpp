@@ -13,6 +13,7 @@ struct GeneralDialog {
     QCheckBox* check() { return dlg.findChild<QCheckBox*>("chkWriteDebug"); }
     QLineEdit* path() { return dlg.findChild<QLineEdit*>("txtDebugf"); }
     QLineEdit* msecs() { return dlg.findChild<QLineEdit*>("txtMsecs"); }
+    QCheckBox* box(const char* name) { return dlg.findChild<QCheckBox*>(name); }
     QPushButton* button(const char* name) { return dlg.findChild<QPushButton*>(name); }
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
@@ -126,4 +127,34 @@ TEST(frmSettGeneral, CancelChangesNothing)
     EXPECT_EQ(g.GlbDebugFile, "/tmp/a.log");
     EXPECT_EQ(g.GlbWaitBeforeSend, 2);
     EXPECT_EQ(d.saves, 0);
+}
+
+TEST(frmSettGeneral, ClassicAndCompressShowStoreOnOkAndCompressIsOffWhileClassic)
+{
+    Globals g = Settings(false, "/tmp/a.log", 2);
+    g.GlbClassic = true;
+    g.GlbCompress = false;
+    GeneralDialog d(g);
+    QCheckBox* classic = d.box("chkClassic");
+    QCheckBox* compress = d.box("chkCompress");
+    ASSERT_TRUE(classic && compress);
+    EXPECT_EQ(classic->text(), "Classic protocol only (for the original program)");
+    EXPECT_EQ(compress->text(), "Compress data (zstd)");
+    EXPECT_TRUE(classic->isChecked());
+    EXPECT_FALSE(compress->isChecked());
+    EXPECT_FALSE(compress->isEnabled());
+
+    QTest::keyClick(classic, Qt::Key_Space);
+    EXPECT_TRUE(compress->isEnabled());
+    QTest::keyClick(compress, Qt::Key_Space);
+    d.click("cmdOK");
+    EXPECT_FALSE(g.GlbClassic);
+    EXPECT_TRUE(g.GlbCompress);
+    EXPECT_EQ(d.saves, 1);
+
+    GeneralDialog e(g);
+    QTest::keyClick(e.box("chkClassic"), Qt::Key_Space);
+    EXPECT_FALSE(e.box("chkCompress")->isEnabled());
+    e.click("cmdCancel");
+    EXPECT_FALSE(g.GlbClassic);
 }

@@ -265,6 +265,12 @@ TEST_F(TransferFixture, SenderRefusesWhatTheProtocolCannotCarry)
     ASSERT_EQ(tx.ui.boxes.size(), 1u);
     EXPECT_TRUE(tx.ui.boxes[0].text.contains("Windows-1252"));
 
+    WriteFile(Source("a|b.txt"), "x");
+    Send({"a|b.txt"});
+    EXPECT_FALSE(tx.port.PortOpen());
+    EXPECT_TRUE(tx.port.written.isEmpty());
+    EXPECT_EQ(tx.ui.boxes.back().text, "Cannot send 'a|b.txt': its name contains '|', which a file header cannot carry");
+
     // A file of 2 GiB or more: a sparse file is enough.
     QFile big(Source("big.bin"));
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
