@@ -222,7 +222,7 @@ void ReceiverSide::EndOfFile(const Block& b)
     }
     SetModifiedDate(target);
     s.blockTypeExpecting = BLOCK_HEADER;
-    s.caps = Capabilities::Classic();  // the next header goes as specified
+    s.caps = Capabilities::Classic();  // the next header comes in the classic form
     ++s.m_nFilesReceivedCounter;
     AnswerOk(b);
 }

@@ -45,7 +45,7 @@ bool SenderSide::SendNextFile()
 {
     TransferState& s = m_c.s;
     m_c.g.files.CloseFileIfOpen(FileNr::Send);
-    s.caps = Capabilities::Classic();  // headers and "END" go as specified
+    s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
     ++s.m_nFileIndex;
     if (s.m_nFileIndex > s.FilesToSendUpperBound()) {
         m_c.tx.SendString(QStringLiteral("END"));
