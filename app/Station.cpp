@@ -73,7 +73,7 @@ void Station::StartSilenceTimers()
     else
         m_silence.stop();
     if (AwaitingAnswer())
-        m_answerSilence.start(int(SenderSilenceMs(m_tx.LastWriteBytes(), m_g.GlbSpeed)));
+        m_answerSilence.start(int(SenderSilenceMs(m_sender.AwaitedLineBytes(), m_g.GlbSpeed)));
     else
         m_answerSilence.stop();
 }
@@ -88,7 +88,7 @@ FileProgress Station::Progress() const
             p.moving = true;
             p.name = m_s.m_asFilesToSend[size_t(m_s.m_nFileIndex)];
             p.total = m_s.m_nSendFileSize;
-            p.done = m_g.files.File(FileNr::Send).pos();
+            p.done = m_sender.BytesDone();
         }
     } else {
         p.completed = m_s.m_nFilesReceivedCounter;

@@ -81,6 +81,7 @@ private:
     void HandOverToSender(const Block& b) override { m_sender.HandleAnswer(b); }
     void ReceiverGotStop() override { m_receiver.HandleStop(); }
     bool ReceiverTakesOutOfTurn(const Block& b) override { return m_receiver.TakeOutOfTurn(b); }
+    void ReceiverRefusesExtended(qint32 nr) override { m_receiver.RefuseExtended(nr); }
     // The Sender waits for an answer: after the first one, the watchdog is off.
     bool AwaitingAnswer() const;
     void StartSilenceTimers();

@@ -25,6 +25,7 @@ struct ResettingHooks : AcceptanceHooks {
     void HandOverToSender(const Block&) override { acceptance->FrameReset(); }
     void ReceiverGotStop() override { acceptance->FrameReset(); }
     bool ReceiverTakesOutOfTurn(const Block&) override { return false; }
+    void ReceiverRefusesExtended(qint32) override { acceptance->FrameReset(); }
 };
 }  // namespace
 

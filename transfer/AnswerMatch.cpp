@@ -1,9 +1,12 @@
 #include "AnswerMatch.h"
 #include "BlockCodes.h"
+#include "Negotiation.h"
 
 AnswerFit MatchAnswer(qint32 code, qint32 value, const SentBlock& last)
 {
     if (code == ANSWER_OK) {
+        if (Negotiation::IsAcceptance(value))
+            return last.offered && !last.end && last.nr >= 1 ? AnswerFit::Accepted : AnswerFit::Stale;
         // A restart header is answered with its position, never with OK.
         if (last.type == BLOCK_RESTART_HEADER || last.nr < 1)
             return AnswerFit::Stale;

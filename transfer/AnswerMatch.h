@@ -9,12 +9,14 @@ struct SentBlock {
     // Sent again by the watchdog after it had no answer at all: a Receiver
     // still inside another run would have refused it at once.
     bool unansweredBefore = false;
+    bool offered = false;  // a header that offered the extended mode
 };
 
 enum class AnswerFit {
     Fits,         // the answer to that block: act on it
     HeldAlready,  // NOT OK from a Receiver that holds that block already: go on as for OK
     Stale,        // an answer to an earlier block: log it and keep waiting
+    Accepted,     // OK to an offering header whose value accepts the extended mode
 };
 
 // The value of an answer tells which block it answers: ANSWER_OK for block k

@@ -53,8 +53,66 @@ void BlockAcceptance::BlockComplete(const Block& b)
         m_hooks.ReceiverGotStop();
         return;
     }
+    if (ExtendedDataPhase()) {
+        AcceptExtended(b);
+        return;
+    }
+    if (m_s.m_bAfterExtended && LateExtendedBlock(b))
+        return;
     if (AcceptOnReceiver(b))
         m_hooks.HandOverToReceiver(b);
+}
+
+bool BlockAcceptance::ExtendedDataPhase() const
+{
+    return m_g.IsReceiver() && m_s.caps.extended && m_s.blockTypeExpecting == BLOCK_DATA;
+}
+
+void BlockAcceptance::AcceptExtended(const Block& b)
+{
+    if (!b.IsData()) {
+        if (b.type == ANSWER_RESEND_ANSWER) {
+            ResendLastAnswer();
+            return;
+        }
+        ++m_s.m_nCountIncorrectBlockType;
+        Reject();
+        return;
+    }
+    // The header again: its acceptance was lost on the way.
+    if (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER) {
+        if (m_hooks.ReceiverTakesOutOfTurn(b)) {
+            FrameReset();
+            return;
+        }
+        ++m_s.m_nCountIncorrectBlockType;
+        Reject();
+        return;
+    }
+    if (b.sequenceNrA != b.sequenceNrB) {
+        ++m_s.m_nCountIncorrectSeqnrAB;
+        Reject();
+        return;
+    }
+    if (!CheckMatches(b, Check())) {
+        ++m_s.m_nCountIncorrectChecksum;
+        Reject(b.sequenceNrA);
+        return;
+    }
+    m_hooks.HandOverToReceiver(b);
+}
+
+bool BlockAcceptance::LateExtendedBlock(const Block& b)
+{
+    const bool dataType = b.type == BLOCK_DATA || b.type == BLOCK_FILE_END || b.type == BLOCK_DATA_COMPRESSED;
+    if (!b.IsData() || !dataType || b.sequenceNrA != b.sequenceNrB || b.sequenceNrA <= 0
+        || !CheckMatches(b, Crc32Checksum))
+        return false;
+    m_s.lastSequenceNr = std::max(m_s.lastSequenceNr, b.sequenceNrA);
+    m_tx.SendAnswerValue(ANSWER_OK, b.sequenceNrA);
+    m_log.WriteDebugLine(QStringLiteral("late block of the file just received: answered ok"));
+    FrameReset();
+    return true;
 }
 
 bool BlockAcceptance::AcceptOnReceiver(const Block& b)
@@ -83,7 +141,9 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
             Reject();
             return false;
         }
-        if (b.sequenceNrA != m_s.lastSequenceNr + 1) {
+        // After an extended file the Sender's numbers may have run ahead.
+        const bool above = m_s.m_bAfterExtended && b.type == BLOCK_HEADER && b.sequenceNrA > m_s.lastSequenceNr;
+        if (b.sequenceNrA != m_s.lastSequenceNr + 1 && !above) {
             ++m_s.m_nCountIncorrectSeqnr;
             Reject();
             return false;
@@ -140,11 +200,13 @@ void BlockAcceptance::IncompleteBlockTimedOut()
     Reject();
 }
 
-void BlockAcceptance::Reject()
+void BlockAcceptance::Reject(qint32 nr)
 {
     GlbSleep(10);
     m_port.DiscardInput();
-    if (m_g.IsReceiver()) {
+    if (ExtendedDataPhase()) {
+        m_hooks.ReceiverRefusesExtended(nr);
+    } else if (m_g.IsReceiver()) {
         m_tx.SendAnswer(ANSWER_NOT_OK, 0);
         m_log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok."));
     } else {

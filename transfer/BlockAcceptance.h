@@ -20,6 +20,8 @@ public:
     // A good block out of turn (a repeat, or a new run during a resumption);
     // true when the receiver side answered it and nothing else is to be done.
     virtual bool ReceiverTakesOutOfTurn(const Block& block) = 0;
+    // A block of the extended data phase failed; nr: its number if both copies agree, else 0.
+    virtual void ReceiverRefusesExtended(qint32 nr) = 0;
 };
 
 // What each role accepts of the blocks the frame receiver completes: the
@@ -36,8 +38,9 @@ public:
     void BlockBad(BadBlock why) override;
     void BufferOverflow() override;
 
-    // Pause, empty the input, answer NOT OK (Receiver) or RESEND ANSWER (Sender), frame reset.
-    void Reject();
+    // Pause, empty the input, answer NOT OK (Receiver; in the extended data
+    // phase naming block nr) or RESEND ANSWER (Sender), frame reset.
+    void Reject(qint32 nr = 0);
     void FrameReset();
     // The line went silent in the middle of a block: bytes were lost, and
     // nothing else would ever arrive in a stop-and-wait exchange. Rejects it.
@@ -47,6 +50,12 @@ private:
     void LogFields(const Block& b);
     // Receiver acceptance; true when the block goes on to the receiver side.
     bool AcceptOnReceiver(const Block& b);
+    bool ExtendedDataPhase() const;
+    // Blocks of a file's extended data phase: numbers and CRC only, the
+    // receiver side places them by offset.
+    void AcceptExtended(const Block& b);
+    // A late block of the extended file just completed: answered as taken.
+    bool LateExtendedBlock(const Block& b);
     bool ChecksumTest(const Block& b);
     void ResendLastAnswer();
     ChecksumFunction Check() const { return ChecksumFor(m_s.caps.check); }

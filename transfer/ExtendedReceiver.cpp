@@ -31,8 +31,8 @@ bool ExtendedReceiver::CrcOfKept(qint64 n, quint32& crc)
 
 bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held)
 {
-    m_caps = caps;
-    m_active = true;
+    m_c.s.caps = caps;
+    m_c.s.m_bExtendedReady = true;
     m_held = held;
     m_lastGoodNr = m_c.s.lastSequenceNr;
     m_lastGoodOffset = -1;
@@ -65,15 +65,25 @@ void ExtendedReceiver::Refuse(qint32 nr)
     m_gapAnswered = true;
 }
 
+void ExtendedReceiver::RefuseAndGoOn(qint32 nr)
+{
+    Refuse(nr);
+    m_c.acceptance.FrameReset();
+}
+
 ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quint8* payload, qint32 n)
 {
+    if (!m_c.s.m_bExtendedReady && !Begin(m_c.s.caps, m_c.s.FileReceivingPos - 1)) {
+        m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
+        return Step::Failed;
+    }
     m_lastGoodNr = nr;
     if (type == BLOCK_VERIFY) {
         Verify(nr, payload, n);
         return Step::Going;
     }
     if (n < 4) {
-        Refuse(nr);
+        RefuseAndGoOn(nr);
         return Step::Going;
     }
     const qint64 offset = quint32(GetLE32(payload));
@@ -82,16 +92,16 @@ ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quin
     const char* bytes = reinterpret_cast<const char*>(payload + 4);
     qint32 count = n - 4;
     if (type == BLOCK_DATA_COMPRESSED) {
-        if (!m_caps.compression || !Inflate(payload + 4, n - 4)) {
+        if (!m_c.s.caps.compression || !Inflate(payload + 4, n - 4)) {
             m_c.log.WriteDebugLine(QStringLiteral("compressed block does not decompress: refused"));
-            Refuse(nr);
+            RefuseAndGoOn(nr);
             return Step::Going;
         }
         bytes = m_inflated.constData();
         count = qint32(m_inflated.size());
     } else if (type != BLOCK_DATA) {
         ++m_c.s.m_nCountIncorrectBlockType;
-        Refuse(nr);
+        RefuseAndGoOn(nr);
         return Step::Going;
     }
     return Data(nr, offset, bytes, count);
@@ -102,7 +112,7 @@ bool ExtendedReceiver::Inflate(const quint8* p, qint32 n)
     if (n < 3)
         return false;
     const qint32 raw = quint16(GetLE16(p));
-    return raw > 0 && m_zstd.Decompress(p + 2, n - 2, raw, m_caps.largestPayload - 4, m_inflated);
+    return raw > 0 && m_zstd.Decompress(p + 2, n - 2, raw, m_c.s.caps.largestPayload - 4, m_inflated);
 }
 
 ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const char* bytes, qint32 n)
@@ -114,14 +124,14 @@ ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const ch
     m_lastGoodOffset = offset;
     if (offset > m_held) {
         if (!m_gapAnswered)
-            Refuse(nr);
+            RefuseAndGoOn(nr);
         else
             m_c.acceptance.FrameReset();
         return Step::Going;
     }
     if (offset + n > s.m_nFileSize || n <= 0) {
         ++s.m_nCountIncorrectSizDateFname;
-        Refuse(nr);
+        RefuseAndGoOn(nr);
         return Step::Going;
     }
     const qint64 skip = m_held - offset;
@@ -154,25 +164,24 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
     const qint64 size = quint32(GetLE32(payload));
     if (n != 8 || size != s.m_nFileSize) {
         ++s.m_nCountIncorrectSizDateFname;
-        Refuse(nr);
+        RefuseAndGoOn(nr);
         return Step::Going;
     }
     if (m_held < size) {
         if (!m_gapAnswered)
-            Refuse(nr);
+            RefuseAndGoOn(nr);
         else
             m_c.acceptance.FrameReset();
         return Step::Going;
     }
     if (quint32(GetLE32(payload + 4)) != m_crc) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
+        m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
         m_c.ui.MsgBox(QStringLiteral("File check failed: '") + s.m_sTempFile
                           + QStringLiteral("' differs from the file sent; it is kept and nothing was renamed"),
                       MsgIcon::Critical);
-        m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
         return Step::Failed;
     }
-    m_active = false;
     return Step::FileComplete;
 }
 

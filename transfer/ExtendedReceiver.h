@@ -12,16 +12,15 @@ public:
     ExtendedReceiver(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
 
     // The offer was accepted; the temp file is open with held bytes in it.
-    // False when those bytes cannot be read back.
+    // False when those bytes cannot be read back. A resumption leaves it to
+    // the first block, from the position it restored.
     bool Begin(const Capabilities& caps, qint64 held);
-    bool Active() const { return m_active; }
-    void End() { m_active = false; }
-    const Capabilities& Caps() const { return m_caps; }
 
     enum class Step { Going, FileComplete, Failed };
     // A block whose check matched and whose two numbers agree.
     Step Take(qint32 type, qint32 nr, const quint8* payload, qint32 n);
     // A block that failed; nr is its number when both copies agreed, else 0.
+    // The caller starts the next block.
     void Refuse(qint32 nr);
     // Answers a block by its own number.
     void AnswerOk(qint32 nr);
@@ -31,14 +30,13 @@ private:
     Step FileEnd(qint32 nr, const quint8* payload, qint32 n);
     void Verify(qint32 nr, const quint8* payload, qint32 n);
     void Answer(qint32 code, qint32 value);
+    void RefuseAndGoOn(qint32 nr);
     bool CrcOfKept(qint64 n, quint32& crc);
     // A compressed block's bytes into m_inflated; false when they are not what it announces.
     bool Inflate(const quint8* p, qint32 n);
 
     TransferContext& m_c;
     ErrorReport& m_errors;
-    Capabilities m_caps;
-    bool m_active = false;
     qint64 m_held = 0;
     quint32 m_crc = 0;         // CRC-32 of the held bytes
     qint32 m_lastGoodNr = 0;   // number of the last block that passed its check

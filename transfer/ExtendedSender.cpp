@@ -21,9 +21,8 @@ quint32 Crc(quint32 crc, const QByteArray& bytes)
 
 void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool restart)
 {
-    m_caps = caps;
+    m_c.s.caps = caps;
     m_size = fileSize;
-    m_active = true;
     m_clock.start();
     m_fileCrc = quint32(crc32(0, nullptr, 0));
     m_crcUpTo = 0;
@@ -43,7 +42,7 @@ void ExtendedSender::StartStreaming(qint64 from)
 {
     m_phase = Phase::Streaming;
     // Four bytes of every data payload carry the offset.
-    m_window.Start(m_size, from, m_caps.largestPayload - 4, qMax(1, m_c.g.GlbSpeed / 10));
+    m_window.Start(m_size, from, m_c.s.caps.largestPayload - 4, qMax(1, m_c.g.GlbSpeed / 10));
     Pump();
 }
 
@@ -51,7 +50,7 @@ qint32 ExtendedSender::SendBlock(quint8 type, const QByteArray& payload)
 {
     TransferState& s = m_c.s;
     ++s.m_nSequenceNr;
-    const QByteArray block = BuildDataBlock(type, s.m_nSequenceNr, payload, Crc32Checksum);
+    const QByteArray block = BuildDataBlock(type, s.m_nSequenceNr, payload, ChecksumFor(m_c.s.caps.check));
     s.m_abLastBlock = block;
     m_c.tx.SendBytes(block);
     m_lastWriteLine = m_c.tx.LastWriteBytes();
@@ -109,7 +108,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
             m_crcUpTo = b.offset + b.length;
         }
         payload = Le32(b.offset) + data;
-        if (m_caps.compression) {
+        if (m_c.s.caps.compression) {
             const QByteArray packed = m_zstd.Compress(data);
             if (!packed.isEmpty() && packed.size() + 2 < data.size()) {
                 type = BLOCK_DATA_COMPRESSED;
@@ -185,7 +184,6 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             return Step::Going;
         case SendWindow::Answer::FileTaken:
             s.m_nResendCount = 0;
-            m_active = false;
             return Step::FileDone;
         case SendWindow::Answer::Taken:
             s.m_nResendCount = 0;

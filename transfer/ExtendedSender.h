@@ -15,8 +15,6 @@ public:
     // The header was accepted; the file is open. A restart first asks where
     // the Receiver is and proves the bytes it kept.
     void Begin(const Capabilities& caps, qint64 fileSize, bool restart);
-    bool Active() const { return m_active; }
-    void End() { m_active = false; }
 
     enum class Step { Going, FileDone, Failed };
     Step HandleAnswer(qint32 code, qint32 value);
@@ -41,11 +39,9 @@ private:
 
     TransferContext& m_c;
     ErrorReport& m_errors;
-    Capabilities m_caps;
     SendWindow m_window;
     QElapsedTimer m_clock;
     Phase m_phase = Phase::Streaming;
-    bool m_active = false;
     qint64 m_size = 0;
     qint64 m_provenAt = 0;   // the restart position being proved
     qint32 m_verifyNr = 0;

@@ -28,6 +28,11 @@ qint32 AcceptanceValue(quint32 flags, qint32 largestPayload)
     return qint32(kMarker | (flags & 0xFu) << 16 | largest);
 }
 
+qint32 AcceptanceValue(const Capabilities& caps)
+{
+    return AcceptanceValue(kFlagCrcStreaming | (caps.compression ? kFlagCompression : 0), caps.largestPayload);
+}
+
 bool IsAcceptance(qint32 value)
 {
     const auto u = quint32(value);

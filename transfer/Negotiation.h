@@ -20,6 +20,8 @@ quint32 ReadOffer(const QStringList& fieldsAfterName);
 // The ANSWER_OK value that accepts an offer: negative, so never a sequence number.
 qint32 AcceptanceValue(quint32 flags, qint32 largestPayload);
 bool IsAcceptance(qint32 value);
+// The acceptance value that says what caps use.
+qint32 AcceptanceValue(const Capabilities& caps);
 // What an acceptance value says; Classic() for any other value.
 Capabilities ReadAcceptance(qint32 value);
 

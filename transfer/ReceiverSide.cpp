@@ -2,6 +2,7 @@
 #include "ErrorNumbers.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
+#include "Negotiation.h"
 #include "ResendReasons.h"
 #include <QFileInfo>
 #include <QProcess>
@@ -24,7 +25,9 @@ QString QrnstampMissingText(const TransferState& s)
 
 void ReceiverSide::HandleBlock(const Block& b)
 {
-    if (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER)
+    if (m_c.s.caps.extended && m_c.s.blockTypeExpecting == BLOCK_DATA)
+        ExtendedData(b);
+    else if (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER)
         HandleHeader(b);
     else if (m_c.s.blockTypeExpecting == BLOCK_DATA)
         Data(b);
@@ -64,6 +67,7 @@ HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
     header.receivedName = fields[3];
     // A name that would leave the receive path is a malformed header.
     header.name = SafeFileName(fields[3]);
+    header.offer = Negotiation::ReadOffer({fields[4], fields[5]});
     return header.name.isEmpty() ? HeaderKind::Malformed : HeaderKind::File;
 }
 
@@ -92,13 +96,47 @@ void ReceiverSide::HandleHeader(const Block& b)
     s.m_sFileName = h.name;
     s.FileReceivingPos = 1;
     s.m_sTempFile = MakeTempFileName(s.m_sFileName);
+    s.m_bAfterExtended = false;
+    const Capabilities caps = h.offer && !m_c.g.GlbClassic
+                                  ? Negotiation::Agreed(h.offer, m_c.g.GlbCompress, Negotiation::kLargestPayload)
+                                  : Capabilities::Classic();
     if (b.type == BLOCK_RESTART_HEADER)
-        RestartFile(b);
+        RestartFile(b, caps);
     else {
         NewFile();
-        if (s.blockTypeExpecting == BLOCK_DATA)
+        if (s.blockTypeExpecting != BLOCK_DATA)
+            return;
+        if (caps.extended)
+            AcceptExtended(b, caps);
+        else
             AnswerOk(b);
     }
+}
+
+void ReceiverSide::AcceptExtended(const Block& b, const Capabilities& caps)
+{
+    TransferState& s = m_c.s;
+    if (!m_extended.Begin(caps, s.FileReceivingPos - 1)) {
+        m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
+        return;
+    }
+    s.lastSequenceNr = b.sequenceNrA;
+    s.m_nResendCount = 0;
+    m_c.tx.SendAnswerValue(ANSWER_OK, Negotiation::AcceptanceValue(caps));
+    m_c.log.WriteDebugLine(QStringLiteral("sent: answer: extended mode accepted."));
+    m_repeats.RememberAccepted(b);
+    m_c.acceptance.FrameReset();
+}
+
+void ReceiverSide::ExtendedData(const Block& b)
+{
+    const auto* payload = reinterpret_cast<const quint8*>(b.payload.data());
+    if (m_extended.Take(b.type, b.sequenceNrA, payload, b.length) != ExtendedReceiver::Step::FileComplete)
+        return;
+    if (!FinishFile())
+        return;
+    m_c.s.m_bAfterExtended = true;
+    m_extended.AnswerOk(b.sequenceNrA);
 }
 
 void ReceiverSide::CreateFailed()
@@ -122,7 +160,7 @@ void ReceiverSide::NewFile()
     m_c.s.blockTypeExpecting = BLOCK_DATA;
 }
 
-void ReceiverSide::RestartFile(const Block& b)
+void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
 {
     TransferState& s = m_c.s;
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
@@ -150,6 +188,10 @@ void ReceiverSide::RestartFile(const Block& b)
     s.FileReceivingPos = qint32(length) + 1;
     f.seek(length);
     s.blockTypeExpecting = BLOCK_DATA;
+    if (caps.extended) {
+        AcceptExtended(b, caps);
+        return;
+    }
     s.lastSequenceNr = b.sequenceNrA;
     m_c.tx.SendAnswer(ANSWER_RESTART_POS, 0);
     m_c.log.WriteDebugLine(QStringLiteral("sent: restartsendpos: ") + QString::number(s.FileReceivingPos));
@@ -192,6 +234,12 @@ void ReceiverSide::Data(const Block& b)
 
 void ReceiverSide::EndOfFile(const Block& b)
 {
+    if (FinishFile())
+        AnswerOk(b);
+}
+
+bool ReceiverSide::FinishFile()
+{
     TransferState& s = m_c.s;
     bool flushed = true;
     if (m_c.g.files.GlbFileOpen(FileNr::Temp))
@@ -204,7 +252,7 @@ void ReceiverSide::EndOfFile(const Block& b)
                              + QStringLiteral(" received ") + QString::number(s.FileReceivingPos - 1);
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
-        return;
+        return false;
     }
 
     // The finished file replaces an older one in one step: there is never a
@@ -218,13 +266,13 @@ void ReceiverSide::EndOfFile(const Block& b)
                              + QStringLiteral(" to '") + target + u'\'';
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
-        return;
+        return false;
     }
     SetModifiedDate(target);
     s.blockTypeExpecting = BLOCK_HEADER;
     s.caps = Capabilities::Classic();  // the next header comes in the classic form
     ++s.m_nFilesReceivedCounter;
-    AnswerOk(b);
+    return true;
 }
 
 namespace {

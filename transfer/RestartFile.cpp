@@ -1,4 +1,5 @@
 #include "RestartFile.h"
+#include "Negotiation.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "SettingsFile.h"
@@ -41,6 +42,9 @@ QByteArray RestartFileContent(const TransferState& s)
     line(QStringLiteral("FILEDATE"), DoubleToText(s.m_dFileDate));
     for (const auto& k : kLongKeys)
         line(QLatin1String(k.key), QString::number(s.*k.field));
+    // A file in the extended mode resumes in it; older readers skip the line.
+    if (s.caps.extended)
+        line(QStringLiteral("EXTENDED"), QString::number(quint32(Negotiation::AcceptanceValue(s.caps))));
     return text.toLocal8Bit();
 }
 
@@ -59,6 +63,8 @@ void ParseRestartFile(const QByteArray& content, TransferState& s)
             s.m_nFileSize = GlbValLong(value);
         else if (key == u"FILEDATE")
             s.m_dFileDate = GlbValDouble(value);
+        else if (key == u"EXTENDED")
+            s.caps = Negotiation::ReadAcceptance(qint32(value.toUInt()));
         else
             for (const auto& k : kLongKeys)
                 if (key == QLatin1String(k.key))

@@ -2,6 +2,7 @@
 #include "ErrorNumbers.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
+#include "Negotiation.h"
 #include "Windows1252.h"
 #include <QFileInfo>
 
@@ -47,6 +48,7 @@ bool SenderSide::SendNextFile()
     m_c.g.files.CloseFileIfOpen(FileNr::Send);
     s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
     ++s.m_nFileIndex;
+    s.m_bOffered = false;
     if (s.m_nFileIndex > s.FilesToSendUpperBound()) {
         m_c.tx.SendString(QStringLiteral("END"));
         s.m_nBlockTypeToSend = ANSWER_ALL_RECEIVED;
@@ -65,7 +67,12 @@ bool SenderSide::SendNextFile()
     }
     s.m_nSendFileSize = qint32(m_c.g.files.File(FileNr::Send).size());
     const double date = GlbDateToNumber(DateLastModified(path));
-    m_c.tx.SendString(QString::number(s.m_nSendFileSize) + u'|' + DoubleToText(date) + u'|' + name);
+    QString header = QString::number(s.m_nSendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
+    // The offer rides in fields the original Receiver drops.
+    s.m_bOffered = !m_c.g.GlbClassic;
+    if (s.m_bOffered)
+        header += u'|' + Negotiation::OfferFields(m_c.g.GlbCompress);
+    m_c.tx.SendString(header);
     s.m_nBlockTypeToSend = BLOCK_DATA;
     return true;
 }
@@ -74,15 +81,57 @@ SentBlock SenderSide::LastSent() const
 {
     const TransferState& s = m_c.s;
     const std::optional<Block> block = ParseBlockHead(s.m_abLastBlock);
-    return SentBlock{s.m_nSequenceNr, block ? block->type : 0,
-                     s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED, s.m_bWatchdogRestarted};
+    return SentBlock{s.m_nSequenceNr, block ? block->type : 0, s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED,
+                     s.m_bWatchdogRestarted, s.m_bOffered};
+}
+
+bool SenderSide::InExtendedData() const
+{
+    return m_c.s.caps.extended && m_c.s.m_nBlockTypeToSend == BLOCK_DATA;
+}
+
+qint64 SenderSide::AwaitedLineBytes() const
+{
+    return InExtendedData() ? m_extended.LineBytesAwaited() : m_c.tx.LastWriteBytes();
+}
+
+qint64 SenderSide::BytesDone() const
+{
+    if (InExtendedData())
+        return m_extended.BytesTaken();
+    return m_c.g.files.GlbFileOpen(FileNr::Send) ? m_c.g.files.File(FileNr::Send).pos() : 0;
+}
+
+void SenderSide::HandleExtendedAnswer(const Block& b)
+{
+    const ExtendedSender::Step step = m_extended.HandleAnswer(b.type, b.Value());
+    if (step == ExtendedSender::Step::Failed)
+        return;
+    if (step == ExtendedSender::Step::FileDone) {
+        m_c.s.m_nBlockTypeToSend = BLOCK_HEADER;
+        GoOn();
+        return;
+    }
+    m_c.acceptance.FrameReset();
 }
 
 void SenderSide::HandleAnswer(const Block& b)
 {
     TransferState& s = m_c.s;
     m_c.session.SetWatchdogEnabled(false);
+    if (InExtendedData() && b.type != ANSWER_STOP) {
+        HandleExtendedAnswer(b);
+        return;
+    }
     switch (MatchAnswer(b.type, b.sequenceNrA, LastSent())) {
+    case AnswerFit::Accepted: {
+        const Capabilities caps = Negotiation::ReadAcceptance(b.Value());
+        m_c.log.WriteDebugLine(QStringLiteral("the other side accepts the extended mode"));
+        m_c.acceptance.FrameReset();
+        s.m_nBlockTypeToSend = BLOCK_DATA;
+        m_extended.Begin(caps, s.m_nSendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
+        return;
+    }
     case AnswerFit::Stale:
         m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: ") + QString::number(b.type)
                                + QStringLiteral(", value ") + QString::number(b.sequenceNrA));
@@ -192,6 +241,10 @@ void SenderSide::Resend()
 void SenderSide::AnswerSilence()
 {
     TransferState& s = m_c.s;
+    if (InExtendedData()) {
+        m_extended.Silence();
+        return;
+    }
     ++s.m_nResendCount;
     if (s.m_nResendCount > kMaxBlockResends) {
         m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));

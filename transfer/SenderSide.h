@@ -1,12 +1,13 @@
 #pragma once
 #include "AnswerMatch.h"
 #include "ErrorReport.h"
+#include "ExtendedSender.h"
 #include "TransferContext.h"
 
 // The Sender's walk through its files: headers, data blocks, resends, "END".
 class SenderSide {
 public:
-    SenderSide(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+    SenderSide(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors), m_extended(c, errors) {}
 
     // Sends the next header, or "END" when no file is left; false if the file could not be opened.
     bool SendNextFile();
@@ -21,6 +22,11 @@ public:
     // returns the message to show, or an empty text when all can go.
     QString CheckFilesToSend() const;
 
+    // Line bytes whose answer is awaited, for the silence time.
+    qint64 AwaitedLineBytes() const;
+    // File bytes of the current file the Receiver holds, as far as known.
+    qint64 BytesDone() const;
+
 private:
     QString SendFilePath(qint32 index) const;
     // False when the file could not be read (the transfer is stopped then).
@@ -30,7 +36,10 @@ private:
     void GoOn();
     void AllReceived();
     SentBlock LastSent() const;
+    bool InExtendedData() const;
+    void HandleExtendedAnswer(const Block& b);
 
     TransferContext& m_c;
     ErrorReport& m_errors;
+    ExtendedSender m_extended;
 };

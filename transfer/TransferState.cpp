@@ -23,6 +23,9 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.m_abAcceptedAnswer.clear();
     s.m_bSilenceAsked = false;
     s.m_bWatchdogRestarted = false;
+    s.m_bOffered = false;
+    s.m_bAfterExtended = false;
+    s.m_bExtendedReady = false;
     s.m_nCountModifiedDateErr = 0;
     s.m_nCount1NotHA = 0;
     s.m_nCountNrBytesDataZero = 0;

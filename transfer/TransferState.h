@@ -32,6 +32,13 @@ struct TransferState : LinkRecord {
     bool m_bSilenceAsked = false;
     // Sender: the watchdog started the run again after its first header went unanswered.
     bool m_bWatchdogRestarted = false;
+    // Sender: the last header offered the extended mode.
+    bool m_bOffered = false;
+    // Receiver: the file just finished went in the extended mode, so the next
+    // header may skip numbers, and late blocks of that file are answered as taken.
+    bool m_bAfterExtended = false;
+    // Receiver: the extended data phase knows its held bytes and their CRC.
+    bool m_bExtendedReady = false;
 
     qint32 m_nCountModifiedDateErr = 0;
     qint32 m_nCount1NotHA = 0;

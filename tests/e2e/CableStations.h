@@ -64,4 +64,6 @@ struct CablePair {
         receiver.Start(true, receiveFolderName);
         return true;
     }
+    // Both speak the specified protocol only, as with the original program.
+    void Classic() { sender.g.GlbClassic = receiver.g.GlbClassic = true; }
 };

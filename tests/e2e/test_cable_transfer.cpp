@@ -33,6 +33,7 @@ struct CableTransfer : ::testing::Test {
 TEST_F(CableTransfer, OneFileAt115200FollowsTheBlockTableInTheLogs)
 {
     ASSERT_TRUE(pair.Start({"--baud", "115200"})) << pair.cable.error();
+    pair.Classic();
     tx.EnableLog();
     rx.EnableLog();
     const QByteArray content = RandomBytes(3000, 11);
@@ -121,6 +122,7 @@ TEST_F(CableTransfer, CorruptedByteIsResentAndTheFileArrivesIntact)
 TEST_F(CableTransfer, ShortFileIsErrorNineOnBothSides)
 {
     ASSERT_TRUE(pair.Start({"--baud", "115200"})) << pair.cable.error();
+    pair.Classic();
     WriteFile(Source("s.bin"), RandomBytes(20000, 9));
     rx.station->Activate(false);
     tx.ui.nextDialogResult = Source("s.bin");

@@ -47,4 +47,6 @@ struct StationPair {
     StationHarness sender{false};
     StationHarness receiver{true};
     StationPair() { MemoryCommPort::Connect(sender.port, receiver.port); }
+    // Both speak the specified protocol only, as with the original program.
+    void Classic() { sender.g.GlbClassic = receiver.g.GlbClassic = true; }
 };

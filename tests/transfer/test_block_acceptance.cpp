@@ -38,6 +38,7 @@ struct FakeHooks : AcceptanceHooks {
         ++outOfTurnOffers;
         return takeOutOfTurn;
     }
+    void ReceiverRefusesExtended(qint32) override {}
 };
 
 struct ReceiverFixture : ::testing::Test {

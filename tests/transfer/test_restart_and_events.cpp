@@ -23,7 +23,11 @@ struct RestartFixture : ::testing::Test {
     StationHarness& rx = pair.receiver;
     const QByteArray content = Pattern(12000);
 
-    void SetUp() override { WriteFile(BuildPath(sendDir.path(), "big.bin"), content); }
+    void SetUp() override
+    {
+        pair.Classic();  // answers are held one by one: stop-and-wait
+        WriteFile(BuildPath(sendDir.path(), "big.bin"), content);
+    }
     // Holds the receiver's answers at the sender once the receiver has passed pos.
     void HoldSenderWhenReceiverPasses(qint32 pos)
     {

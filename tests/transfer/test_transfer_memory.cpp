@@ -46,6 +46,7 @@ struct TransferFixture : ::testing::Test {
 
 TEST_F(TransferFixture, OneFileOf3000BytesFollowsTheBlockTable)
 {
+    pair.Classic();
     const QByteArray content = RandomBytes(3000, 1);
     const QDateTime when(QDate(2007, 3, 15), QTime(14, 30, 55));
     WriteFile(Source("report.pdf"), content, when);
@@ -139,6 +140,7 @@ TEST_F(TransferFixture, CorruptedDataByteIsAnsweredNotOkAndResent)
 
 TEST_F(TransferFixture, ElevenResendRequestsInARowEndWithErrorTen)
 {
+    pair.Classic();
     WriteFile(Source("a.bin"), RandomBytes(3000, 3));
     int writes = 0;
     tx.port.lineFilter = [&writes](const QByteArray& w) {
