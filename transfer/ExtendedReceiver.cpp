@@ -174,7 +174,9 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
             m_c.acceptance.FrameReset();
         return Step::Going;
     }
-    if (quint32(GetLE32(payload + 4)) != m_crc) {
+    // The file as it lies on the disk is what gets renamed: that is what is checked.
+    quint32 onDisk = 0;
+    if (!CrcOfKept(size, onDisk) || quint32(GetLE32(payload + 4)) != onDisk) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
         m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
         m_c.ui.MsgBox(QStringLiteral("File check failed: '") + s.m_sTempFile

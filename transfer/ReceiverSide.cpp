@@ -153,7 +153,7 @@ void ReceiverSide::NewFile()
         CreateFailed();
         return;
     }
-    if (!m_c.g.files.Open(FileNr::Temp, temp, QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!m_c.g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite | QIODevice::Truncate)) {
         CreateFailed();
         return;
     }
