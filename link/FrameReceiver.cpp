@@ -20,7 +20,9 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
         // Only a block that ended with the frame reset lets the exchange go on;
         // after a rejection the rest of the chunk belongs to the bad write.
         const bool reset = m_s.m_nReceiveBufCount == 0 && m_s.m_nReceiveBufExpected == 1;
-        if (!reset || m_s.m_bAwaitLeadByte || !m_port.PortOpen())
+        // A block cut short by the next write's lead byte: that write goes on.
+        const bool leadByteNext = g == Gathered::Truncated;
+        if (!reset || (m_s.m_bAwaitLeadByte && !leadByteNext) || !m_port.PortOpen())
             return;
     }
 }
@@ -36,6 +38,12 @@ FrameReceiver::Gathered FrameReceiver::Gather(const QByteArray& chunk, qsizetype
     const qint32 limit = m_r.caps.ReceiveBufferSize();
     while (next < chunk.size()) {
         const char c = chunk[next++];
+        // In the extended mode 0x00 only ever starts a write: a block it
+        // interrupts lost bytes, and waiting for them would eat the next one.
+        if (c == '\0' && m_s.m_nReceiveBufCount > 0 && m_r.caps.extended && !m_s.m_bAwaitLeadByte) {
+            --next;
+            return Gathered::Truncated;
+        }
         if (m_s.m_bAwaitLeadByte) {
             if (c == '\0')
                 m_s.m_bAwaitLeadByte = false;
@@ -73,7 +81,8 @@ FrameReceiver::Gathered FrameReceiver::Measure()
     // Without whole data blocks (the Sender) a data block is taken as its first bytes.
     if (m_hooks.GathersWholeDataBlocks() && KindByte() == KIND_DATA && m_s.m_nReceiveBufExpected == DATA_BLOCK_HEAD) {
         const qint32 length = AnnouncedLength(GatheredBytes()).value_or(-1);
-        if (length < 0)
+        // Extended mode: no block is longer than the largest payload announced.
+        if (length < 0 || (m_r.caps.extended && length > m_r.caps.largestPayload))
             return Gathered::NegativeLength;
         m_s.nNrBytesData = length;
         m_s.m_nReceiveBufExpected = DataBlockSize(length);
@@ -93,6 +102,12 @@ QByteArrayView FrameReceiver::GatheredBytes() const
 
 void FrameReceiver::HandleBlock(Gathered gathered)
 {
+    if (gathered == Gathered::Truncated) {
+        m_log.WriteDebugLine(QStringLiteral("block cut short after ") + QString::number(m_s.m_nReceiveBufCount)
+                             + QStringLiteral(" bytes by the next write"));
+        m_hooks.BlockBad(BadBlock::Truncated);
+        return;
+    }
     if (gathered == Gathered::NegativeLength) {
         // Only line noise makes a negative length; such a block can never be valid.
         m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(AnnouncedLength(GatheredBytes()).value_or(-1))

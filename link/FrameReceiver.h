@@ -9,6 +9,7 @@
 enum class BadBlock {
     NotDataOrAnswer,  // byte 1 neither 'H' nor 'A'
     NegativeLength,   // a data block announcing fewer than 0 payload bytes
+    Truncated,        // extended mode: the next write's lead byte came inside the block
 };
 
 // Where the frame receiver hands its blocks on to: the session rules above it.
@@ -44,7 +45,7 @@ public:
     const GatherState& State() const { return m_s; }
 
 private:
-    enum class Gathered { Incomplete, Complete, NegativeLength, Overflow };
+    enum class Gathered { Incomplete, Complete, NegativeLength, Truncated, Overflow };
     // Unstuffs from chunk[next] on until a block is complete; next moves past what was taken.
     Gathered Gather(const QByteArray& chunk, qsizetype& next);
     // Learns the block's length from its first bytes, as far as they are there.

@@ -9,7 +9,7 @@ constexpr qint32 kMaxAnswerResends = 10;
 
 void BlockAcceptance::BlockBad(BadBlock why)
 {
-    if (why == BadBlock::NegativeLength)
+    if (why == BadBlock::NegativeLength || why == BadBlock::Truncated)
         ++m_s.m_nCountNrBytesDataZero;
     else
         ++m_s.m_nCount1NotHA;
@@ -66,6 +66,11 @@ void BlockAcceptance::BlockComplete(const Block& b)
 bool BlockAcceptance::ExtendedDataPhase() const
 {
     return m_g.IsReceiver() && m_s.caps.extended && m_s.blockTypeExpecting == BLOCK_DATA;
+}
+
+bool BlockAcceptance::ExtendedAnswers() const
+{
+    return !m_g.IsReceiver() && m_s.caps.extended;
 }
 
 void BlockAcceptance::AcceptExtended(const Block& b)
@@ -202,11 +207,19 @@ void BlockAcceptance::IncompleteBlockTimedOut()
 
 void BlockAcceptance::Reject(qint32 nr)
 {
+    if (ExtendedDataPhase() || ExtendedAnswers()) {
+        // Blocks keep coming behind a bad one; the lead-byte rule finds the
+        // next, and the refusal must leave at once. A damaged answer needs
+        // nothing: the next one says as much.
+        if (ExtendedDataPhase())
+            m_hooks.ReceiverRefusesExtended(nr);
+        FrameReset();
+        m_rx.SkipToNextWrite();
+        return;
+    }
     GlbSleep(10);
     m_port.DiscardInput();
-    if (ExtendedDataPhase()) {
-        m_hooks.ReceiverRefusesExtended(nr);
-    } else if (m_g.IsReceiver()) {
+    if (m_g.IsReceiver()) {
         m_tx.SendAnswer(ANSWER_NOT_OK, 0);
         m_log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok."));
     } else {

@@ -51,6 +51,8 @@ private:
     // Receiver acceptance; true when the block goes on to the receiver side.
     bool AcceptOnReceiver(const Block& b);
     bool ExtendedDataPhase() const;
+    // The Sender in an extended data phase: answers stream in.
+    bool ExtendedAnswers() const;
     // Blocks of a file's extended data phase: numbers and CRC only, the
     // receiver side places them by offset.
     void AcceptExtended(const Block& b);

@@ -34,9 +34,9 @@ bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held)
     m_c.s.caps = caps;
     m_c.s.m_bExtendedReady = true;
     m_held = held;
+    m_ahead.clear();
+    m_aheadBytes = 0;
     m_lastGoodNr = m_c.s.lastSequenceNr;
-    m_lastGoodOffset = -1;
-    m_gapAnswered = false;
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
                            + (caps.compression ? QStringLiteral(", compression") : QString()));
     return held == 0 ? (m_crc = CrcStart(), true) : CrcOfKept(held, m_crc);
@@ -62,7 +62,6 @@ void ExtendedReceiver::Refuse(qint32 nr)
     const qint32 value = nr > 0 ? nr : m_lastGoodNr + 1;
     m_c.tx.SendAnswerValue(ANSWER_NOT_OK, value);
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok: ") + QString::number(value));
-    m_gapAnswered = true;
 }
 
 void ExtendedReceiver::RefuseAndGoOn(qint32 nr)
@@ -115,45 +114,82 @@ bool ExtendedReceiver::Inflate(const quint8* p, qint32 n)
     return raw > 0 && m_zstd.Decompress(p + 2, n - 2, raw, m_c.s.caps.largestPayload - 4, m_inflated);
 }
 
+namespace {
+// Blocks kept beyond a gap: bounded whatever the Sender does.
+constexpr qint64 kMostBytesAhead = 512 * 1024;
+constexpr size_t kMostBlocksAhead = 256;
+}  // namespace
+
+bool ExtendedReceiver::KeepAhead(qint64 offset, const char* bytes, qint32 n)
+{
+    const auto it = m_ahead.find(offset);
+    if (it != m_ahead.end() && it->second.size() >= n)
+        return true;
+    if (m_aheadBytes + n > kMostBytesAhead || m_ahead.size() >= kMostBlocksAhead)
+        return false;
+    if (it != m_ahead.end()) {
+        m_aheadBytes -= it->second.size();
+        m_ahead.erase(it);
+    }
+    m_ahead.emplace(offset, QByteArray(bytes, n));
+    m_aheadBytes += n;
+    return true;
+}
+
+bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
+{
+    TransferState& s = m_c.s;
+    const qint64 skip = m_held - offset;
+    if (skip >= n)
+        return true;
+    QFile& f = m_c.g.files.File(FileNr::Temp);
+    const qint64 fresh = n - skip;
+    if (!m_c.g.files.GlbFileOpen(FileNr::Temp) || f.write(bytes + skip, fresh) != fresh) {
+        const QString why = f.errorString();
+        m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
+        m_c.ui.MsgBox(QStringLiteral("Error writing file '") + s.m_sTempFile + QStringLiteral("': ") + why,
+                      MsgIcon::Critical);
+        return false;
+    }
+    m_crc = Crc(m_crc, bytes + skip, fresh);
+    m_held += fresh;
+    s.FileReceivingPos = qint32(m_held + 1);
+    return true;
+}
+
 ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const char* bytes, qint32 n)
 {
     TransferState& s = m_c.s;
-    // A block not beyond the one before it shows the Sender went back.
-    if (offset <= m_lastGoodOffset)
-        m_gapAnswered = false;
-    m_lastGoodOffset = offset;
-    if (offset > m_held) {
-        if (!m_gapAnswered)
-            RefuseAndGoOn(nr);
-        else
-            m_c.acceptance.FrameReset();
-        return Step::Going;
-    }
     if (offset + n > s.m_nFileSize || n <= 0) {
         ++s.m_nCountIncorrectSizDateFname;
         RefuseAndGoOn(nr);
         return Step::Going;
     }
-    const qint64 skip = m_held - offset;
-    if (skip < n) {
-        QFile& f = m_c.g.files.File(FileNr::Temp);
-        const qint64 fresh = n - skip;
-        if (!m_c.g.files.GlbFileOpen(FileNr::Temp) || f.write(bytes + skip, fresh) != fresh) {
-            const QString why = f.errorString();
-            m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-            m_c.ui.MsgBox(QStringLiteral("Error writing file '") + s.m_sTempFile + QStringLiteral("': ") + why,
-                          MsgIcon::Critical);
+    // A block before it was lost: it waits for those bytes.
+    if (offset > m_held) {
+        if (KeepAhead(offset, bytes, n))
+            AnswerOk(nr);
+        else
+            RefuseAndGoOn(nr);
+        return Step::Going;
+    }
+    const qint64 before = m_held;
+    if (!WriteFrom(offset, bytes, n))
+        return Step::Failed;
+    while (!m_ahead.empty() && m_ahead.begin()->first <= m_held) {
+        const QByteArray kept = m_ahead.begin()->second;
+        const qint64 at = m_ahead.begin()->first;
+        m_aheadBytes -= kept.size();
+        m_ahead.erase(m_ahead.begin());
+        if (!WriteFrom(at, kept.constData(), qint32(kept.size())))
             return Step::Failed;
-        }
-        m_crc = Crc(m_crc, bytes + skip, fresh);
-        m_held += fresh;
-        s.FileReceivingPos = qint32(m_held + 1);
+    }
+    if (m_held > before) {
         m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.m_sFileName + QStringLiteral("..."));
         m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(m_held) + QStringLiteral(" of ")
                           + QString::number(s.m_nFileSize));
         ShowProgress(m_c.ui, m_held, s.m_nFileSize);
     }
-    m_gapAnswered = false;
     AnswerOk(nr);
     return Step::Going;
 }
@@ -168,10 +204,7 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
         return Step::Going;
     }
     if (m_held < size) {
-        if (!m_gapAnswered)
-            RefuseAndGoOn(nr);
-        else
-            m_c.acceptance.FrameReset();
+        RefuseAndGoOn(nr);
         return Step::Going;
     }
     // The file as it lies on the disk is what gets renamed: that is what is checked.
@@ -192,8 +225,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
     TransferState& s = m_c.s;
     if (n == 8 && quint32(GetLE32(payload)) == m_held && quint32(GetLE32(payload + 4)) == m_crc) {
         m_c.log.WriteDebugLine(QStringLiteral("verify ok: ") + QString::number(m_held) + QStringLiteral(" bytes kept"));
-        m_lastGoodOffset = -1;
-        AnswerOk(nr);
+            AnswerOk(nr);
         return;
     }
     if (n != 0 && m_held > 0) {
@@ -205,6 +237,8 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
         }
         m_held = 0;
         m_crc = CrcStart();
+        m_ahead.clear();
+        m_aheadBytes = 0;
         m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + s.m_sFileName
                           + QStringLiteral("' differ from the sender's file: receiving it from its first byte"));
         m_c.log.WriteDebugLine(QStringLiteral("verify failed: temp file emptied"));

@@ -3,6 +3,7 @@
 #include "Capabilities.h"
 #include "ErrorReport.h"
 #include "TransferContext.h"
+#include <map>
 
 // The Receiver's data phase of a file in the extended mode: places each good
 // block by its offset, answers by block number, proves kept bytes and checks
@@ -27,6 +28,10 @@ public:
 
 private:
     Step Data(qint32 nr, qint64 offset, const char* bytes, qint32 n);
+    // Writes what of the block lies beyond the held bytes; false on a write error (said so).
+    bool WriteFrom(qint64 offset, const char* bytes, qint32 n);
+    // Holds a block that came after a lost one; false when the bound is reached.
+    bool KeepAhead(qint64 offset, const char* bytes, qint32 n);
     Step FileEnd(qint32 nr, const quint8* payload, qint32 n);
     void Verify(qint32 nr, const quint8* payload, qint32 n);
     void Answer(qint32 code, qint32 value);
@@ -40,8 +45,9 @@ private:
     qint64 m_held = 0;
     quint32 m_crc = 0;         // CRC-32 of the held bytes
     qint32 m_lastGoodNr = 0;   // number of the last block that passed its check
-    qint64 m_lastGoodOffset = -1;
-    bool m_gapAnswered = false;
     QByteArray m_inflated;
+    // Good blocks beyond a gap, by offset, until the bytes before them arrive.
+    std::map<qint64, QByteArray> m_ahead;
+    qint64 m_aheadBytes = 0;
     BlockCompressor m_zstd;
 };

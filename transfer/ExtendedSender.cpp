@@ -197,13 +197,20 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: not ok ") + QString::number(value));
             return Step::Going;
         }
-        m_c.log.WriteDebugLine(QStringLiteral("not ok ") + QString::number(value) + QStringLiteral(": going back to byte ")
-                               + QString::number(m_window.Taken() + 1) + QStringLiteral(", blocks of ")
-                               + QString::number(m_window.BlockSize()));
         if (++s.m_nResendCount > kMaxSilences) {
             m_errors.ReportLocalError(ErrorNr::TooManyResends);
             return Step::Failed;
         }
+        if (m_window.FileEndRefused()) {
+            // The Receiver lacks bytes this side counted as taken: it says where it is.
+            m_c.log.WriteDebugLine(QStringLiteral("file end refused: asking where the other side is"));
+            m_phase = Phase::Asking;
+            SendVerify({});
+            return Step::Going;
+        }
+        m_c.log.WriteDebugLine(QStringLiteral("not ok ") + QString::number(value) + QStringLiteral(": sending again; ")
+                               + QString::number(m_window.Taken()) + QStringLiteral(" bytes taken, blocks of ")
+                               + QString::number(m_window.BlockSize()));
         return Pump() ? Step::Going : Step::Failed;
     case ANSWER_RESEND_BLOCK:
         // A Receiver resumed after a port failure: it says where it is.
@@ -237,7 +244,7 @@ void ExtendedSender::Silence()
         m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: verify."));
         return;
     }
-    m_c.log.WriteDebugLine(QStringLiteral("no answer: going back to byte ") + QString::number(m_window.Taken() + 1));
+    m_c.log.WriteDebugLine(QStringLiteral("no answer: sending again what is in flight"));
     m_window.GoBack();
     Pump();
 }

@@ -1,10 +1,13 @@
 #pragma once
 #include <QtGlobal>
 #include <deque>
+#include <map>
 
 // The Sender's data phase in the extended mode: which byte range goes next,
-// what is in flight, and what an answer means for it. Pure: the caller reads
-// the file, builds and writes the blocks, and says what it did.
+// what is in flight, and what an answer means for it. Every block sent has a
+// number of its own, so an answer names exactly one copy: a refused or lost
+// block's bytes alone go again (selective repeat). Pure: the caller reads the
+// file, builds and writes the blocks, and says what it did.
 class SendWindow {
 public:
     struct Block {
@@ -17,8 +20,8 @@ public:
     };
     enum class Answer { Ignored, Taken, FileTaken };
 
-    static constexpr qint32 kFirstBlockSize = 4096;
-    static constexpr qint32 kSmallestBlock = 256;
+    static constexpr qint32 kFirstBlockSize = 1024;
+    static constexpr qint32 kSmallestBlock = 128;
     static constexpr int kGrowAfter = 8;
     static constexpr int kMostBlocksInFlight = 64;
 
@@ -27,28 +30,42 @@ public:
     bool Done() const { return m_done; }
     // Room in the window and something left to send.
     bool CanSend() const;
-    // The range of the next block (no number yet).
+    // The range of the next block (no number yet): bytes to send again first,
+    // then new ones, and the file end once every byte is taken.
     Block Next() const;
     void Sent(qint32 nr, const Block& b, qint64 nowMs);
 
+    // Blocks sent before the one answered whose answers never came were lost
+    // (the line does not reorder): they go again too.
     Answer Ok(qint32 nr, qint64 nowMs);
-    // True when the Sender went back: nr was sent after the last go-back.
+    // True when nr is a block in flight: its bytes go again. A refused file end
+    // returns true with FileEndRefused() set.
     bool NotOk(qint32 nr);
-    // Everything after the last byte taken is sent again, in smaller blocks.
+    bool FileEndRefused() const { return m_fileEndRefused; }
+    // Nothing came back: everything in flight goes again.
     void GoBack();
 
-    qint64 Taken() const { return m_taken; }
+    // File bytes the Receiver holds: all before the first byte still pending.
+    qint64 Taken() const;
     qint64 LineBytesInFlight() const { return m_lineInFlight; }
     bool InFlight() const { return !m_inFlight.empty(); }
     qint32 BlockSize() const { return m_blockSize; }
     qint64 WindowBytes() const;
     qint64 RoundTripMs() const { return m_rttMs; }
+    // The block size the failures seen so far make best: a block's overhead
+    // against the share of it lost with each failure (none seen: the largest).
+    qint32 BestBlockSize() const;
 
 private:
+    // Takes the blocks sent before it out of flight and queues their bytes again.
+    void Lost(std::deque<Block>::iterator upTo);
+    void Failure();
+
     qint64 m_size = 0;
-    qint64 m_taken = 0;
-    qint64 m_next = 0;
+    qint64 m_next = 0;                  // first byte never sent
+    std::map<qint64, qint32> m_again;   // ranges to send again: offset -> length
     bool m_fileEndSent = false;
+    bool m_fileEndRefused = false;
     bool m_done = false;
     qint32 m_largest = kFirstBlockSize;
     qint32 m_blockSize = kFirstBlockSize;
@@ -57,8 +74,7 @@ private:
     qint64 m_rttMs = 0;
     qint64 m_lineEndMs = 0;
     qint64 m_lineInFlight = 0;
-    qint32 m_highestNr = 0;
-    qint32 m_rewindNr = 0;   // first number sent since the last go-back
-    bool m_wentBack = false;
     std::deque<Block> m_inFlight;
+    double m_failures = 0;   // refusals and losses, fading with the line bytes sent
+    double m_lineSent = 0;
 };

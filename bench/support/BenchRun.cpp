@@ -147,10 +147,19 @@ RunResult RunTransfer(const RunSetup& setup, const QByteArray& content)
     }
 
     Child rx, tx;
-    const QStringList cli{"--speed", baud};
+    QStringList cli{"--speed", baud};
+    // VELOTRAX_BENCH_LOGS=DIR keeps both sides' debug logs of every run there.
+    static int run = 0;
+    const QString logs = qEnvironmentVariable("VELOTRAX_BENCH_LOGS");
+    const auto logOf = [&](const char* side) {
+        return logs.isEmpty() ? QStringList{}
+                              : QStringList{"--log", QStringLiteral("%1/run%2-%3.log").arg(logs).arg(run).arg(side)};
+    };
+    ++run;
     const QStringList rxArgs = setup.receiver ? setup.receiver(portB, in)
                                               : QStringList{VELOTRAX_CLI_EXE, "receive", "--port", portB} + cli
-                                                    + setup.cliOptions + QStringList{"--once", "--keep-temp", in};
+                                                    + setup.cliOptions + logOf("rx")
+                                                    + QStringList{"--once", "--keep-temp", in};
     if (!rx.Start(rxArgs)) {
         r.outcome = QStringLiteral("receiver failed to start");
         return r;
@@ -162,7 +171,7 @@ RunResult RunTransfer(const RunSetup& setup, const QByteArray& content)
                                                    : std::max<qint64>(120000, qint64(lineSeconds * 20000));
     QElapsedTimer t;
     t.start();
-    if (!tx.Start(QStringList{VELOTRAX_CLI_EXE, "send", "--port", portA} + cli + setup.cliOptions
+    if (!tx.Start(QStringList{VELOTRAX_CLI_EXE, "send", "--port", portA} + cli + setup.cliOptions + logOf("tx")
                   + QStringList{file})) {
         r.outcome = QStringLiteral("sender failed to start");
         return r;
