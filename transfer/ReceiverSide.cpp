@@ -317,7 +317,8 @@ void ReceiverSide::SetModifiedDate(const QString& target)
 
 void ReceiverSide::AnswerOk(const Block& b)
 {
-    m_c.tx.SendAnswer(ANSWER_OK, 0);
+    // k - 1 of the block taken: a header after an extended file comes with a number skipped.
+    m_c.tx.SendAnswerValue(ANSWER_OK, b.sequenceNrA - 1);
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received ok."));
     m_c.s.lastSequenceNr = b.sequenceNrA;
     m_repeats.RememberAccepted(b);

@@ -108,6 +108,9 @@ void SenderSide::HandleExtendedAnswer(const Block& b)
     if (step == ExtendedSender::Step::Failed)
         return;
     if (step == ExtendedSender::Step::FileDone) {
+        // The next header skips a number: its answer (OK number - 1) then differs
+        // from a repeat of the file-end answer (OK number), as after a lost header.
+        ++m_c.s.m_nSequenceNr;
         m_c.s.m_nBlockTypeToSend = BLOCK_HEADER;
         GoOn();
         return;

@@ -129,6 +129,8 @@ TEST_F(Interop, EveryAnswerLostOnceStillEndsWithEveryFile)
     EXPECT_EQ(tx.Code(), 0) << tx.err.toStdString();
     EXPECT_EQ(ReadFile(BuildPath(inDir, "f.bin")), content);
     EXPECT_TRUE(Log().contains("no answer: sent: answer: please resend answer."));
+    // The offer went out, and the original Receiver took the header all the same.
+    EXPECT_TRUE(Log().contains("|f.bin|VX1|"));
 }
 
 TEST_F(Interop, AReceiverThatVanishesEndsTheSenderWithErrorTenWithinAMinute)

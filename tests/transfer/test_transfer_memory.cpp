@@ -3,6 +3,7 @@
 #include "Frame.h"
 #include "StationHarness.h"
 #include "TestFiles.h"
+#include "WrittenBlocks.h"
 #include <QDateTime>
 #include <gtest/gtest.h>
 
@@ -29,18 +30,6 @@ struct TransferFixture : ::testing::Test {
     {
         return WaitFor([&] { return !tx.port.PortOpen(); }, ms);
     }
-    // Unstuffed blocks written by one side, in order.
-    static std::vector<QByteArray> Blocks(const MemoryCommPort& port)
-    {
-        std::vector<QByteArray> out;
-        for (const QByteArray& w : port.written.split('\0')) {
-            bool esc = false;
-            if (!w.isEmpty())
-                out.push_back(UnstuffAll(w, esc));
-        }
-        return out;
-    }
-    static qint32 Le32(const QByteArray& b, int offset) { return GetLE32(reinterpret_cast<const quint8*>(b.constData()) + offset); }
 };
 }  // namespace
 

@@ -1,0 +1,330 @@
+// Two Velotrax stations in the extended mode on the in-memory cable.
+#include "BlockCodes.h"
+#include "ErrorNumbers.h"
+#include "Negotiation.h"
+#include "RestartFile.h"
+#include "StationHarness.h"
+#include "TestFiles.h"
+#include "WrittenBlocks.h"
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray Text(int lines)
+{
+    QByteArray b;
+    for (int i = 0; i < lines; ++i)
+        b += "line " + QByteArray::number(i) + " of a text that compresses well\r\n";
+    return b;
+}
+
+// Unstuffed block of one write (a lead 0x00, then the stuffed block).
+QByteArray Unstuffed(const QByteArray& write)
+{
+    bool esc = false;
+    return UnstuffAll(write.mid(1), esc);
+}
+
+// Adds delta to the first byte from `from` on that stays clear of the stuffing:
+// 3..253 and not the second byte of an escape.
+void Nudge(QByteArray& write, qsizetype from, int delta)
+{
+    for (qsizetype i = from; i < write.size(); ++i) {
+        const quint8 c = quint8(write[i]);
+        if (c >= 3 && c <= 253 && quint8(write[i - 1]) != 0x01) {
+            write[i] = char(c + delta);
+            return;
+        }
+    }
+}
+
+int BoxCount(const RecordingUi& ui, const QString& counter)
+{
+    const auto m = QRegularExpression(counter + QStringLiteral(": (\\d+)")).match(ui.BoxTexts().join('\n'));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+bool SentType(const MemoryCommPort& port, int type)
+{
+    for (const QByteArray& b : Blocks(port))
+        if (quint8(b[1]) == type)
+            return true;
+    return false;
+}
+
+struct ExtendedFixture : ::testing::Test {
+    std::unique_ptr<StationPair> pair = std::make_unique<StationPair>();
+    QTemporaryDir sendDir;
+    StationHarness* tx = &pair->sender;
+    StationHarness* rx = &pair->receiver;
+
+    void NewPair()
+    {
+        pair = std::make_unique<StationPair>();
+        tx = &pair->sender;
+        rx = &pair->receiver;
+    }
+    QString Source(const QString& name) const { return BuildPath(sendDir.path(), name); }
+    void Run(const QStringList& names, bool restart = false)
+    {
+        rx->station->Activate(false);
+        tx->ui.nextDialogResult = names.size() == 1 ? Source(names[0])
+                                                   : sendDir.path() + QChar(0) + names.join(QChar(0));
+        tx->station->Activate(restart);
+    }
+    bool SenderDone() { return WaitFor([&] { return !tx->port.PortOpen(); }, 8000); }
+    QByteArray Received(const QString& name) const { return ReadFile(rx->InReceivePath(name)); }
+};
+}  // namespace
+
+TEST_F(ExtendedFixture, TheModeIsUsedOnlyWhenBothSidesTakePart)
+{
+    const QByteArray content = RandomBytes(20000, 1);
+    WriteFile(Source("a.bin"), content);
+    enum { Both, ClassicReceiver, ClassicSender };
+    for (int c : {Both, ClassicReceiver, ClassicSender}) {
+        SCOPED_TRACE(c);
+        NewPair();
+        rx->g.GlbClassic = c == ClassicReceiver;
+        tx->g.GlbClassic = c == ClassicSender;
+        Run({"a.bin"});
+        ASSERT_TRUE(SenderDone());
+        EXPECT_EQ(tx->ui.status2, "Files sent: 1");
+        EXPECT_EQ(Received("a.bin"), content);
+        const QByteArray header = Blocks(tx->port)[0];
+        EXPECT_EQ(header.mid(12, header.size() - 16).count('|'), c == ClassicSender ? 2 : 4);
+        const qint32 firstAnswer = Le32(Blocks(rx->port)[0], 2);
+        EXPECT_EQ(Negotiation::IsAcceptance(firstAnswer), c == Both);
+        if (c != Both) {
+            EXPECT_EQ(firstAnswer, 0);  // k - 1 for the header numbered 1
+            EXPECT_FALSE(SentType(tx->port, BLOCK_FILE_END));
+        }
+    }
+}
+
+TEST_F(ExtendedFixture, OppositeFlipsTheSumMissesAreCaughtByTheCrc)
+{
+    const QByteArray content = RandomBytes(20000, 2);
+    WriteFile(Source("a.bin"), content);
+    int writes = 0;
+    tx->port.lineFilter = [&writes](const QByteArray& w) {
+        QByteArray out = w;
+        if (++writes == 3) {  // the second data block
+            Nudge(out, out.size() / 3, +1);
+            Nudge(out, 2 * out.size() / 3, -1);
+        }
+        return out;
+    };
+    Run({"a.bin"});
+    ASSERT_TRUE(SenderDone());
+    EXPECT_EQ(Received("a.bin"), content);
+    EXPECT_GE(BoxCount(rx->ui, "IncorrectChecksum"), 1);
+}
+
+TEST_F(ExtendedFixture, RestartAFileKeepsMatchingBytesAndDropsDifferentOnes)
+{
+    const QByteArray content = RandomBytes(40000, 3);
+    WriteFile(Source("big.bin"), content);
+    for (bool wrongByte : {false, true}) {
+        SCOPED_TRACE(wrongByte);
+        NewPair();
+        QByteArray prefix = content.left(30000);
+        if (wrongByte)
+            prefix[1234] = char(prefix[1234] ^ 0x5a);
+        WriteFile(rx->InReceivePath("_big.bin.tmp"), prefix);
+        Run({"big.bin"}, true);
+        ASSERT_TRUE(SenderDone());
+        EXPECT_EQ(tx->ui.status2, "Files sent: 1");
+        EXPECT_EQ(Received("big.bin"), content);
+        EXPECT_EQ(tx->port.written.size() < content.size(), !wrongByte);
+        EXPECT_EQ(rx->ui.status2History.filter("differ").size(), wrongByte ? 1 : 0);
+    }
+}
+
+// The receiver's port fails with answers lost; a new instance in the same
+// program folder resumes, with or without a byte changed in the kept bytes.
+TEST_F(ExtendedFixture, AutomaticResumptionStaysExtended)
+{
+    const QByteArray content = RandomBytes(60000, 4);
+    WriteFile(Source("big.bin"), content);
+    for (bool wrongByte : {false, true}) {
+        SCOPED_TRACE(wrongByte);
+        NewPair();
+        rx->station->startOwnProgram = [] { return true; };
+        rx->station->endProgramNow = [] {};
+        rx->port.lineFilter = [this](const QByteArray& w) {
+            if (rx->s().FileReceivingPos > 10000)
+                tx->port.hold = true;
+            return w;
+        };
+        Run({"big.bin"});
+        ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
+        tx->port.held.clear();  // gone with the port
+        tx->port.hold = false;
+        rx->port.InjectEvent(CommPort::comEventFrame);
+        ASSERT_FALSE(rx->port.PortOpen());
+        EXPECT_TRUE(ReadFile(RestartFilePath(rx->g)).contains("\r\nEXTENDED: "));
+        if (wrongByte) {
+            QFile temp(rx->InReceivePath("_big.bin.tmp"));
+            ASSERT_TRUE(temp.open(QIODevice::ReadWrite));
+            temp.seek(100);
+            temp.write(QByteArray(1, char(content[100] ^ 0x33)));
+        }
+        StationHarness again(true, rx->g.programDir, &tx->port);
+        ASSERT_TRUE(WaitFor([&] { return !tx->port.PortOpen(); }, 8000));
+        EXPECT_EQ(tx->ui.status2, "Files sent: 1");
+        EXPECT_EQ(Received("big.bin"), content);
+        EXPECT_EQ(again.ui.status2History.filter("differ").size(), wrongByte ? 1 : 0);
+    }
+}
+
+// One write lost on the line at a chosen point of a two-file run.
+enum class Lost { DataBlock, FileEnd, AnswerToFileEnd, NextHeader, EndHeader };
+
+class LostWrite : public ExtendedFixture, public ::testing::WithParamInterface<Lost> {};
+
+TEST_P(LostWrite, EveryFileArrivesWithoutError)
+{
+    const QByteArray a = RandomBytes(30000, 5), b = RandomBytes(3000, 6);
+    WriteFile(Source("a.bin"), a);
+    WriteFile(Source("b.bin"), b);
+    const Lost lost = GetParam();
+    int dataBlocks = 0;
+    qint32 fileEndNr = 0;
+    bool dropped = false;
+    auto dropOnce = [&dropped](bool here, const QByteArray& w) {
+        const bool drop = here && !dropped;
+        dropped = dropped || drop;
+        return drop ? QByteArray() : w;
+    };
+    tx->port.lineFilter = [&](const QByteArray& w) {
+        const QByteArray block = Unstuffed(w);
+        const int type = quint8(block[1]);
+        if (type == BLOCK_DATA)
+            ++dataBlocks;
+        if (type == BLOCK_FILE_END && fileEndNr == 0)
+            fileEndNr = Le32(block, 2);
+        return dropOnce((lost == Lost::DataBlock && dataBlocks == 2)
+                            || (lost == Lost::FileEnd && type == BLOCK_FILE_END)
+                            || (lost == Lost::NextHeader && type == BLOCK_HEADER && fileEndNr != 0)
+                            || (lost == Lost::EndHeader && block.mid(12, 3) == "END"),
+                        w);
+    };
+    rx->port.lineFilter = [&](const QByteArray& w) {
+        const QByteArray answer = Unstuffed(w);
+        return dropOnce(lost == Lost::AnswerToFileEnd && fileEndNr != 0 && quint8(answer[1]) == ANSWER_OK
+                            && Le32(answer, 2) == fileEndNr,
+                        w);
+    };
+    Run({"a.bin", "b.bin"});
+    ASSERT_TRUE(SenderDone());
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(tx->ui.status2, "Files sent: 2");
+    EXPECT_EQ(Received("a.bin"), a);
+    EXPECT_EQ(Received("b.bin"), b);
+    EXPECT_TRUE(tx->ui.boxes.empty()) << tx->ui.BoxTexts().join('|').toStdString();
+    for (const RecordingUi::Box& box : rx->ui.boxes)
+        EXPECT_EQ(box.icon, MsgIcon::Information) << box.text.toStdString();  // the counters at "END"
+}
+
+INSTANTIATE_TEST_SUITE_P(OneWrite, LostWrite,
+                         ::testing::Values(Lost::DataBlock, Lost::FileEnd, Lost::AnswerToFileEnd, Lost::NextHeader,
+                                           Lost::EndHeader));
+
+TEST_F(ExtendedFixture, StopFromEitherSideWhileBlocksAreInFlight)
+{
+    WriteFile(Source("big.bin"), RandomBytes(60000, 7));
+    for (bool senderStops : {true, false}) {
+        SCOPED_TRACE(senderStops);
+        NewPair();
+        rx->port.lineFilter = [this](const QByteArray& w) {
+            if (rx->s().FileReceivingPos > 5000)
+                tx->port.hold = true;
+            return w;
+        };
+        Run({"big.bin"});
+        ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
+        StationHarness& stopper = senderStops ? *tx : *rx;
+        StationHarness& other = senderStops ? *rx : *tx;
+        stopper.station->cmdStop_Click();
+        tx->port.hold = false;
+        tx->port.InjectBytes(std::exchange(tx->port.held, {}));  // the Stop among the late answers
+        ASSERT_TRUE(WaitFor([&] { return other.ui.status2 == "other side pressed Stop"; }, 5000));
+        EXPECT_GT(QFileInfo(rx->InReceivePath("_big.bin.tmp")).size(), 5000);
+        EXPECT_FALSE(QFile::exists(rx->InReceivePath("big.bin")));
+    }
+}
+
+TEST_F(ExtendedFixture, TempFileChangedOnDiskFailsTheWholeFileCheck)
+{
+    const QByteArray content = RandomBytes(200000, 8);
+    WriteFile(Source("big.bin"), content);
+    int answers = 0;
+    rx->port.lineFilter = [&](const QByteArray& w) {
+        if (++answers == 10) {  // byte 50 went to the disk long ago
+            QFile temp(rx->InReceivePath("_big.bin.tmp"));
+            if (temp.open(QIODevice::ReadWrite) && temp.seek(50))
+                temp.write(QByteArray(1, char(content[50] ^ 0x01)));
+        }
+        return w;
+    };
+    Run({"big.bin"});
+    ASSERT_TRUE(SenderDone());
+    const QString text = QString::fromLatin1("File check failed: the file received differs from the file sent");
+    EXPECT_TRUE(tx->ui.SawBoxContaining("ERROR from other side: " + text)) << tx->ui.BoxTexts().join('|').toStdString();
+    EXPECT_EQ(rx->ui.status2, text);
+    EXPECT_EQ(quint8(Blocks(rx->port).back()[1]), ANSWER_ERROR);
+    EXPECT_EQ(Le32(Blocks(rx->port).back(), 2), ErrorNr::FileCheckFailed);
+    EXPECT_EQ(QFileInfo(rx->InReceivePath("_big.bin.tmp")).size(), content.size());
+    EXPECT_FALSE(QFile::exists(rx->InReceivePath("big.bin")));
+}
+
+TEST_F(ExtendedFixture, OnlyCompressibleBlocksTravelCompressed)
+{
+    const QByteArray random = RandomBytes(20000, 9), text = Text(1000);
+    WriteFile(Source("random.bin"), random);
+    WriteFile(Source("text.txt"), text);
+    Run({"random.bin", "text.txt"});
+    ASSERT_TRUE(SenderDone());
+    EXPECT_EQ(Received("random.bin"), random);
+    EXPECT_EQ(Received("text.txt"), text);
+    int file = 0;
+    bool compressed[3] = {};
+    for (const QByteArray& b : Blocks(tx->port)) {
+        file += quint8(b[1]) == BLOCK_HEADER;
+        compressed[qMin(file, 2)] |= quint8(b[1]) == BLOCK_DATA_COMPRESSED;
+    }
+    EXPECT_FALSE(compressed[1]);
+    EXPECT_TRUE(compressed[2]);
+
+    for (bool senderOff : {true, false}) {
+        SCOPED_TRACE(senderOff);
+        NewPair();
+        (senderOff ? tx : rx)->g.GlbCompress = false;
+        Run({"text.txt"});
+        ASSERT_TRUE(SenderDone());
+        EXPECT_EQ(Received("text.txt"), text);
+        EXPECT_TRUE(SentType(tx->port, BLOCK_FILE_END));  // extended all the same
+        EXPECT_FALSE(SentType(tx->port, BLOCK_DATA_COMPRESSED));
+    }
+}
+
+TEST_F(ExtendedFixture, DamagedCompressedBlockIsRefusedAndSentAgain)
+{
+    const QByteArray text = Text(2000);
+    WriteFile(Source("text.txt"), text);
+    bool damaged = false;
+    tx->port.lineFilter = [&damaged](const QByteArray& w) {
+        QByteArray out = w;
+        if (!damaged && quint8(Unstuffed(w)[1]) == BLOCK_DATA_COMPRESSED) {
+            Nudge(out, out.size() / 2, +1);
+            damaged = true;
+        }
+        return out;
+    };
+    Run({"text.txt"});
+    ASSERT_TRUE(SenderDone());
+    ASSERT_TRUE(damaged);
+    EXPECT_EQ(Received("text.txt"), text);
+    EXPECT_GE(BoxCount(rx->ui, "IncorrectChecksum"), 1);
+}
