@@ -20,9 +20,9 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
         // Only a block that ended with the frame reset lets the exchange go on;
         // after a rejection the rest of the chunk belongs to the bad write.
         const bool reset = m_s.m_nReceiveBufCount == 0 && m_s.m_nReceiveBufExpected == 1;
-        // A block cut short by the next write's lead byte: that write goes on.
-        const bool leadByteNext = g == Gathered::Truncated;
-        if (!reset || (m_s.m_bAwaitLeadByte && !leadByteNext) || !m_port.PortOpen())
+        // In the extended mode writes stream in: the next one may already be
+        // in this chunk, and the lead-byte rule skips what is left of a bad one.
+        if (!reset || (m_s.m_bAwaitLeadByte && !m_r.caps.extended) || !m_port.PortOpen())
             return;
     }
 }

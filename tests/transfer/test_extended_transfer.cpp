@@ -261,7 +261,7 @@ TEST_F(ExtendedFixture, TempFileChangedOnDiskFailsTheWholeFileCheck)
     WriteFile(Source("big.bin"), content);
     int answers = 0;
     rx->port.lineFilter = [&](const QByteArray& w) {
-        if (++answers == 10) {  // byte 50 went to the disk long ago
+        if (++answers == 20) {  // byte 50 went to the disk long ago (the write buffer holds 16 kB)
             QFile temp(rx->InReceivePath("_big.bin.tmp"));
             if (temp.open(QIODevice::ReadWrite) && temp.seek(50))
                 temp.write(QByteArray(1, char(content[50] ^ 0x01)));
