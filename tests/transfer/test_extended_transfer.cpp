@@ -145,7 +145,8 @@ TEST_F(ExtendedFixture, RestartAFileKeepsMatchingBytesAndDropsDifferentOnes)
 // program folder resumes, with or without a byte changed in the kept bytes.
 TEST_F(ExtendedFixture, AutomaticResumptionStaysExtended)
 {
-    const QByteArray content = RandomBytes(60000, 4);
+    // The port fails in the compressed first part of the file.
+    const QByteArray content = Text(800) + RandomBytes(30000, 4);
     WriteFile(Source("big.bin"), content);
     for (bool wrongByte : {false, true}) {
         SCOPED_TRACE(wrongByte);
