@@ -26,6 +26,7 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
     m_clock.start();
     m_fileCrc = quint32(crc32(0, nullptr, 0));
     m_crcUpTo = 0;
+    m_lineShare = 1;
     m_c.s.m_nResendCount = 0;
     m_c.s.m_bSilenceAsked = false;
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
@@ -43,6 +44,7 @@ void ExtendedSender::StartStreaming(qint64 from)
     m_phase = Phase::Streaming;
     // Four bytes of every data payload carry the offset.
     m_window.Start(m_size, from, m_c.s.caps.largestPayload - 4, qMax(1, m_c.g.GlbSpeed / 10));
+    m_window.SetLineShare(m_lineShare);
     Pump();
 }
 
@@ -116,6 +118,9 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
                 PutLE16(reinterpret_cast<quint8*>(raw.data()), qint16(quint16(data.size())));
                 payload = Le32(b.offset) + raw + packed;
             }
+            // Blocks are sized by their bytes on the line: compressed ones carry more of the file.
+            m_lineShare = (m_lineShare + double(payload.size() - 4) / double(data.size())) / 2;
+            m_window.SetLineShare(m_lineShare);
             m_c.log.WriteDebugLine(QStringLiteral("block of ") + QString::number(data.size())
                                    + QStringLiteral(" bytes sent as ") + QString::number(payload.size() - 4)
                                    + (type == BLOCK_DATA ? QStringLiteral(" (not compressed)") : QStringLiteral(" (zstd)")));

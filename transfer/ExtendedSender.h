@@ -48,5 +48,6 @@ private:
     quint32 m_fileCrc = 0;   // CRC-32 of the file's first m_crcUpTo bytes
     qint64 m_crcUpTo = 0;
     qint64 m_lastWriteLine = 0;
+    double m_lineShare = 1;   // line bytes per file byte of recent blocks
     BlockCompressor m_zstd;
 };

@@ -61,12 +61,13 @@ bool SendWindow::CanSend() const
 SendWindow::Block SendWindow::Next() const
 {
     Block b;
+    const auto fileBytes = qint32(std::clamp<double>(m_blockSize / m_lineShare, kSmallestBlock, m_largest));
     if (!m_again.empty()) {
         b.offset = m_again.begin()->first;
-        b.length = std::min(m_again.begin()->second, m_blockSize);
+        b.length = std::min(m_again.begin()->second, fileBytes);
     } else if (m_next < m_size) {
         b.offset = m_next;
-        b.length = qint32(std::min<qint64>(m_blockSize, m_size - m_next));
+        b.length = qint32(std::min<qint64>(fileBytes, m_size - m_next));
     } else {
         b.offset = m_size;
         b.fileEnd = true;

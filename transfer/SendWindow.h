@@ -1,5 +1,6 @@
 #pragma once
 #include <QtGlobal>
+#include <algorithm>
 #include <deque>
 #include <map>
 
@@ -49,7 +50,10 @@ public:
     qint64 Taken() const;
     qint64 LineBytesInFlight() const { return m_lineInFlight; }
     bool InFlight() const { return !m_inFlight.empty(); }
+    // Line bytes a block aims at; compression lets it carry more file bytes.
     qint32 BlockSize() const { return m_blockSize; }
+    // Line bytes per file byte of the blocks sent lately (below 1 when compressed).
+    void SetLineShare(double share) { m_lineShare = std::clamp(share, 0.001, 1.0); }
     qint64 WindowBytes() const;
     qint64 RoundTripMs() const { return m_rttMs; }
     // The block size the failures seen so far make best: a block's overhead
@@ -77,4 +81,5 @@ private:
     std::deque<Block> m_inFlight;
     double m_failures = 0;   // refusals and losses, fading with the line bytes sent
     double m_lineSent = 0;
+    double m_lineShare = 1;
 };
