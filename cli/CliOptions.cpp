@@ -270,6 +270,6 @@ QString UsageText()
         "\n"
         "Exit status: 0 all files arrived (receive --once: the run ended normally);\n"
         "1 failed without an error number (port, folder, no listener); 2 bad usage;\n"
-        "3 the other side pressed Stop; 4 to 14 the number of the error that ended the\n"
+        "3 the other side pressed Stop; 4 to 15 the number of the error that ended the\n"
         "transfer; 130 interrupted (Ctrl-C stops the other side too).\n");
 }
