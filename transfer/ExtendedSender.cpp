@@ -4,7 +4,7 @@
 #include <zlib.h>
 
 namespace {
-constexpr qint32 kMaxSilences = 10;
+constexpr qint32 kMaxResends = 10;
 
 QByteArray Le32(qint64 v)
 {
@@ -172,7 +172,7 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             return Step::Going;
         }
         if (code == ANSWER_NOT_OK && value == m_verifyNr) {
-            if (++s.m_nResendCount > kMaxSilences) {
+            if (++s.m_nResendCount > kMaxResends) {
                 m_errors.ReportLocalError(ErrorNr::TooManyResends);
                 return Step::Failed;
             }
@@ -202,7 +202,7 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: not ok ") + QString::number(value));
             return Step::Going;
         }
-        if (++s.m_nResendCount > kMaxSilences) {
+        if (++s.m_nResendCount > kMaxResends) {
             m_errors.ReportLocalError(ErrorNr::TooManyResends);
             return Step::Failed;
         }
@@ -227,25 +227,11 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
     }
 }
 
-void ExtendedSender::Silence()
+void ExtendedSender::SendAgainAfterSilence()
 {
-    TransferState& s = m_c.s;
-    if (++s.m_nResendCount > kMaxSilences) {
-        m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
-        m_errors.ReportLocalError(ErrorNr::TooManyResends);
-        return;
-    }
-    m_c.acceptance.FrameReset();
-    if (!s.m_bSilenceAsked) {
-        s.m_bSilenceAsked = true;
-        m_c.tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
-        m_c.log.WriteDebugLine(QStringLiteral("no answer: sent: answer: please resend answer."));
-        return;
-    }
-    s.m_bSilenceAsked = false;
     if (m_phase != Phase::Streaming) {
         // A verify is answered the same however often it comes.
-        m_c.tx.SendBytes(s.m_abLastBlock);
+        m_c.tx.SendBytes(m_c.s.m_abLastBlock);
         m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: verify."));
         return;
     }

@@ -18,8 +18,8 @@ public:
 
     enum class Step { Going, FileDone, Failed };
     Step HandleAnswer(qint32 code, qint32 value);
-    // Nothing came back for the silence time: ask for the answer, then go back.
-    void Silence();
+    // The second silence in a row: the verify, or everything in flight, again.
+    void SendAgainAfterSilence();
     // Line bytes whose answers are awaited, for the silence time.
     qint64 LineBytesAwaited() const;
     qint64 BytesTaken() const { return m_window.Taken(); }

@@ -244,10 +244,6 @@ void SenderSide::Resend()
 void SenderSide::AnswerSilence()
 {
     TransferState& s = m_c.s;
-    if (InExtendedData()) {
-        m_extended.Silence();
-        return;
-    }
     ++s.m_nResendCount;
     if (s.m_nResendCount > kMaxBlockResends) {
         m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
@@ -266,6 +262,10 @@ void SenderSide::AnswerSilence()
         return;
     }
     s.m_bSilenceAsked = false;
+    if (InExtendedData()) {
+        m_extended.SendAgainAfterSilence();
+        return;
+    }
     m_c.tx.SendBytes(s.m_abLastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: datablock."));
 }
