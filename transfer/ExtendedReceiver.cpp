@@ -1,33 +1,7 @@
 #include "ExtendedReceiver.h"
 #include "ErrorNumbers.h"
 #include "Frame.h"
-#include <zlib.h>
-
-namespace {
-quint32 CrcStart()
-{
-    return quint32(crc32(0, nullptr, 0));
-}
-quint32 Crc(quint32 crc, const char* bytes, qint64 n)
-{
-    return quint32(crc32(crc, reinterpret_cast<const Bytef*>(bytes), uInt(n)));
-}
-}  // namespace
-
-bool ExtendedReceiver::CrcOfKept(qint64 n, quint32& crc)
-{
-    QFile& f = m_c.g.files.File(FileNr::Temp);
-    const qint64 back = f.pos();
-    crc = CrcStart();
-    bool ok = f.seek(0);
-    for (qint64 at = 0; ok && at < n;) {
-        const QByteArray chunk = f.read(qMin<qint64>(1 << 16, n - at));
-        ok = !chunk.isEmpty();
-        crc = Crc(crc, chunk.constData(), chunk.size());
-        at += chunk.size();
-    }
-    return f.seek(back) && ok;
-}
+#include "FileCrc.h"
 
 bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held)
 {
@@ -39,7 +13,8 @@ bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held)
     m_lastGoodNr = m_c.s.lastSequenceNr;
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
                            + (caps.compression ? QStringLiteral(", compression") : QString()));
-    return held == 0 ? (m_crc = CrcStart(), true) : CrcOfKept(held, m_crc);
+    // The kept bytes must be there to be proved or extended.
+    return held == 0 || m_c.g.files.File(FileNr::Temp).size() >= held;
 }
 
 void ExtendedReceiver::Answer(qint32 code, qint32 value)
@@ -151,7 +126,6 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
                       MsgIcon::Critical);
         return false;
     }
-    m_crc = Crc(m_crc, bytes + skip, fresh);
     m_held += fresh;
     s.FileReceivingPos = qint32(m_held + 1);
     return true;
@@ -208,8 +182,8 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
         return Step::Going;
     }
     // The file as it lies on the disk is what gets renamed: that is what is checked.
-    quint32 onDisk = 0;
-    if (!CrcOfKept(size, onDisk) || quint32(GetLE32(payload + 4)) != onDisk) {
+    const std::optional<quint32> onDisk = Crc32OfFirst(m_c.g.files.File(FileNr::Temp), size);
+    if (!onDisk || quint32(GetLE32(payload + 4)) != *onDisk) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
         m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
         m_c.ui.MsgBox(QStringLiteral("File check failed: '") + s.m_sTempFile
@@ -223,7 +197,8 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
 void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
 {
     TransferState& s = m_c.s;
-    if (n == 8 && quint32(GetLE32(payload)) == m_held && quint32(GetLE32(payload + 4)) == m_crc) {
+    const auto kept = [this] { return Crc32OfFirst(m_c.g.files.File(FileNr::Temp), m_held); };
+    if (n == 8 && quint32(GetLE32(payload)) == m_held && kept() == quint32(GetLE32(payload + 4))) {
         m_c.log.WriteDebugLine(QStringLiteral("verify ok: ") + QString::number(m_held) + QStringLiteral(" bytes kept"));
             AnswerOk(nr);
         return;
@@ -236,7 +211,6 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
             return;
         }
         m_held = 0;
-        m_crc = CrcStart();
         m_ahead.clear();
         m_aheadBytes = 0;
         m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + s.m_sFileName

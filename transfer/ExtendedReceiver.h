@@ -36,14 +36,12 @@ private:
     void Verify(qint32 nr, const quint8* payload, qint32 n);
     void Answer(qint32 code, qint32 value);
     void RefuseAndGoOn(qint32 nr);
-    bool CrcOfKept(qint64 n, quint32& crc);
     // A compressed block's bytes into m_inflated; false when they are not what it announces.
     bool Inflate(const quint8* p, qint32 n);
 
     TransferContext& m_c;
     ErrorReport& m_errors;
     qint64 m_held = 0;
-    quint32 m_crc = 0;         // CRC-32 of the held bytes
     qint32 m_lastGoodNr = 0;   // number of the last block that passed its check
     QByteArray m_inflated;
     // Good blocks beyond a gap, by offset, until the bytes before them arrive.

@@ -1,7 +1,7 @@
 #include "ExtendedSender.h"
 #include "ErrorNumbers.h"
 #include "Frame.h"
-#include <zlib.h>
+#include "FileCrc.h"
 
 namespace {
 constexpr qint32 kMaxResends = 10;
@@ -12,11 +12,6 @@ QByteArray Le32(qint64 v)
     PutLE32(reinterpret_cast<quint8*>(b.data()), qint32(v));
     return b;
 }
-
-quint32 Crc(quint32 crc, const QByteArray& bytes)
-{
-    return quint32(crc32(crc, reinterpret_cast<const Bytef*>(bytes.constData()), uInt(bytes.size())));
-}
 }  // namespace
 
 void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool restart)
@@ -24,7 +19,7 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
     m_c.s.caps = caps;
     m_size = fileSize;
     m_clock.start();
-    m_fileCrc = quint32(crc32(0, nullptr, 0));
+    m_fileCrc = Crc32Start();
     m_crcUpTo = 0;
     m_lineShare = 1;
     m_c.s.m_nResendCount = 0;
@@ -76,19 +71,6 @@ bool ExtendedSender::ReadAt(qint64 offset, qint32 length, QByteArray& out)
     return out.size() == length;
 }
 
-bool ExtendedSender::CrcOfFirst(qint64 n, quint32& crc)
-{
-    crc = quint32(crc32(0, nullptr, 0));
-    constexpr qint32 kChunk = 1 << 16;
-    QByteArray chunk;
-    for (qint64 at = 0; at < n; at += kChunk) {
-        if (!ReadAt(at, qint32(qMin<qint64>(kChunk, n - at)), chunk))
-            return false;
-        crc = Crc(crc, chunk);
-    }
-    return true;
-}
-
 bool ExtendedSender::SendRange(SendWindow::Block b)
 {
     QByteArray payload;
@@ -106,7 +88,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
         }
         // The whole-file check grows with every byte sent for the first time.
         if (b.offset + b.length > m_crcUpTo && b.offset <= m_crcUpTo) {
-            m_fileCrc = Crc(m_fileCrc, data.mid(m_crcUpTo - b.offset));
+            m_fileCrc = Crc32Add(m_fileCrc, QByteArrayView(data).sliced(m_crcUpTo - b.offset));
             m_crcUpTo = b.offset + b.length;
         }
         payload = Le32(b.offset) + data;
@@ -154,16 +136,16 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
                 StartStreaming(0);
                 return Step::Going;
             }
-            quint32 crc = 0;
-            if (!CrcOfFirst(held, crc)) {
+            const std::optional<quint32> crc = Crc32OfFirst(m_c.g.files.File(FileNr::Send), held);
+            if (!crc) {
                 m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
                 return Step::Failed;
             }
             m_provenAt = held;
-            m_fileCrc = crc;
+            m_fileCrc = *crc;
             m_crcUpTo = held;
             m_phase = Phase::Proving;
-            SendVerify(Le32(held) + Le32(crc));
+            SendVerify(Le32(held) + Le32(*crc));
             return Step::Going;
         }
         if (code == ANSWER_OK && m_phase == Phase::Proving && value == m_verifyNr) {

@@ -30,8 +30,6 @@ private:
     bool SendRange(SendWindow::Block b);
     void SendVerify(const QByteArray& payload);
     qint32 SendBlock(quint8 type, const QByteArray& payload);
-    // CRC-32 of the file's first n bytes; false when they cannot be read.
-    bool CrcOfFirst(qint64 n, quint32& crc);
     bool ReadAt(qint64 offset, qint32 length, QByteArray& out);
     void StartStreaming(qint64 from);
     void ShowProgress();
