@@ -2,6 +2,7 @@
 #include "BlockAcceptance.h"
 #include "DebugLog.h"
 #include "MemoryCommPort.h"
+#include "Negotiation.h"
 #include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
@@ -46,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     s.blockTypeExpecting = in.ConsumeIntegralInRange<qint32>(0, 5);
     s.lastSequenceNr = in.ConsumeIntegralInRange<qint32>(-1, 3);
     s.m_bRepeatMayFollow = in.ConsumeBool();
+    // The extended data phase: CRC-32, blocks up to 32767 bytes, cut-short blocks.
+    if (in.ConsumeBool())
+        s.caps = Negotiation::ReadAcceptance(Negotiation::AcceptanceValue(3, Negotiation::kLargestPayload));
     MemoryCommPort port;
     QString why;
     port.SetPortOpen(true, why);
