@@ -114,6 +114,14 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
     return true;
 }
 
+bool ExtendedSender::OverResendLimit()
+{
+    if (++m_c.s.m_nResendCount <= kMaxResends)
+        return false;
+    m_errors.ReportLocalError(ErrorNr::TooManyResends);
+    return true;
+}
+
 bool ExtendedSender::Pump()
 {
     while (m_window.CanSend() && m_c.port.PortOpen())
@@ -154,10 +162,8 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             return Step::Going;
         }
         if (code == ANSWER_NOT_OK && value == m_verifyNr) {
-            if (++s.m_nResendCount > kMaxResends) {
-                m_errors.ReportLocalError(ErrorNr::TooManyResends);
+            if (OverResendLimit())
                 return Step::Failed;
-            }
             m_phase = Phase::Asking;
             SendVerify({});
         }
@@ -184,10 +190,8 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: not ok ") + QString::number(value));
             return Step::Going;
         }
-        if (++s.m_nResendCount > kMaxResends) {
-            m_errors.ReportLocalError(ErrorNr::TooManyResends);
+        if (OverResendLimit())
             return Step::Failed;
-        }
         if (m_window.FileEndRefused()) {
             // The Receiver lacks bytes this side counted as taken: it says where it is.
             m_c.log.WriteDebugLine(QStringLiteral("file end refused: asking where the other side is"));

@@ -27,6 +27,8 @@ public:
 private:
     enum class Phase { Streaming, Asking, Proving };
     bool Pump();
+    // Counts one more refusal or resend; past ten it ends the run with error 10.
+    bool OverResendLimit();
     bool SendRange(SendWindow::Block b);
     void SendVerify(const QByteArray& payload);
     qint32 SendBlock(quint8 type, const QByteArray& payload);

@@ -49,13 +49,11 @@ public:
     // File bytes the Receiver holds: all before the first byte still pending.
     qint64 Taken() const;
     qint64 LineBytesInFlight() const { return m_lineInFlight; }
-    bool InFlight() const { return !m_inFlight.empty(); }
     // Line bytes a block aims at; compression lets it carry more file bytes.
     qint32 BlockSize() const { return m_blockSize; }
     // Line bytes per file byte of the blocks sent lately (below 1 when compressed).
     void SetLineShare(double share) { m_lineShare = std::clamp(share, 0.001, 1.0); }
     qint64 WindowBytes() const;
-    qint64 RoundTripMs() const { return m_rttMs; }
     // The block size the failures seen so far make best: a block's overhead
     // against the share of it lost with each failure (none seen: the largest).
     qint32 BestBlockSize() const;
