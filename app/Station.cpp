@@ -22,30 +22,38 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
     : QObject(parent),
       m_g(g),
       m_port(port),
-      m_ui(ui),
+      m_ui(ui, port, [this] { StartSilenceTimers(); }),
       m_log(g),
       m_tx(g, m_s, port, m_log),
       m_acceptance(g, m_s, port, m_log, m_tx, m_rx, *this),
       m_rx(g, m_s, port, m_log, m_acceptance),
-      m_ctx{g, m_s, port, m_log, m_tx, m_rx, m_acceptance, ui, *this},
+      m_ctx{g, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this},
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
       m_portControl(m_ctx, m_errors),
       m_resumption(m_ctx)
 {
+    m_clock.start();
     m_port.SetOnComm([this] { OnComm(); });
     m_silence.setSingleShot(true);
-    connect(&m_silence, &QTimer::timeout, this, [this] { m_acceptance.IncompleteBlockTimedOut(); });
+    // While a box is open the silence rules wait; closing it starts them again.
+    connect(&m_silence, &QTimer::timeout, this, [this] {
+        if (!m_ui.BoxOpen())
+            m_acceptance.IncompleteBlockTimedOut();
+    });
     m_answerSilence.setSingleShot(true);
     connect(&m_answerSilence, &QTimer::timeout, this, [this] {
-        if (!AwaitingAnswer())
+        if (!AwaitingAnswer() || m_ui.BoxOpen())
             return;
         m_sender.AnswerSilence();
         StartSilenceTimers();
     });
     m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
-    connect(&m_watchdog, &QTimer::timeout, this, [this] { m_sender.TimerSender_toCheckIfThereIsAnswer_Timer(); });
+    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+        if (!m_ui.BoxOpen())
+            m_sender.TimerSender_toCheckIfThereIsAnswer_Timer();
+    });
     startOwnProgram = [] { return QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     endProgramNow = [] { std::_Exit(0); };
 }
@@ -57,6 +65,12 @@ Station::~Station()
 
 void Station::OnComm()
 {
+    if (m_port.CommEvent() == CommPort::comEvReceive) {
+        const qint64 now = m_clock.elapsed();
+        if (!m_rx.BlockIncomplete())
+            m_s.m_bLineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.GlbSpeed);
+        m_lastHeardMs = now;
+    }
     m_portControl.MSComm1_OnComm();
     StartSilenceTimers();
 }
@@ -204,8 +218,9 @@ void Station::Activate(bool bRestart)
 void Station::cmdStop_Click()
 {
     m_tx.SendAnswer(ANSWER_STOP, 0);
-    OfferTempFileDelete();
+    // The run is over on the line before the user is asked anything.
     ClosePort();
+    OfferTempFileDelete();
     m_ui.RunEnded(RunOutcome::StoppedBy(RunOutcome::Side::Here));
 }
 

@@ -3,6 +3,7 @@
 #include "ErrorReport.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
+#include "ModalGuardUi.h"
 #include "PortControl.h"
 #include "ReceiverSide.h"
 #include "Resumption.h"
@@ -10,6 +11,7 @@
 #include "TransferContext.h"
 #include "TransferMeter.h"
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 
@@ -88,7 +90,7 @@ private:
 
     Globals& m_g;
     CommPort& m_port;
-    UserInterface& m_ui;
+    ModalGuardUi m_ui;  // every part talks to the front end through it
     TransferState m_s;
     DebugLog m_log;
     FrameTransmitter m_tx;
@@ -104,4 +106,6 @@ private:
     QTimer m_silence;        // a block left incomplete by lost bytes
     QTimer m_answerSilence;  // the Sender heard nothing after its last write
     QString m_helpFile;
+    QElapsedTimer m_clock;
+    qint64 m_lastHeardMs = -1;  // on m_clock; -1: nothing heard yet
 };

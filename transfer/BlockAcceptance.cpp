@@ -84,10 +84,16 @@ void BlockAcceptance::AcceptExtended(const Block& b)
         Reject();
         return;
     }
-    // The header again: its acceptance was lost on the way.
+    // The header again (its acceptance was lost on the way), or a new run.
     if (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER) {
         if (m_hooks.ReceiverTakesOutOfTurn(b)) {
             FrameReset();
+            return;
+        }
+        // The file was left for a new run: its header is tested like any other.
+        if (!ExtendedDataPhase()) {
+            if (AcceptOnReceiver(b))
+                m_hooks.HandOverToReceiver(b);
             return;
         }
         ++m_s.m_nCountIncorrectBlockType;
@@ -123,9 +129,11 @@ bool BlockAcceptance::LateExtendedBlock(const Block& b)
 bool BlockAcceptance::AcceptOnReceiver(const Block& b)
 {
     // A good block numbered like the last accepted one, or 1 while a resumption
-    // waits: the receiver side may place it where these tests would refuse it.
-    const bool outOfTurn = b.sequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0
-                                                                : b.sequenceNrA == 1 && m_s.m_bRepeatMayFollow;
+    // waits or as a header inside a file (a new run): the receiver side may
+    // place it where these tests would refuse it.
+    const bool header = b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER;
+    const bool newRun = b.sequenceNrA == 1 && (m_s.m_bRepeatMayFollow || (header && m_s.blockTypeExpecting == BLOCK_DATA));
+    const bool outOfTurn = b.sequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0 : newRun;
     if (b.IsData() && outOfTurn && b.sequenceNrB == b.sequenceNrA && CheckMatches(b, Check())
         && m_hooks.ReceiverTakesOutOfTurn(b)) {
         FrameReset();

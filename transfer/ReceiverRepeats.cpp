@@ -5,12 +5,11 @@ bool ReceiverRepeats::TakeOutOfTurn(const Block& b)
     TransferState& s = m_c.s;
     if (b.sequenceNrA == s.lastSequenceNr) {
         if (!s.m_abLastAccepted.isEmpty()) {
-            if (!IsLastAccepted(b))
-                return false;
-            Answer(s.m_abAcceptedAnswer, QStringLiteral("repeat of the last block: answer sent again."));
-            return true;
-        }
-        if (const QByteArray answer = m_resumption.LostBlockAnswer(b); !answer.isEmpty()) {
+            if (IsLastAccepted(b)) {
+                Answer(s.m_abAcceptedAnswer, QStringLiteral("repeat of the last block: answer sent again."));
+                return true;
+            }
+        } else if (const QByteArray answer = m_resumption.LostBlockAnswer(b); !answer.isEmpty()) {
             // Written before the port failed; only its answer was lost with the port.
             Answer(answer, QStringLiteral("repeat of the block lost with the port: answered."));
             RememberAccepted(b);
@@ -18,8 +17,8 @@ bool ReceiverRepeats::TakeOutOfTurn(const Block& b)
             return true;
         }
     }
-    m_resumption.EndOnNewRun(b);
-    return false;
+    // Not yet a new run: no answer, so the Sender asks again after its silence.
+    return m_resumption.EndOnNewRun(b) == Resumption::NewRun::NotYet;
 }
 
 bool ReceiverRepeats::IsLastAccepted(const Block& b) const

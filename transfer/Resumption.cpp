@@ -144,18 +144,29 @@ bool Resumption::PayloadIsHeld(const Block& b) const
     return QByteArrayView(held) == b.payload;
 }
 
-void Resumption::EndOnNewRun(const Block& b)
+Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
 {
     TransferState& s = m_c.s;
-    const bool newRun = b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER;
-    if (!s.m_bRepeatMayFollow || b.sequenceNrA != 1 || !newRun)
-        return;
-    m_c.log.WriteDebugLine(QStringLiteral("new run: resumption of '") + s.m_sFileName
-                           + QStringLiteral("' given up; its temp file is kept"));
+    const bool header = b.IsData() && (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER);
+    // Headers always carry the sum, whatever the file before them used.
+    if (!header || b.sequenceNrA != 1 || b.sequenceNrB != 1 || s.blockTypeExpecting != BLOCK_DATA
+        || !CheckMatches(b, CalcChecksum))
+        return NewRun::No;
+    if (!s.m_bRepeatMayFollow && !s.m_bLineWasQuiet) {
+        m_c.log.WriteDebugLine(QStringLiteral("header of a new run inside '") + s.m_sFileName
+                               + QStringLiteral("': not answered before the line has been quiet"));
+        return NewRun::NotYet;
+    }
+    const QString left = QStringLiteral("'%1' was left unfinished at byte %2 of %3; its temp file is kept for 'Restart a file'")
+                             .arg(s.m_sFileName)
+                             .arg(s.FileReceivingPos - 1)
+                             .arg(s.m_nFileSize);
+    m_c.log.WriteDebugLine(QStringLiteral("new run: ") + left);
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
-    s.m_bRepeatMayFollow = false;
-    s.blockTypeExpecting = BLOCK_HEADER;
-    s.lastSequenceNr = 0;
-    s.FileReceivingPos = 1;
-    s.m_nResendCount = 0;
+    // The block being handled lives in the gathering.
+    const GatherState gather = s.gather;
+    ResetTransferState(s, true);
+    s.gather = gather;
+    m_c.ui.Notice(left);
+    return NewRun::Begun;
 }

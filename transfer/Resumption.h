@@ -30,8 +30,12 @@ public:
     QByteArray LostBlockAnswer(const Block& b) const;
     // That answer was sent: no other repeat is allowed.
     void LostBlockAnswered() { m_c.s.m_bRepeatMayFollow = false; }
-    // A Sender that starts a new run will not send the lost block any more.
-    void EndOnNewRun(const Block& b);
+    // A header numbered 1 inside a file: a Sender that starts a new run will
+    // not send the rest of this file. It begins when a resumption waits (the
+    // old Sender is gone) or the line was quiet first (a late repeat never
+    // is); the file is left with its temp file kept for "Restart a file".
+    enum class NewRun { No, Begun, NotYet };
+    NewRun EndOnNewRun(const Block& b);
 
 private:
     // The 15 lines; on any failure says "Could not create restartfile ...".

@@ -39,6 +39,9 @@ struct TransferState : LinkRecord {
     bool m_bAfterExtended = false;
     // Receiver: the extended data phase knows its held bytes and their CRC.
     bool m_bExtendedReady = false;
+    // Receiver: nothing was heard for the silence time before the block being
+    // gathered began. A header numbered 1 inside a file then starts a new run.
+    bool m_bLineWasQuiet = false;
 
     qint32 m_nCountModifiedDateErr = 0;
     qint32 m_nCount1NotHA = 0;

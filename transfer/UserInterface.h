@@ -47,6 +47,9 @@ public:
     {
         return MsgBox(text, MsgIcon::Exclamation, MsgButtons::OkCancel);
     }
+    // Something the user should know that needs no answer (a file left
+    // unfinished, say); it must not stop the run.
+    virtual void Notice(const QString& text) { SetStatus2(text); }
     // Told once at every end of a run, after the texts that show it.
     virtual void RunEnded(const RunOutcome&) {}
     // Refreshes enabled states and captions from the port state and the selected role.

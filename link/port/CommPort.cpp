@@ -6,10 +6,23 @@ void CommPort::RaiseEvent(int event)
     if (event == comEvReceive && std::find(m_pending.begin(), m_pending.end(), comEvReceive) != m_pending.end())
         return;
     m_pending.push_back(event);
+    DeliverPending();
+}
+
+void CommPort::ReleaseEvents()
+{
+    if (m_holds > 0)
+        --m_holds;
+    DeliverPending();
+}
+
+void CommPort::DeliverPending()
+{
     if (m_inHandler)
         return;
     m_inHandler = true;
-    while (!m_pending.empty()) {
+    // A handler may open a box: what is still pending waits for its release.
+    while (!m_pending.empty() && m_holds == 0) {
         m_commEvent = m_pending.front();
         m_pending.pop_front();
         if (m_onComm)

@@ -70,6 +70,13 @@ public:
     int CommEvent() const { return m_commEvent; }
     void SetOnComm(std::function<void()> handler) { m_onComm = std::move(handler); }
 
+    // While a box of a run is open its nested event loop must not run the
+    // protocol: events wait from HoldEvents until the matching ReleaseEvents,
+    // then come in order. Closing the port drops them.
+    void HoldEvents() { ++m_holds; }
+    void ReleaseEvents();
+    bool EventsHeld() const { return m_holds > 0; }
+
 protected:
     // Queues an event and delivers it unless a handler is running already.
     // Receive events waiting in the queue are merged: one read takes all bytes.
@@ -78,8 +85,11 @@ protected:
     void DropPendingEvents() { m_pending.clear(); }
 
 private:
+    void DeliverPending();
+
     std::function<void()> m_onComm;
     std::deque<int> m_pending;
     bool m_inHandler = false;
+    int m_holds = 0;
     int m_commEvent = 0;
 };

@@ -276,12 +276,15 @@ TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
     EXPECT_EQ(AnswersSent(), (std::vector<int>{91, 91}));
     EXPECT_EQ(s.m_nCountIncorrectSeqnr, 2);  // the number is tested before the checksum
 
-    // Number 1 out of turn is offered only while a resumption waits.
-    Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
+    // Number 1 out of turn: a header inside a file may begin a new run; any
+    // block may be the lost one while a resumption waits.
+    Feed(StuffForWrite(DataBlock(13, 1, "data")));
     EXPECT_EQ(hooks.outOfTurnOffers, 4);
-    s.m_bRepeatMayFollow = true;
     Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
     EXPECT_EQ(hooks.outOfTurnOffers, 5);
+    s.m_bRepeatMayFollow = true;
+    Feed(StuffForWrite(DataBlock(13, 1, "data")));
+    EXPECT_EQ(hooks.outOfTurnOffers, 6);
 }
 
 TEST_F(ReceiverFixture, AfterARejectionNothingIsGatheredBeforeTheNextLeadByte)

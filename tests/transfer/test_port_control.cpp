@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include "StationHarness.h"
 #include "TestFiles.h"
 #include <gtest/gtest.h>
@@ -54,6 +55,7 @@ TEST_F(PortControlFixture, DebugLogLivesExactlyAsLongAsTheActivation)
     EXPECT_FALSE(h.g.files.GlbFileOpen(99));
     h.port.failOpenWith.clear();
     ASSERT_TRUE(Open());
+    QCoreApplication::processEvents();  // port events wait while the boxes above close
     h.port.InjectEvent(CommPort::comEvReceive);  // nothing waiting: only its line
     h.station->ClosePort();
     h.station->ClosePort();  // closing twice is harmless
