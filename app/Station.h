@@ -48,6 +48,9 @@ public:
     // a new instance does at start-up, the console program once its port is back.
     Resumption::Result Resume() { return m_resumption.Resume(endProgramNow); }
 
+    // How long nothing has come in on the line (since the start when nothing has).
+    qint64 SilentForMs() const { return m_clock.elapsed() - std::max<qint64>(0, m_lastHeardMs); }
+
     // The file that is moving, if any, for progress displays.
     FileProgress Progress() const;
 

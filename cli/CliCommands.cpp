@@ -51,7 +51,7 @@ const std::vector<CliCommand>& CliCommands()
 {
     static const std::vector<CliCommand> commands = {
         {"send", kLineOptions + QStringList{"restart", "retries"}, SendOperands, RunTransfer},
-        {"receive", kLineOptions + QStringList{"once", "delete-temp", "keep-temp", "reopen-timeout"}, ReceiveOperands,
+        {"receive", kLineOptions + QStringList{"once", "delete-temp", "keep-temp", "reopen-timeout", "idle-timeout"}, ReceiveOperands,
          RunTransfer},
         {"ports", {}, PortsOperands, RunPorts},
     };

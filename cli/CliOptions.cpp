@@ -30,6 +30,7 @@ const QList<QCommandLineOption>& AllOptions()
         {"delete-temp", "delete the temp file after a Stop"},
         {"keep-temp", "keep the temp file after a Stop"},
         {"reopen-timeout", "wait for a failed port", "SEC"},
+        {"idle-timeout", "give up a file whose sender fell silent", "SEC"},
     };
     return options;
 }
@@ -141,6 +142,9 @@ struct Reader {
         qint32 seconds = o.reopenTimeoutMs / 1000;
         Number("reopen-timeout", 0, 86400, seconds);
         o.reopenTimeoutMs = seconds * 1000;
+        qint32 idle = o.idleTimeoutMs / 1000;
+        Number("idle-timeout", 1, 86400, idle);
+        o.idleTimeoutMs = idle * 1000;
         o.stdio = Has("stdio");
         o.classic = Has("classic");
         o.compress = !Has("no-compress");
@@ -229,7 +233,7 @@ QString UsageText()
         "Usage:\n"
         "  velotrax-cli send    [line options] [--restart] [--retries N] FILE...\n"
         "  velotrax-cli receive [line options] [--once] [--keep-temp | --delete-temp]\n"
-        "                       [--reopen-timeout SEC] DIR\n"
+        "                       [--reopen-timeout SEC] [--idle-timeout SEC] DIR\n"
         "  velotrax-cli ports   (lists the serial ports the system reports)\n"
         "  velotrax-cli --help | --version\n"
         "\n"
@@ -267,9 +271,16 @@ QString UsageText()
         "  --reopen-timeout SEC\n"
         "                     when the port fails inside a file, wait this long for it to\n"
         "                     come back and continue the file (default 60)\n"
+        "  --idle-timeout SEC when the sender falls silent inside a file this long, give\n"
+        "                     the file up and keep its temp file for --restart (default 300);\n"
+        "                     without --once the receiver listens on, and a new sender is\n"
+        "                     taken at once when the line has been quiet for a second\n"
         "\n"
         "Exit status: 0 all files arrived (receive --once: the run ended normally);\n"
         "1 failed without an error number (port, folder, no listener); 2 bad usage;\n"
         "3 the other side pressed Stop; 4 to 15 the number of the error that ended the\n"
-        "transfer; 130 interrupted (Ctrl-C stops the other side too).\n");
+        "transfer; 124 receive --once: the sender fell silent inside a file\n"
+        "(--idle-timeout); 130 interrupted (Ctrl-C, SIGTERM, SIGHUP or a closed output\n"
+        "stop the other side too). Without --once the receiver reports a run that ended\n"
+        "in error and listens on.\n");
 }

@@ -36,6 +36,7 @@ struct CliOptions {
     bool once = false;       // end after one run
     bool deleteTemp = false; // answer Yes to deleting the temp file after a Stop
     qint32 reopenTimeoutMs = 60000;  // how long a vanished port is waited for
+    qint32 idleTimeoutMs = 300000;   // how long a Sender may be silent inside a file
     QString receiveDir;      // absolute
 
     QString CommandName() const;
@@ -76,5 +77,6 @@ constexpr int Failed = 1;        // ended without a numbered error, e.g. the por
 constexpr int Usage = 2;
 constexpr int OtherStopped = 3;  // the other side pressed Stop
 // 4 to 15: the numbered error that ended the transfer.
+constexpr int SenderSilent = 124;  // receive: the Sender fell silent inside a file (--idle-timeout)
 constexpr int Interrupted = 130;
 }

@@ -68,7 +68,11 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     m_ui.onRunEnded = [this](const RunOutcome& outcome) { OnRunEnded(outcome); };
     // Every end of a run but the automatic restart goes through ClosePort.
     m_ui.onUpdateControls = [this](bool open) {
-        if (!open && m_active && !m_reopening)
+        if (open || !m_active || m_reopening)
+            return;
+        if (ListensOn())
+            QueueRelisten();
+        else
             QueueConclude();
     };
     m_ui.progressSource = [this] { return m_station.Progress(); };
@@ -85,6 +89,11 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
 
     m_reopenTimer.setInterval(kReopenPollMs);
     connect(&m_reopenTimer, &QTimer::timeout, this, [this] { TryReopen(); });
+    if (!m_o.IsSender()) {
+        m_idleTimer.setInterval(std::min(1000, m_o.idleTimeoutMs));
+        connect(&m_idleTimer, &QTimer::timeout, this, [this] { CheckIdle(); });
+        m_idleTimer.start();
+    }
 }
 
 CliSession::~CliSession()
@@ -183,10 +192,53 @@ void CliSession::Conclude()
     QCoreApplication::exit(m_exitCode);
 }
 
+bool CliSession::ListensOn() const
+{
+    return !m_o.IsSender() && !m_o.once && !m_interrupted && !m_concluding;
+}
+
+void CliSession::QueueRelisten()
+{
+    if (m_relistenQueued)
+        return;
+    m_relistenQueued = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_relistenQueued = false;
+        if (!ListensOn())
+            return;
+        if (m_outcome && m_outcome->kind == RunOutcome::Kind::Error)
+            m_ui.Note(QStringLiteral("velotrax-cli: the run ended with error %1; listening again").arg(m_outcome->errorNr));
+        else
+            m_ui.Note(QStringLiteral("velotrax-cli: the run ended early; listening again"));
+        m_outcome.reset();
+        m_senderSilent = false;
+        Activate();
+    }, Qt::QueuedConnection);
+}
+
+void CliSession::CheckIdle()
+{
+    if (m_reopening || !m_station.PortOpen() || m_station.SilentForMs() < m_o.idleTimeoutMs)
+        return;
+    const FileProgress p = m_station.Progress();
+    if (!p.moving)
+        return;
+    m_ui.Note(QStringLiteral("velotrax-cli: the sender has been silent for %1 s inside '%2'; the file is given up and "
+                             "its temp file keeps %3 of %4 bytes for send --restart")
+                  .arg(m_o.idleTimeoutMs / 1000)
+                  .arg(p.name)
+                  .arg(p.done)
+                  .arg(p.total));
+    m_senderSilent = true;
+    m_station.ClosePort();  // the temp file stays
+}
+
 int CliSession::Outcome() const
 {
     if (m_interrupted)
         return CliExit::Interrupted;
+    if (m_senderSilent)
+        return CliExit::SenderSilent;
     if (!m_outcome)
         return CliExit::Failed;
     switch (m_outcome->kind) {

@@ -40,6 +40,11 @@ private:
     void Activate();
     void Conclude();
     void QueueConclude();
+    // A receiver without --once listens on after a run that ended early.
+    bool ListensOn() const;
+    void QueueRelisten();
+    // A Sender silent inside a file for --idle-timeout: the file is given up.
+    void CheckIdle();
     int Outcome() const;
     void OnRunEnded(const RunOutcome& outcome);
     bool ReceiveFolderWritable();
@@ -61,6 +66,9 @@ private:
     bool m_active = false;
     bool m_concluding = false;
     bool m_interrupted = false;
+    bool m_relistenQueued = false;
+    bool m_senderSilent = false;
+    QTimer m_idleTimer;
     std::optional<RunOutcome> m_outcome;  // of the last run, or the error that ended listening
     int m_exitCode = -1;
 

@@ -35,9 +35,22 @@ extern "C" void OnStopSignal(int signal)
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// Ctrl-C and SIGTERM reach the session through the event loop. A second one
-// ends the program at once should the stop itself hang.
-std::unique_ptr<QSocketNotifier> WatchStopSignals(CliSession& session)
+// A closed standard output or error stops the run like Ctrl-C; every later
+// write there fails again, which must not count as a second signal.
+volatile sig_atomic_t g_brokenPipeSeen = 0;
+
+extern "C" void OnBrokenPipe(int)
+{
+    if (g_brokenPipeSeen)
+        return;
+    g_brokenPipeSeen = 1;
+    const char byte = char(SIGPIPE);
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// Ctrl-C, SIGTERM and SIGHUP (the terminal closed) reach the session through
+// the event loop. A second one ends the program at once should the stop itself hang.
+std::unique_ptr<QSocketNotifier> WatchStopSignals(CliSession& session, bool stdio)
 {
     if (::pipe(g_signalPipe) != 0)
         return nullptr;
@@ -51,6 +64,17 @@ std::unique_ptr<QSocketNotifier> WatchStopSignals(CliSession& session)
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+    // With --stdio standard output is the line: its end is a port failure.
+    if (stdio) {
+        ::signal(SIGPIPE, SIG_IGN);
+    } else {
+        struct sigaction pipe {};
+        pipe.sa_handler = OnBrokenPipe;
+        sigemptyset(&pipe.sa_mask);
+        pipe.sa_flags = SA_RESTART;
+        ::sigaction(SIGPIPE, &pipe, nullptr);
+    }
     auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, &session, [&session] {
         char buffer[16];
@@ -66,7 +90,7 @@ bool StderrIsTerminal()
     return ::isatty(STDERR_FILENO) == 1;
 }
 #else
-std::unique_ptr<QSocketNotifier> WatchStopSignals(CliSession&)
+std::unique_ptr<QSocketNotifier> WatchStopSignals(CliSession&, bool)
 {
     return nullptr;
 }
@@ -87,12 +111,7 @@ int RunTransfer(const CliOptions& o)
         std::fprintf(stderr, "velotrax-cli: %s\n", qPrintable(why));
         return CliExit::Failed;
     }
-    const std::unique_ptr<QSocketNotifier> stopSignals = WatchStopSignals(session);
-#ifdef Q_OS_UNIX
-    // A reader of standard output that goes away is a port failure, not a silent death.
-    if (o.stdio)
-        ::signal(SIGPIPE, SIG_IGN);
-#endif
+    const std::unique_ptr<QSocketNotifier> stopSignals = WatchStopSignals(session, o.stdio);
     session.Start();
     return QCoreApplication::exec();
 }
