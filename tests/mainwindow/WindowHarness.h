@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <algorithm>
 #include <deque>
 #include <gtest/gtest.h>
 #include <memory>
@@ -41,6 +42,7 @@ struct WindowHarness {
     std::optional<QStringList> nextChoice;  // files the dialog hands back; nullopt = cancel
     std::vector<FileDialogCall> fileDialogs;
     std::function<int(QDialog&)> onDialog;  // plays the user of a modal dialog
+    std::function<void()> whileBoxOpen;     // runs while a box is open, as a user reads it
     std::vector<QString> dialogsShown;      // class names
     std::vector<QUrl> urlsOpened;
     bool openUrlWorks = true;
@@ -53,6 +55,8 @@ struct WindowHarness {
         w = std::make_unique<frmMain>(g, port);
         w->showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons) {
             boxes.push_back({text, icon, buttons});
+            if (whileBoxOpen)
+                whileBoxOpen();
             if (!answers.empty()) {
                 const MsgAnswer a = answers.front();
                 answers.pop_front();
@@ -121,4 +125,8 @@ struct WindowHarness {
         return Action(name)->isEnabled();
     }
     TransferState& State() { return w->station().State(); }
+    bool SawBoxStartingWith(const QString& part) const
+    {
+        return std::any_of(boxes.begin(), boxes.end(), [&](const Box& b) { return b.text.startsWith(part); });
+    }
 };
