@@ -194,7 +194,9 @@ void CliSession::Conclude()
 
 bool CliSession::ListensOn() const
 {
-    return !m_o.IsSender() && !m_o.once && !m_interrupted && !m_concluding;
+    // A line that failed under a run is not there to listen on.
+    const bool portFailed = m_outcome && m_outcome->kind == RunOutcome::Kind::Error && m_outcome->errorNr == ErrorNr::PortError;
+    return !m_o.IsSender() && !m_o.once && !m_interrupted && !m_concluding && !portFailed;
 }
 
 void CliSession::QueueRelisten()
@@ -204,8 +206,10 @@ void CliSession::QueueRelisten()
     m_relistenQueued = true;
     QMetaObject::invokeMethod(this, [this] {
         m_relistenQueued = false;
-        if (!ListensOn())
+        if (!ListensOn()) {
+            QueueConclude();
             return;
+        }
         if (m_outcome && m_outcome->kind == RunOutcome::Kind::Error)
             m_ui.Note(QStringLiteral("velotrax-cli: the run ended with error %1; listening again").arg(m_outcome->errorNr));
         else

@@ -1,4 +1,6 @@
 #include "Fso.h"
+#include <cerrno>
+#include <cstring>
 #include <QDir>
 #include <QFileInfo>
 
@@ -90,6 +92,15 @@ QDateTime DateLastModified(const QString& path)
 #else
 #include <unistd.h>
 #endif
+
+QString FileFailure(const QFileDevice& file)
+{
+    const int error = errno;
+    const QString qt = file.errorString();
+    if (!qt.isEmpty() && qt != QLatin1String("Unknown error"))
+        return qt;
+    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : qt;
+}
 
 bool FlushToDisk(QFile& file)
 {

@@ -17,5 +17,9 @@ QString GetFileName(const QString& path);
 QDateTime DateLastModified(const QString& path);
 
 class QFile;
+class QFileDevice;
 // Flushes Qt's buffer and the system's cache of an open file to the disk.
 bool FlushToDisk(QFile& file);
+// The system's reason for the operation on the file that just failed ("No
+// space left on device"), where Qt has none of its own to give.
+QString FileFailure(const QFileDevice& file);

@@ -1,5 +1,7 @@
 #include "ErrorReport.h"
 #include "ErrorNumbers.h"
+#include "Fso.h"
+#include <QFile>
 
 QString ErrorReport::ErrorText(qint32 nr) const
 {
@@ -39,4 +41,12 @@ void ShowProgress(UserInterface& ui, qint64 done, qint64 total)
     if (total < 1)
         return;
     ui.SetProgress(float(double(done) * 100.0 / double(total)));
+}
+
+QString TempWriteFailedText(const QString& path, QFile& file)
+{
+    const QString why = FileFailure(file);
+    return QStringLiteral("Error writing file '%1': %2; it keeps %3 bytes for 'Restart a file'")
+        .arg(path, why)
+        .arg(file.size());
 }

@@ -117,13 +117,16 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
     const qint64 skip = m_held - offset;
     if (skip >= n)
         return true;
-    QFile& f = m_c.g.files.File(FileNr::Temp);
     const qint64 fresh = n - skip;
-    if (!m_c.g.files.GlbFileOpen(FileNr::Temp) || f.write(bytes + skip, fresh) != fresh) {
-        const QString why = f.errorString();
+    if (!m_c.g.files.GlbFileOpen(FileNr::Temp)) {
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-        m_c.ui.MsgBox(QStringLiteral("Error writing file '") + s.m_sTempFile + QStringLiteral("': ") + why,
-                      MsgIcon::Critical);
+        return false;
+    }
+    QFile& f = m_c.g.files.File(FileNr::Temp);
+    if (f.write(bytes + skip, fresh) != fresh) {
+        const QString text = TempWriteFailedText(s.m_sTempFile, f);
+        m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
+        m_c.ui.MsgBox(text, MsgIcon::Critical);
         return false;
     }
     m_held += fresh;

@@ -139,22 +139,26 @@ void ReceiverSide::ExtendedData(const Block& b)
     m_extended.AnswerOk(b.sequenceNrA);
 }
 
-void ReceiverSide::CreateFailed()
+void ReceiverSide::CreateFailed(const QString& why)
 {
     m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-    m_c.ui.MsgBox(QStringLiteral("Error creating file '") + m_c.s.m_sTempFile + u'\'', MsgIcon::Critical);
+    m_c.ui.MsgBox(QStringLiteral("Error creating file '") + m_c.s.m_sTempFile + QStringLiteral("': ") + why,
+                  MsgIcon::Critical);
 }
 
 void ReceiverSide::NewFile()
 {
     const QString& temp = m_c.s.m_sTempFile;
-    QFile::remove(temp);
+    QFile old(temp);
+    old.remove();
     if (QFileInfo::exists(temp) || QFileInfo(temp).isSymLink()) {
-        CreateFailed();
+        CreateFailed(QStringLiteral("an older file of that name cannot be removed: ") + FileFailure(old));
         return;
     }
-    if (!m_c.g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite | QIODevice::Truncate)) {
-        CreateFailed();
+    // Unbuffered: a write the disk refuses fails at once, with its reason.
+    QString why;
+    if (!m_c.g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered, &why)) {
+        CreateFailed(why);
         return;
     }
     m_c.s.blockTypeExpecting = BLOCK_DATA;
@@ -175,7 +179,7 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
         failed();
         return;
     }
-    if (!m_c.g.files.Open(FileNr::Temp, s.m_sTempFile, QIODevice::ReadWrite)) {
+    if (!m_c.g.files.Open(FileNr::Temp, s.m_sTempFile, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         failed();
         return;
     }
@@ -220,10 +224,9 @@ void ReceiverSide::Data(const Block& b)
     QFile& f = m_c.g.files.File(FileNr::Temp);
     if (f.write(b.payload.data(), b.length) != b.length) {
         // Answering OK here would end in a complete-looking file with a hole in it.
-        const QString why = f.errorString();
+        const QString text = TempWriteFailedText(s.m_sTempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-        m_c.ui.MsgBox(QStringLiteral("Error writing file '") + s.m_sTempFile + QStringLiteral("': ") + why,
-                      MsgIcon::Critical);
+        m_c.ui.MsgBox(text, MsgIcon::Critical);
         return;
     }
     s.FileReceivingPos += b.length;
@@ -242,8 +245,13 @@ bool ReceiverSide::FinishFile()
 {
     TransferState& s = m_c.s;
     bool flushed = true;
-    if (m_c.g.files.GlbFileOpen(FileNr::Temp))
-        flushed = FlushToDisk(m_c.g.files.File(FileNr::Temp));
+    QString why;
+    if (m_c.g.files.GlbFileOpen(FileNr::Temp)) {
+        QFile& f = m_c.g.files.File(FileNr::Temp);
+        flushed = FlushToDisk(f);
+        if (!flushed)
+            why = FileFailure(f);
+    }
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
 
     if (s.FileReceivingPos != qint64(s.m_nFileSize) + 1) {
@@ -263,7 +271,8 @@ bool ReceiverSide::FinishFile()
         std::filesystem::rename(s.m_sTempFile.toStdU16String(), target.toStdU16String(), ec);
     if (!flushed || ec) {
         const QString text = QStringLiteral("Error renaming file '") + s.m_sTempFile + QStringLiteral("' ")
-                             + QStringLiteral(" to '") + target + u'\'';
+                             + QStringLiteral(" to '") + target + QStringLiteral("': ")
+                             + (flushed ? QString::fromLocal8Bit(ec.message()) : why);
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
         return false;

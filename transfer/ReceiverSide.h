@@ -54,7 +54,7 @@ private:
     bool FinishFile();
     void EndOfTransfer();
     void AnswerOk(const Block& b);
-    void CreateFailed();
+    void CreateFailed(const QString& why);
     void SetModifiedDate(const QString& target);
 
     TransferContext& m_c;

@@ -104,7 +104,7 @@ Resumption::Result Resumption::Refuse(const QString& text)
 
 bool Resumption::ReopenTempFile()
 {
-    if (!m_c.g.files.Open(FileNr::Temp, m_c.s.m_sTempFile, QIODevice::ReadWrite))
+    if (!m_c.g.files.Open(FileNr::Temp, m_c.s.m_sTempFile, QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
     m_c.g.files.File(FileNr::Temp).seek(m_c.s.FileReceivingPos - 1);
     return true;

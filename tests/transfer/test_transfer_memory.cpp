@@ -6,6 +6,10 @@
 #include "WrittenBlocks.h"
 #include <QDateTime>
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 struct TransferFixture : ::testing::Test {
@@ -243,6 +247,35 @@ TEST_F(TransferFixture, FailedRenameKeepsTheOldFile)
     EXPECT_TRUE(tx.ui.SawBoxContaining("ERROR from other side: Problem renaming tempfile to real file"));
     EXPECT_EQ(ReadFile(BuildPath(rx.InReceivePath("a.txt"), "keep")), "precious");
     EXPECT_EQ(ReadFile(rx.InReceivePath("_a.txt.tmp")), "new");
+}
+
+TEST_F(TransferFixture, AFullDiskNamesTheReasonKeepsTheTempFileAndLosesNothing)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a small file system of its own needs root to mount";
+    const QByteArray folder = QFile::encodeName(rx.receivePath);
+    ASSERT_EQ(::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=128k"), 0) << std::strerror(errno);
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(folder.constData(), MNT_DETACH); });
+    WriteFile(rx.InReceivePath("earlier.txt"), "was here before");
+    WriteFile(Source("big.bin"), RandomBytes(200000, 4));
+    const QString temp = rx.InReceivePath("_big.bin.tmp");
+    for (bool classic : {false, true}) {
+        SCOPED_TRACE(classic);
+        rx.g.GlbClassic = tx.g.GlbClassic = classic;
+        Listen();
+        Send({"big.bin"});
+        ASSERT_TRUE(WaitSenderDone());
+        EXPECT_EQ(rx.ui.status2, "Problem creating tempfile");
+        EXPECT_TRUE(rx.ui.SawBoxContaining(QString("Error writing file '%1': No space left on device; it keeps %2 bytes "
+                                                   "for 'Restart a file'")
+                                               .arg(temp)
+                                               .arg(QFileInfo(temp).size())))
+            << rx.ui.BoxTexts().join('\n').toStdString();
+        EXPECT_GT(QFileInfo(temp).size(), 0);
+        EXPECT_EQ(ReadFile(rx.InReceivePath("earlier.txt")), "was here before");
+        EXPECT_FALSE(QFile::exists(rx.InReceivePath("big.bin")));
+        QFile::remove(temp);
+    }
 }
 
 TEST_F(TransferFixture, SenderRefusesWhatTheProtocolCannotCarry)
