@@ -278,7 +278,7 @@ QString UsageText()
         "\n"
         "Exit status: 0 all files arrived (receive --once: the run ended normally);\n"
         "1 failed without an error number (port, folder, no listener); 2 bad usage;\n"
-        "3 the other side pressed Stop; 4 to 15 the number of the error that ended the\n"
+        "3 the other side pressed Stop; 4 to 17 the number of the error that ended the\n"
         "transfer; 124 receive --once: the sender fell silent inside a file\n"
         "(--idle-timeout); 130 interrupted (Ctrl-C, SIGTERM, SIGHUP or a closed output\n"
         "stop the other side too). Without --once the receiver reports a run that ended\n"

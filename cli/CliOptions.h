@@ -76,7 +76,7 @@ constexpr int Ok = 0;
 constexpr int Failed = 1;        // ended without a numbered error, e.g. the port could not be opened
 constexpr int Usage = 2;
 constexpr int OtherStopped = 3;  // the other side pressed Stop
-// 4 to 15: the numbered error that ended the transfer.
+// 4 to 17: the numbered error that ended the transfer.
 constexpr int SenderSilent = 124;  // receive: the Sender fell silent inside a file (--idle-timeout)
 constexpr int Interrupted = 130;
 }

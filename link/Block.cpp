@@ -35,7 +35,20 @@ qint32 Crc32Checksum(QByteArrayView payload)
 
 ChecksumFunction ChecksumFor(BlockCheck check)
 {
-    return check == BlockCheck::Crc32 ? Crc32Checksum : static_cast<ChecksumFunction>(CalcChecksum);
+    return check == BlockCheck::Sum ? static_cast<ChecksumFunction>(CalcChecksum) : Crc32Checksum;
+}
+
+qint32 CheckValue(BlockCheck check, QByteArrayView block)
+{
+    if (block.size() < kPayload)
+        return 0;
+    if (check != BlockCheck::Crc32Block)
+        return ChecksumFor(check)(block.sliced(kPayload, block.size() - kPayload - 4));
+    // Everything but the check field itself: a damaged number or length fails too.
+    uLong crc = crc32(0L, Z_NULL, 0);
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(block.data()), size_t(kChecksum));
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(block.data() + kPayload), size_t(block.size() - kPayload));
+    return static_cast<qint32>(quint32(crc));
 }
 
 std::optional<qint32> AnnouncedLength(QByteArrayView head)
@@ -90,6 +103,14 @@ QByteArray BuildDataBlock(quint8 type, qint32 sequenceNr, QByteArrayView payload
     PutLE32(p + kChecksum, check(payload));
     std::copy(payload.begin(), payload.end(), block.begin() + kPayload);
     PutLE32(p + kPayload + n, sequenceNr);
+    return block;
+}
+
+QByteArray BuildDataBlock(quint8 type, qint32 sequenceNr, QByteArrayView payload, BlockCheck check)
+{
+    QByteArray block = BuildDataBlock(type, sequenceNr, payload, ChecksumFor(check));
+    if (check == BlockCheck::Crc32Block)
+        PutLE32(reinterpret_cast<quint8*>(block.data()) + kChecksum, CheckValue(check, block));
     return block;
 }
 

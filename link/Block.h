@@ -56,9 +56,16 @@ inline bool CheckMatches(const Block& b, ChecksumFunction check)
 {
     return b.IsData() && check(b.payload) == b.checksum;
 }
+// The check field that check gives the unstuffed data block (its own check field is not read).
+qint32 CheckValue(BlockCheck check, QByteArrayView block);
+inline bool CheckMatches(const Block& b, BlockCheck check)
+{
+    return b.IsData() && CheckValue(check, b.bytes) == b.checksum;
+}
 
 // Unstuffed data block: 'H', type, seq, length, checksum, payload, seq again.
 QByteArray BuildDataBlock(quint8 type, qint32 sequenceNr, QByteArrayView payload,
                           ChecksumFunction check = CalcChecksum);
+QByteArray BuildDataBlock(quint8 type, qint32 sequenceNr, QByteArrayView payload, BlockCheck check);
 // Unstuffed answer block: 'A', code, value.
 QByteArray BuildAnswerBlock(quint8 code, qint32 value);

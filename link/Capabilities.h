@@ -2,8 +2,10 @@
 #include "BlockCodes.h"
 #include <QtGlobal>
 
-// How the blocks of the file now moving are checked.
-enum class BlockCheck { Sum, Crc32 };
+// How the blocks of the file now moving are checked: the sum of the payload,
+// the CRC-32 of the payload, or the CRC-32 of the whole block but its check
+// field (type, both numbers and length as well as the payload).
+enum class BlockCheck { Sum, Crc32, Crc32Block };
 
 // What the current file's data phase uses. Headers, "END" and every block of a
 // run with the original program keep the specified protocol (Classic()); two

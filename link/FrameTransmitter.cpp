@@ -7,8 +7,7 @@
 void FrameTransmitter::SendDataBlock(const QByteArray& payload)
 {
     ++m_s.m_nSequenceNr;
-    m_s.m_abLastBlock = BuildDataBlock(quint8(m_s.m_nBlockTypeToSend), m_s.m_nSequenceNr, payload,
-                                     ChecksumFor(m_s.caps.check));
+    m_s.m_abLastBlock = BuildDataBlock(quint8(m_s.m_nBlockTypeToSend), m_s.m_nSequenceNr, payload, m_s.caps.check);
     SendBytes(m_s.m_abLastBlock);
 }
 

@@ -20,5 +20,9 @@ constexpr qint32 RestartWeirdPosition = 13;
 constexpr qint32 RestartFileNotOpen = 14;
 // Extended mode only: the whole-file check of a received file failed.
 constexpr qint32 FileCheckFailed = 15;
-constexpr qint32 Last = FileCheckFailed;
+// Extended mode only: the Receiver's acceptance names terms the Sender did not offer.
+constexpr qint32 AcceptanceNotHonoured = 16;
+// Extended mode only: a header's size is beyond what the Receiver can take.
+constexpr qint32 SizeNotReceivable = 17;
+constexpr qint32 Last = SizeNotReceivable;
 }  // namespace ErrorNr

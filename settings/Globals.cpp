@@ -32,6 +32,8 @@ void Globals::FillErrorTexts()
         QStringLiteral("Restart: weird filepos _file.tmp other side; seems not to be correct file"),
         QStringLiteral("Restart: strange: file-unit is not open"),
         QStringLiteral("File check failed: the file received differs from the file sent"),
+        QStringLiteral("Extended mode: the receiver's acceptance is not what was offered"),
+        QStringLiteral("File header: the receiver cannot take a file of this size"),
     };
     Q_ASSERT(GlbErrorTexts.size() == size_t(ErrorNr::Last) + 1);
 }

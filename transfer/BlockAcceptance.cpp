@@ -2,6 +2,7 @@
 #include "CommonRoutines.h"
 #include "ErrorNumbers.h"
 #include "ResendReasons.h"
+#include "Negotiation.h"
 
 namespace {
 constexpr qint32 kMaxAnswerResends = 10;
@@ -18,6 +19,15 @@ void BlockAcceptance::BlockBad(BadBlock why)
 
 void BlockAcceptance::BufferOverflow()
 {
+    // Nothing this long is a header: while one is awaited it is the rest of an
+    // earlier run's block (a large extended one), or noise. Refused, it never
+    // ends a listening Receiver.
+    if (m_g.IsReceiver() && m_s.blockTypeExpecting == BLOCK_HEADER) {
+        m_log.WriteDebugLine(QStringLiteral("block longer than the buffer while a header is awaited: refused"));
+        ++m_s.m_nCountIncorrectBlockType;
+        Reject();
+        return;
+    }
     m_hooks.ReportLocalError(ErrorNr::BufferOverflow);
     m_hooks.ShowCritical(QStringLiteral("ERROR: program-bytes-array overflow!"));
 }
@@ -117,7 +127,8 @@ bool BlockAcceptance::LateExtendedBlock(const Block& b)
 {
     const bool dataType = b.type == BLOCK_DATA || b.type == BLOCK_FILE_END || b.type == BLOCK_DATA_COMPRESSED;
     if (!b.IsData() || !dataType || b.sequenceNrA != b.sequenceNrB || b.sequenceNrA <= 0
-        || !CheckMatches(b, Crc32Checksum))
+        || qint64(b.sequenceNrA) > qint64(m_s.lastSequenceNr) + Negotiation::kMostNumbersAhead
+        || !(CheckMatches(b, BlockCheck::Crc32Block) || CheckMatches(b, BlockCheck::Crc32)))
         return false;
     m_s.lastSequenceNr = std::max(m_s.lastSequenceNr, b.sequenceNrA);
     m_tx.SendAnswerValue(ANSWER_OK, b.sequenceNrA);
@@ -178,7 +189,7 @@ bool BlockAcceptance::ChecksumTest(const Block& b)
 {
     // An answer block has no payload to check: it is never a good data block.
     if (b.IsData()) {
-        const qint32 calc = Check()(b.payload);
+        const qint32 calc = CheckValue(Check(), b.bytes);
         m_log.WriteDebugLine(QStringLiteral("nChecksumCalc, nCheckSumShouldBe: ") + QString::number(calc)
                              + QStringLiteral(", ") + QString::number(b.checksum));
         if (calc == b.checksum) {

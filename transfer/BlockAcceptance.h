@@ -60,7 +60,7 @@ private:
     bool LateExtendedBlock(const Block& b);
     bool ChecksumTest(const Block& b);
     void ResendLastAnswer();
-    ChecksumFunction Check() const { return ChecksumFor(m_s.caps.check); }
+    BlockCheck Check() const { return m_s.caps.check; }
 
     Globals& m_g;
     TransferState& m_s;

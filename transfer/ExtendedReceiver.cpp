@@ -2,15 +2,18 @@
 #include "ErrorNumbers.h"
 #include "Frame.h"
 #include "FileCrc.h"
+#include "Negotiation.h"
 
-bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held)
+bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 headerNr)
 {
     m_c.s.caps = caps;
     m_c.s.m_bExtendedReady = true;
     m_held = held;
     m_ahead.clear();
     m_aheadBytes = 0;
-    m_lastGoodNr = m_c.s.lastSequenceNr;
+    m_lastGoodNr = headerNr;
+    m_headerNr = headerNr;
+    m_highestNr = headerNr;
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
                            + (caps.compression ? QStringLiteral(", compression") : QString()));
     // The kept bytes must be there to be proved or extended.
@@ -32,9 +35,14 @@ void ExtendedReceiver::AnswerOk(qint32 nr)
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received ok: ") + QString::number(nr));
 }
 
+bool ExtendedReceiver::Plausible(qint32 nr) const
+{
+    return nr > m_headerNr && qint64(nr) <= qint64(m_highestNr) + Negotiation::kMostNumbersAhead;
+}
+
 void ExtendedReceiver::Refuse(qint32 nr)
 {
-    const qint32 value = nr > 0 ? nr : m_lastGoodNr + 1;
+    const qint32 value = Plausible(nr) ? nr : m_lastGoodNr + 1;
     m_c.tx.SendAnswerValue(ANSWER_NOT_OK, value);
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok: ") + QString::number(value));
 }
@@ -47,11 +55,20 @@ void ExtendedReceiver::RefuseAndGoOn(qint32 nr)
 
 ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quint8* payload, qint32 n)
 {
-    if (!m_c.s.m_bExtendedReady && !Begin(m_c.s.caps, m_c.s.FileReceivingPos - 1)) {
+    if (!m_c.s.m_bExtendedReady && !Begin(m_c.s.caps, m_c.s.FileReceivingPos - 1, m_c.s.lastSequenceNr)) {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
         return Step::Failed;
     }
+    // Two copies damaged alike pass the payload's CRC: such a number is never taken.
+    if (!Plausible(nr)) {
+        ++m_c.s.m_nCountIncorrectSeqnr;
+        m_c.log.WriteDebugLine(QStringLiteral("block number ") + QString::number(nr)
+                               + QStringLiteral(" cannot be one of this file's: refused"));
+        RefuseAndGoOn(0);
+        return Step::Going;
+    }
     m_lastGoodNr = nr;
+    m_highestNr = qMax(m_highestNr, nr);
     if (type == BLOCK_VERIFY) {
         Verify(nr, payload, n);
         return Step::Going;

@@ -15,7 +15,8 @@ public:
     // The offer was accepted; the temp file is open with held bytes in it.
     // False when those bytes cannot be read back. A resumption leaves it to
     // the first block, from the position it restored.
-    bool Begin(const Capabilities& caps, qint64 held);
+    // headerNr: the number of the header (or, resumed, of the last block answered).
+    bool Begin(const Capabilities& caps, qint64 held, qint32 headerNr);
 
     enum class Step { Going, FileComplete, Failed };
     // A block whose check matched and whose two numbers agree.
@@ -27,6 +28,9 @@ public:
     void AnswerOk(qint32 nr);
 
 private:
+    // A number the Sender can have used for this file: above the header's and
+    // within what it can have sent since the highest one seen.
+    bool Plausible(qint32 nr) const;
     Step Data(qint32 nr, qint64 offset, const char* bytes, qint32 n);
     // Writes what of the block lies beyond the held bytes; false on a write error (said so).
     bool WriteFrom(qint64 offset, const char* bytes, qint32 n);
@@ -43,6 +47,8 @@ private:
     ErrorReport& m_errors;
     qint64 m_held = 0;
     qint32 m_lastGoodNr = 0;   // number of the last block that passed its check
+    qint32 m_headerNr = 0;
+    qint32 m_highestNr = 0;    // highest plausible number taken
     QByteArray m_inflated;
     // Good blocks beyond a gap, by offset, until the bytes before them arrive.
     std::map<qint64, QByteArray> m_ahead;

@@ -47,7 +47,7 @@ qint32 ExtendedSender::SendBlock(quint8 type, const QByteArray& payload)
 {
     TransferState& s = m_c.s;
     ++s.m_nSequenceNr;
-    const QByteArray block = BuildDataBlock(type, s.m_nSequenceNr, payload, ChecksumFor(m_c.s.caps.check));
+    const QByteArray block = BuildDataBlock(type, s.m_nSequenceNr, payload, m_c.s.caps.check);
     s.m_abLastBlock = block;
     m_c.tx.SendBytes(block);
     m_lastWriteLine = m_c.tx.LastWriteBytes();
@@ -136,10 +136,15 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
     if (m_phase != Phase::Streaming) {
         if (code == ANSWER_RESTART_POS) {
             const qint64 held = qint64(value) - 1;
-            if (held <= 0 || held > m_size) {
-                if (held != 0)
-                    m_c.log.WriteDebugLine(QStringLiteral("restart position out of the file: from its first byte"));
-                else if (m_phase == Phase::Proving)
+            // A Receiver holding more than the file, or less than nothing, holds another file.
+            if (held < 0 || held > m_size) {
+                m_c.log.WriteDebugLine(QStringLiteral("restart position ") + QString::number(value)
+                                       + QStringLiteral(" outside 1 to ") + QString::number(m_size + 1));
+                m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
+                return Step::Failed;
+            }
+            if (held == 0) {
+                if (m_phase == Phase::Proving)
                     m_c.ui.SetStatus2(QStringLiteral("the bytes kept on the other side differ: sending the file from its first byte"));
                 StartStreaming(0);
                 return Step::Going;

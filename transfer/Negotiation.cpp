@@ -5,12 +5,25 @@ namespace {
 constexpr quint32 kMarker = 0xD6500000u;
 constexpr quint32 kMarkerMask = 0xFFF00000u;
 const QString kOfferTag = QStringLiteral("VX1");
+
+quint32 FlagsOf(qint32 value)
+{
+    return quint32(value) >> 16 & 0xFu;
+}
+qint32 LargestOf(qint32 value)
+{
+    return qint32(quint32(value) & 0xFFFFu);
+}
 }  // namespace
+
+quint32 OfferedFlags(bool compression)
+{
+    return kFlagCrcStreaming | kFlagCheckedBlock | (compression ? kFlagCompression : 0);
+}
 
 QString OfferFields(bool compression)
 {
-    const quint32 flags = kFlagCrcStreaming | (compression ? kFlagCompression : 0);
-    return kOfferTag + u'|' + QString::number(flags);
+    return kOfferTag + u'|' + QString::number(OfferedFlags(compression));
 }
 
 quint32 ReadOffer(const QStringList& fieldsAfterName)
@@ -19,7 +32,7 @@ quint32 ReadOffer(const QStringList& fieldsAfterName)
         return 0;
     bool ok = false;
     const quint32 flags = fieldsAfterName[1].toUInt(&ok);
-    return ok && (flags & kFlagCrcStreaming) ? flags & (kFlagCrcStreaming | kFlagCompression) : 0;
+    return ok && (flags & kFlagCrcStreaming) ? flags & kKnownFlags : 0;
 }
 
 qint32 AcceptanceValue(quint32 flags, qint32 largestPayload)
@@ -30,27 +43,44 @@ qint32 AcceptanceValue(quint32 flags, qint32 largestPayload)
 
 qint32 AcceptanceValue(const Capabilities& caps)
 {
-    return AcceptanceValue(kFlagCrcStreaming | (caps.compression ? kFlagCompression : 0), caps.largestPayload);
+    const quint32 flags = kFlagCrcStreaming | (caps.compression ? kFlagCompression : 0)
+                          | (caps.check == BlockCheck::Crc32Block ? kFlagCheckedBlock : 0);
+    return AcceptanceValue(flags, caps.largestPayload);
 }
 
 bool IsAcceptance(qint32 value)
 {
-    const auto u = quint32(value);
-    return (u & kMarkerMask) == kMarker && (u >> 16 & kFlagCrcStreaming) && qint32(u & 0xFFFFu) >= kSmallestPayload
-           && qint32(u & 0xFFFFu) <= kLargestPayload;
+    return (quint32(value) & kMarkerMask) == kMarker;
+}
+
+std::optional<Capabilities> Honour(qint32 value, quint32 offered, QString& why)
+{
+    const quint32 flags = FlagsOf(value);
+    const qint32 largest = LargestOf(value);
+    if (!IsAcceptance(value) || !(flags & kFlagCrcStreaming) || (flags & ~offered) != 0)
+        why = QStringLiteral("it accepted flags %1 where %2 were offered").arg(flags).arg(offered);
+    else if (largest < kSmallestPayload || largest > kLargestPayload)
+        why = QStringLiteral("it announced a largest payload of %1 bytes, outside %2 to %3")
+                  .arg(largest)
+                  .arg(kSmallestPayload)
+                  .arg(kLargestPayload);
+    else
+        return ReadAcceptance(value);
+    return std::nullopt;
 }
 
 Capabilities ReadAcceptance(qint32 value)
 {
-    if (!IsAcceptance(value))
+    const quint32 flags = FlagsOf(value);
+    const qint32 largest = LargestOf(value);
+    if (!IsAcceptance(value) || !(flags & kFlagCrcStreaming) || largest < kSmallestPayload || largest > kLargestPayload)
         return Capabilities::Classic();
-    const auto u = quint32(value);
     Capabilities c;
     c.extended = true;
-    c.check = BlockCheck::Crc32;
+    c.check = flags & kFlagCheckedBlock ? BlockCheck::Crc32Block : BlockCheck::Crc32;
     c.streaming = true;
-    c.compression = (u >> 16 & kFlagCompression) != 0;
-    c.largestPayload = qint32(u & 0xFFFFu);
+    c.compression = (flags & kFlagCompression) != 0;
+    c.largestPayload = largest;
     return c;
 }
 
@@ -58,7 +88,8 @@ Capabilities Agreed(quint32 offered, bool compressionAllowed, qint32 largestPayl
 {
     if (!(offered & kFlagCrcStreaming))
         return Capabilities::Classic();
-    const quint32 flags = kFlagCrcStreaming | (compressionAllowed ? offered & kFlagCompression : 0);
+    const quint32 flags = kFlagCrcStreaming | (offered & kFlagCheckedBlock)
+                          | (compressionAllowed ? offered & kFlagCompression : 0);
     return ReadAcceptance(AcceptanceValue(flags, largestPayload));
 }
 

@@ -2,6 +2,7 @@
 #include "Capabilities.h"
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The extended mode is offered in header fields the specified Receiver drops
 // and accepted in the value of an ANSWER_OK no specified Sender reads.
@@ -9,21 +10,36 @@ namespace Negotiation {
 
 constexpr quint32 kFlagCrcStreaming = 1;  // always set in an offer
 constexpr quint32 kFlagCompression = 2;
+constexpr quint32 kFlagCheckedBlock = 4;  // the CRC covers the block's head too
+constexpr quint32 kKnownFlags = kFlagCrcStreaming | kFlagCompression | kFlagCheckedBlock;
 constexpr qint32 kSmallestPayload = 256;
 constexpr qint32 kLargestPayload = 32767;  // signed 16-bit length field
+// How far above the highest number seen a block of the data phase may be
+// numbered: the Sender numbers every copy anew and has at most 64 blocks in
+// flight, and ten rounds of sending them all again stay far below this.
+constexpr qint32 kMostNumbersAhead = 1024;
 
+// The flags this side offers.
+quint32 OfferedFlags(bool compression);
 // "VX1|flags", appended to a header after its name.
 QString OfferFields(bool compression);
-// The flags offered in a header's fields from the fourth on; 0 for none.
+// The flags offered in a header's fields from the fourth on (unknown bits
+// dropped); 0 for none.
 quint32 ReadOffer(const QStringList& fieldsAfterName);
 
 // The ANSWER_OK value that accepts an offer: negative, so never a sequence number.
 qint32 AcceptanceValue(quint32 flags, qint32 largestPayload);
+// An ANSWER_OK value in the acceptance's range (its upper 12 bits), whether
+// or not its terms can be honoured.
 bool IsAcceptance(qint32 value);
 // The acceptance value that says what caps use.
 qint32 AcceptanceValue(const Capabilities& caps);
-// What an acceptance value says; Classic() for any other value.
+// What a valid acceptance value says; Classic() for any other value.
 Capabilities ReadAcceptance(qint32 value);
+// What an acceptance of an offer of `offered` flags lets the Sender use;
+// nothing, with the reason in why, when its terms are not those offered
+// (flags not offered or bit 0 clear, a largest payload outside 256 to 32767).
+std::optional<Capabilities> Honour(qint32 value, quint32 offered, QString& why);
 
 // What this side uses for an offer it accepts.
 Capabilities Agreed(quint32 offered, bool compressionAllowed, qint32 largestPayload);

@@ -63,6 +63,10 @@ HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
     if (fields[3].isEmpty())
         return fields[1] == u"END" && fields[2].isEmpty() ? HeaderKind::End : HeaderKind::Malformed;
     header.size = GlbValLong(fields[1]);
+    header.sizeText = fields[1];
+    bool number = false;
+    const qlonglong size = fields[1].toLongLong(&number);
+    header.sizeFits = number && size >= 0 && size <= FileHeader::kLargestSize;
     header.date = GlbValDouble(fields[2]);
     header.receivedName = fields[3];
     // A name that would leave the receive path is a malformed header.
@@ -91,6 +95,17 @@ void ReceiverSide::HandleHeader(const Block& b)
     case HeaderKind::File:
         break;
     }
+    // A Velotrax Sender says at once what it cannot send; the original
+    // program's headers keep the lenient reading.
+    if (h.offer && !m_c.g.GlbClassic && !h.sizeFits) {
+        s.m_sFileName = h.name;
+        m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
+        m_c.ui.MsgBox(QStringLiteral("Cannot receive '%1': its size '%2' is not a number of bytes up to %3")
+                          .arg(h.name, h.sizeText)
+                          .arg(FileHeader::kLargestSize),
+                      MsgIcon::Critical);
+        return;
+    }
     s.m_nFileSize = h.size;
     s.m_dFileDate = h.date;
     s.m_sFileName = h.name;
@@ -116,7 +131,7 @@ void ReceiverSide::HandleHeader(const Block& b)
 void ReceiverSide::AcceptExtended(const Block& b, const Capabilities& caps)
 {
     TransferState& s = m_c.s;
-    if (!m_extended.Begin(caps, s.FileReceivingPos - 1)) {
+    if (!m_extended.Begin(caps, s.FileReceivingPos - 1, b.sequenceNrA)) {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
         return;
     }

@@ -8,7 +8,10 @@
 
 // The fields of a file header "size|date|name".
 struct FileHeader {
+    static constexpr qint64 kLargestSize = 2147483646;  // positions are 1-based 32-bit numbers
     qint32 size = 0;
+    QString sizeText;      // as it came
+    bool sizeFits = false; // a plain number of bytes up to kLargestSize
     double date = 0;
     QString name;          // reduced to a plain file name; empty when refused
     QString receivedName;  // as it came

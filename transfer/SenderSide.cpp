@@ -128,11 +128,22 @@ void SenderSide::HandleAnswer(const Block& b)
     }
     switch (MatchAnswer(b.type, b.sequenceNrA, LastSent())) {
     case AnswerFit::Accepted: {
-        const Capabilities caps = Negotiation::ReadAcceptance(b.Value());
+        QString why;
+        const std::optional<Capabilities> caps
+            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.GlbCompress), why);
+        if (!caps) {
+            // Guessing at terms that were never offered could only fail later, or use what the user refused.
+            const QString text = QStringLiteral("The other side answered the extended-mode offer with %1: %2")
+                                     .arg(QStringLiteral("0x%1").arg(quint32(b.Value()), 8, 16, QLatin1Char('0')), why);
+            m_c.log.WriteDebugLine(text);
+            m_errors.ReportLocalError(ErrorNr::AcceptanceNotHonoured);
+            m_c.ui.MsgBox(text, MsgIcon::Critical);
+            return;
+        }
         m_c.log.WriteDebugLine(QStringLiteral("the other side accepts the extended mode"));
         m_c.acceptance.FrameReset();
         s.m_nBlockTypeToSend = BLOCK_DATA;
-        m_extended.Begin(caps, s.m_nSendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
+        m_extended.Begin(*caps, s.m_nSendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
         return;
     }
     case AnswerFit::Stale:

@@ -171,6 +171,21 @@ TEST_F(ReceiverFixture, ErrorAndStopAnswersBypassTheTests)
     EXPECT_TRUE(port.written.isEmpty());  // neither answered NOT OK
 }
 
+TEST_F(ReceiverFixture, ABlockTooLongForTheBufferIsNoiseWhileAHeaderIsAwaited)
+{
+    // The tail of an earlier run's 8 KiB extended block reaches a Receiver listening again.
+    Feed(StuffForWrite(DataBlock(13, 40, QByteArray(8196, 'x'))));
+    EXPECT_TRUE(hooks.localErrors.empty());
+    EXPECT_EQ(AnswersSent(), std::vector<int>{91});
+    Feed(StuffForWrite(DataBlock(11, 1, "5|20200101000000|n")));
+    EXPECT_EQ(hooks.toReceiver.size(), 1u);
+
+    // Inside a file's classic data phase it stays error 4.
+    s.blockTypeExpecting = 13;
+    Feed(StuffForWrite(DataBlock(13, 2, QByteArray(8196, 'x'))));
+    EXPECT_EQ(hooks.localErrors, std::vector<qint32>{4});
+}
+
 TEST_F(ReceiverFixture, AnswerResendLimitCountsAcrossGoodBlocks)
 {
     // The first header leaves a positive length, so requests are served.

@@ -329,3 +329,100 @@ TEST_F(ExtendedFixture, DamagedCompressedBlockIsRefusedAndSentAgain)
     EXPECT_EQ(Received("text.txt"), text);
     EXPECT_GE(BoxCount(rx->ui, "IncorrectChecksum"), 1);
 }
+
+namespace {
+// Damages both copies of a data block's number alike (+0x20000), as a lost
+// byte of a stuffed pair does; the rest of the block is left as it was.
+QByteArray DamageNumbers(const QByteArray& write)
+{
+    QByteArray b = Unstuffed(write);
+    b[4] = char(b[4] ^ 0x02);
+    b[b.size() - 2] = char(b[b.size() - 2] ^ 0x02);
+    return StuffForWrite(b);
+}
+
+// The header offered as an earlier Velotrax did: without checked blocks.
+QByteArray OfferWithoutCheckedBlocks(const QByteArray& write)
+{
+    const QByteArray b = Unstuffed(write);
+    const std::optional<Block> h = ParseDataBlock(b);
+    if (!h || h->type != BLOCK_HEADER || !h->payload.endsWith("|VX1|7"))
+        return write;
+    QByteArray text = h->payload.toByteArray();
+    text.chop(1);
+    return StuffForWrite(BuildDataBlock(BLOCK_HEADER, h->sequenceNrA, text + "3"));
+}
+}  // namespace
+
+TEST_F(ExtendedFixture, ABlockWhoseNumbersAreDamagedAlikeIsRefusedNotTaken)
+{
+    const QByteArray content = RandomBytes(60000, 11);
+    WriteFile(Source("n.bin"), content);
+    for (bool checkedBlocks : {true, false}) {
+        SCOPED_TRACE(checkedBlocks);
+        NewPair();
+        int dataBlocks = 0;
+        tx->port.lineFilter = [&](const QByteArray& w) {
+            const quint8 type = quint8(Unstuffed(w)[1]);
+            if (type == BLOCK_DATA && ++dataBlocks == 3)
+                return DamageNumbers(w);
+            return checkedBlocks ? w : OfferWithoutCheckedBlocks(w);
+        };
+        Run({"n.bin"});
+        ASSERT_TRUE(SenderDone());
+        EXPECT_EQ(tx->ui.status2, "Files sent: 1") << tx->ui.BoxTexts().join('\n').toStdString();
+        EXPECT_EQ(Received("n.bin"), content);
+        EXPECT_EQ(rx->s().caps.check, BlockCheck::Sum);  // back to part 1 after the file
+    }
+}
+
+TEST_F(ExtendedFixture, AnAcceptanceOutsideTheOfferEndsTheRunAtOnce)
+{
+    WriteFile(Source("a.bin"), RandomBytes(5000, 3));
+    const struct {
+        quint32 value;
+        const char* why;
+    } answers[] = {
+        {0xD6570000u | 32767, "it accepted flags 7 where 5 were offered"},  // compression, refused by --no-compress
+        {0xD6540000u | 32767, "it accepted flags 4 where 5 were offered"},
+        {0xD6550000u | 255, "it announced a largest payload of 255 bytes, outside 256 to 32767"},
+        {0xD6550000u | 40000, "it announced a largest payload of 40000 bytes, outside 256 to 32767"},
+    };
+    for (const auto& a : answers) {
+        SCOPED_TRACE(a.why);
+        NewPair();
+        tx->g.GlbCompress = false;
+        rx->port.lineFilter = [&](const QByteArray& w) {
+            const QByteArray b = Unstuffed(w);
+            const std::optional<Block> ok = ParseAnswerBlock(b);
+            return ok && ok->type == ANSWER_OK && Negotiation::IsAcceptance(ok->Value())
+                       ? StuffForWrite(BuildAnswerBlock(ANSWER_OK, qint32(a.value)))
+                       : w;
+        };
+        Run({"a.bin"});
+        ASSERT_TRUE(SenderDone());
+        EXPECT_TRUE(tx->ui.SawBoxContaining(QStringLiteral("The other side answered the extended-mode offer with 0x%1: %2")
+                                                .arg(a.value, 8, 16, QLatin1Char('0'))
+                                                .arg(a.why)))
+            << tx->ui.BoxTexts().join('\n').toStdString();
+        EXPECT_EQ(tx->ui.outcomes.back(), RunOutcome::Failed(ErrorNr::AcceptanceNotHonoured, RunOutcome::Side::Here));
+        EXPECT_FALSE(SentType(tx->port, BLOCK_DATA));
+        ASSERT_TRUE(WaitFor([&] { return !rx->port.PortOpen(); }));
+        EXPECT_TRUE(rx->ui.SawBoxContaining("ERROR from other side: Extended mode: the receiver's acceptance is not what was offered"));
+    }
+}
+
+TEST_F(ExtendedFixture, AHeaderSizeTheReceiverCannotTakeIsRefusedAtOnce)
+{
+    for (const QByteArray size : {QByteArray("99999999999"), QByteArray("2147483647"), QByteArray("12kB")}) {
+        SCOPED_TRACE(size.toStdString());
+        NewPair();
+        rx->station->Activate(false);
+        rx->port.InjectBytes(StuffForWrite(BuildDataBlock(BLOCK_HEADER, 1, size + "|20200101000000|big.bin|VX1|5")));
+        ASSERT_TRUE(WaitFor([&] { return !rx->port.PortOpen(); }));
+        EXPECT_EQ(Blocks(rx->port).back(), BuildAnswerBlock(ANSWER_ERROR, ErrorNr::SizeNotReceivable));
+        EXPECT_TRUE(rx->ui.SawBoxContaining("Cannot receive 'big.bin': its size '" + size
+                                            + "' is not a number of bytes up to 2147483646"));
+        EXPECT_FALSE(QFile::exists(rx->InReceivePath("_big.bin.tmp")));
+    }
+}

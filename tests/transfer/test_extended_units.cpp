@@ -1,4 +1,5 @@
 // The pure parts of the extended mode: the negotiation values and the Sender's window.
+#include "Block.h"
 #include "Negotiation.h"
 #include "SendWindow.h"
 #include <gtest/gtest.h>
@@ -19,14 +20,52 @@ TEST(Negotiation, AcceptanceNeverLooksLikeASequenceNumberAndCarriesItsTerms)
 
 TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
 {
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true).split(u'|')), 3u);
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false).split(u'|')), 1u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true).split(u'|')), 7u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false).split(u'|')), 5u);
+    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 7u);  // unknown bits dropped
     EXPECT_EQ(Negotiation::ReadOffer({}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("x")}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("2")}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX2"), QStringLiteral("1")}), 0u);
     EXPECT_FALSE(Negotiation::Agreed(3, false, 8000).compression);
     EXPECT_FALSE(Negotiation::Agreed(0, true, 8000).extended);
+}
+
+TEST(Negotiation, AnAcceptanceBindsTheSenderToWhatItOffered)
+{
+    QString why;
+    const auto checked = Negotiation::Honour(Negotiation::AcceptanceValue(5, 32767), 5, why);
+    ASSERT_TRUE(checked);
+    EXPECT_EQ(checked->check, BlockCheck::Crc32Block);
+    EXPECT_FALSE(checked->compression);
+    // An earlier Velotrax accepts without the checked blocks: the payload's CRC then.
+    EXPECT_EQ(Negotiation::Honour(Negotiation::AcceptanceValue(1, 4000), 7, why)->check, BlockCheck::Crc32);
+
+    EXPECT_FALSE(Negotiation::Honour(Negotiation::AcceptanceValue(7, 32767), 5, why));
+    EXPECT_EQ(why, "it accepted flags 7 where 5 were offered");
+    EXPECT_FALSE(Negotiation::Honour(Negotiation::AcceptanceValue(4, 32767), 5, why));
+    for (quint32 largest : {0u, 255u, 40000u}) {
+        EXPECT_FALSE(Negotiation::Honour(qint32(0xD6550000u | largest), 5, why)) << largest;
+        EXPECT_EQ(why, QString("it announced a largest payload of %1 bytes, outside 256 to 32767").arg(largest));
+    }
+}
+
+TEST(Negotiation, ACheckedBlockFailsOnADamagedNumberThePayloadCrcMisses)
+{
+    // A lost byte of a stuffed pair damages both copies of the number alike.
+    const auto damage = [](QByteArray block) {
+        block[4] = char(block[4] ^ 0x02);
+        block[block.size() - 2] = char(block[block.size() - 2] ^ 0x02);
+        return block;
+    };
+    const QByteArray checked = BuildDataBlock(13, 41, "offset and bytes", BlockCheck::Crc32Block);
+    EXPECT_TRUE(CheckMatches(*ParseDataBlock(checked), BlockCheck::Crc32Block));
+    const Block b = *ParseDataBlock(damage(checked));
+    EXPECT_EQ(b.sequenceNrA, 41 + 0x20000);
+    EXPECT_EQ(b.sequenceNrA, b.sequenceNrB);
+    EXPECT_FALSE(CheckMatches(b, BlockCheck::Crc32Block));
+    const QByteArray payloadOnly = BuildDataBlock(13, 41, "offset and bytes", BlockCheck::Crc32);
+    EXPECT_TRUE(CheckMatches(*ParseDataBlock(damage(payloadOnly)), BlockCheck::Crc32));
 }
 
 namespace {
