@@ -12,6 +12,8 @@
 #include <QIcon>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 namespace {
 // Lets the event loop lay out and paint, and folder trees fill, before a grab.
@@ -86,8 +88,41 @@ void TakeScreenshot(frmMain& w, const QString& request)
 }
 }  // namespace
 
+// What the command line asks for before a window can be made (which needs a
+// display): --help and --version print and end; anything unknown is refused.
+// Returns the exit status when the program ends here.
+std::optional<int> CommandLineAnswer(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::printf("Usage: velotrax [--listen]\n"
+                        "Copies files over a serial line; the window lets you choose Sender or Receiver.\n\n"
+                        "  --listen    start as Receiver and listen at once (a station nobody attends);\n"
+                        "              without a usable receive path it says why and exits with 1\n"
+                        "  --help      show this text\n"
+                        "  --version   show the version\n\n"
+                        "Settings live in qrn.ini (see the manual page velotrax(1)); velotrax-cli does\n"
+                        "the same job without a desktop.\n");
+            return 0;
+        }
+        if (std::strcmp(a, "--version") == 0) {
+            std::printf("velotrax %s\n", VELOTRAX_VERSION);
+            return 0;
+        }
+        // Qt's own options (-platform, -style, ...) come with a single dash.
+        if (std::strncmp(a, "--", 2) == 0 && std::strcmp(a, "--listen") != 0) {
+            std::fprintf(stderr, "velotrax: unknown option '%s'; see velotrax --help\n", a);
+            return 2;
+        }
+    }
+    return std::nullopt;
+}
+
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = CommandLineAnswer(argc, argv))
+        return *answered;
     QApplication app(argc, argv);
     // One look on every desktop, including a bare X server without a theme.
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -108,11 +143,18 @@ int main(int argc, char** argv)
         };
         QTimer::singleShot(0, &w, [&w, screenshot] { TakeScreenshot(w, screenshot); });
     }
+    const bool listen = QCoreApplication::arguments().contains(QStringLiteral("--listen"));
     w.show();
     w.Form_Load();
     // --listen: a Receiver that starts listening by itself (a station without
-    // anyone at the screen); a resumed reception is listening already.
-    if (QCoreApplication::arguments().contains(QStringLiteral("--listen")) && !w.station().PortOpen()) {
+    // anyone at the screen); a resumed reception is listening already. Nobody
+    // may be there to answer a box, so an unusable path is said and ends it.
+    if (listen && !w.station().PortOpen()) {
+        const QString path = Station::UsableReceivePath(g.GlbReceivePath);
+        if (const QString why = Station::ReceivePathRefusal(path); !why.isEmpty()) {
+            std::fprintf(stderr, "velotrax: --listen: %s\n", qPrintable(why));
+            return 1;
+        }
         QTimer::singleShot(0, &w, [&w] {
             w.SetSenderSelected(false);
             w.station().Activate(false);

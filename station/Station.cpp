@@ -172,18 +172,9 @@ void Station::Activate(bool bRestart)
     ResetTransferState(m_s, m_g.IsReceiver());
 
     if (m_g.GlbIAm == 1) {
-        QString path = TrimBlanks(m_g.GlbReceivePath);
-        while (!path.isEmpty() && IsPathSeparator(path.back()))
-            path.chop(1);
-        // Only separators means the root folder on Unix, but it is refused like an empty path.
-        m_g.GlbReceivePath = path;
-        if (path.isEmpty()) {
-            m_ui.MsgBox(QStringLiteral("Receiving: first, provide receivepath"), MsgIcon::Exclamation);
-            m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
-            return;
-        }
-        if (!FolderExists(path)) {
-            m_ui.MsgBox(QStringLiteral("Path '") + path + QStringLiteral("': not found"), MsgIcon::Exclamation);
+        m_g.GlbReceivePath = UsableReceivePath(m_g.GlbReceivePath);
+        if (const QString why = ReceivePathRefusal(m_g.GlbReceivePath); !why.isEmpty()) {
+            m_ui.MsgBox(why, MsgIcon::Exclamation);
             m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
         }
@@ -213,6 +204,24 @@ void Station::Activate(bool bRestart)
     if (!m_sender.SendNextFile())
         return;
     SetWatchdogEnabled(true);
+}
+
+QString Station::UsableReceivePath(const QString& setting)
+{
+    QString path = TrimBlanks(setting);
+    while (!path.isEmpty() && IsPathSeparator(path.back()))
+        path.chop(1);
+    return path;
+}
+
+QString Station::ReceivePathRefusal(const QString& path)
+{
+    // Only separators means the root folder on Unix, but it is refused like an empty path.
+    if (path.isEmpty())
+        return QStringLiteral("Receiving: first, provide receivepath");
+    if (!FolderExists(path))
+        return QStringLiteral("Path '") + path + QStringLiteral("': not found");
+    return {};
 }
 
 void Station::cmdStop_Click()

@@ -29,6 +29,10 @@ public:
     void Form_Unload();
 
     void Activate(bool bRestart);
+    // The receive path as a run uses it (no blanks around, no trailing separator),
+    // and why a Receiver cannot use it; empty when it can.
+    static QString UsableReceivePath(const QString& setting);
+    static QString ReceivePathRefusal(const QString& path);
     void cmdStop_Click();
     void OfferTempFileDelete() override;
 

@@ -107,3 +107,34 @@ TEST(DesktopReceiver, TakesALongFastFileWithoutAPortErrorOrARestart)
     EXPECT_EQ(QString::fromLocal8Bit(ReadFile(log)).count("Activated"), 1) << "the program restarted itself";
     EXPECT_EQ(ProcessesRunning(program), QList<qint64>{receiver.processId()});
 }
+
+// The desktop program's command line needs no display to answer, and a
+// station nobody attends never waits on a box for a path it cannot use.
+TEST(DesktopCommandLine, HelpNeedsNoDisplayAndListenWithoutAPathSaysWhyAndEnds)
+{
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        bare.remove(name);
+    for (const QString option : {"--help", "--version"}) {
+        QProcess p;
+        p.setProcessEnvironment(bare);
+        p.start(VELOTRAX_EXE, {option});
+        ASSERT_TRUE(p.waitForFinished(10000)) << option.toStdString();
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith(option == "--help" ? "Usage: velotrax" : "velotrax ")) << option.toStdString();
+    }
+
+    QTemporaryDir root;
+    const QString program = BuildPath(root.path(), "velotrax");
+    ASSERT_TRUE(QFile::copy(VELOTRAX_EXE, program));
+    const QString missing = BuildPath(root.path(), "no-such-folder");
+    WriteFile(BuildPath(root.path(), "qrn.ini"), ("I_AM: 1\r\nRECEIVEPATH: " + missing + "\r\n").toLocal8Bit());
+    QProcess listen;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    listen.setProcessEnvironment(env);
+    listen.start(program, {"--listen"});
+    ASSERT_TRUE(listen.waitForFinished(20000)) << "it waited for an answer nobody gives";
+    EXPECT_EQ(listen.exitCode(), 1);
+    EXPECT_TRUE(listen.readAllStandardError().contains(("velotrax: --listen: Path '" + missing + "': not found").toLocal8Bit()));
+}
