@@ -202,9 +202,10 @@ void frmMain::UpdateControls(bool portOpen)
     ui->optSender->setEnabled(closed);
     ui->optReceiver->setEnabled(closed);
     ui->cmdStop->setEnabled(portOpen);
-    ui->lblReceivePath->setEnabled(receiver);
-    ui->txtReceivePath->setEnabled(receiver);
-    ui->btnPath->setEnabled(receiver);
+    // The path a run writes into does not change under it.
+    ui->lblReceivePath->setEnabled(receiver && closed);
+    ui->txtReceivePath->setEnabled(receiver && closed);
+    ui->btnPath->setEnabled(receiver && closed);
     ui->btnRestart->setEnabled(!receiver && closed);
 
     if (receiver) {

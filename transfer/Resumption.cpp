@@ -72,6 +72,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
     if (!m_c.session.OpenPort())
         return Result::Refused;  // said so and ended the run
     m_c.log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
+    m_c.ui.SetStatus2(QString());  // as at an activation: nothing of before stays
     s.blockTypeExpecting = BLOCK_DATA;
     m_c.rx.StartNextBlock();
     // The block lost with the port is asked for; the Sender may also repeat the one before it.

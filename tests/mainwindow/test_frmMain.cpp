@@ -60,7 +60,7 @@ protected:
     }
     static constexpr Look kIdleReceiver{true, true, true, false, true, false, "Listen"};
     static constexpr Look kIdleSender{true, true, true, false, false, true, "Send files"};
-    static constexpr Look kListening{false, false, false, true, true, false, "Listen"};
+    static constexpr Look kListening{false, false, false, true, false, false, "Listen"};
     static constexpr Look kSending{false, false, false, true, false, false, "Send files"};
 };
 
@@ -319,6 +319,7 @@ TEST_F(MainWindow, StartUpWithARestartFileGoesStraightIntoListening)
     EXPECT_TRUE(h.boxes.empty()) << h.boxes[0].text.toStdString();
     EXPECT_TRUE(port.PortOpen());
     EXPECT_EQ(h.Label("lblStatus1"), "Status: Active");
+    EXPECT_EQ(h.Label("lblStatus2"), "");  // no "***" left from the form
     ExpectLook(kListening);
     EXPECT_FALSE(QFile::exists(h.Path("_qrn_receive_restart_.tmp")));
 }
