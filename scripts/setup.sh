@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs (with --fuzz also those of
-# scripts/fuzz.sh). Safe to run again and again.
+# scripts/fuzz.sh, with --lint lintian). Safe to run again and again.
 set -euo pipefail
 PKGS=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
@@ -11,6 +11,8 @@ PKGS=(build-essential cmake ninja-build pkg-config
       zlib1g-dev libzstd-dev)
 # scripts/fuzz.sh: clang with its sanitizer runtimes and libFuzzer.
 if [ "${1:-}" = "--fuzz" ]; then PKGS+=(clang libclang-rt-14-dev libfuzzer-14-dev); fi
+# scripts/check-packages.sh: lintian.
+if [ "${1:-}" = "--lint" ]; then PKGS+=(lintian); fi
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
