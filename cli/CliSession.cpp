@@ -1,5 +1,6 @@
 #include "CliSession.h"
 #include "ErrorNumbers.h"
+#include "ErrorReasons.h"
 #include "Fso.h"
 #include "StdioCommPort.h"
 #include <QCoreApplication>
@@ -262,6 +263,8 @@ int CliSession::Outcome() const
 
 void CliSession::OnRunEnded(const RunOutcome& outcome)
 {
+    if (outcome.kind == RunOutcome::Kind::Error)
+        m_ui.Note(ErrorLine(outcome, m_g.GlbErrorTexts));
     // The first numbered error is the one that ended it; what follows is its aftermath.
     if (!m_outcome || m_outcome->kind != RunOutcome::Kind::Error)
         m_outcome = outcome;

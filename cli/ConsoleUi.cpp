@@ -73,38 +73,58 @@ void ConsoleUi::SetProgress(float)
     Track(false);
 }
 
-MsgAnswer ConsoleUi::MsgBox(const QString& text, MsgIcon, MsgButtons buttons)
+namespace {
+// The temp file the delete question names: "Delete tempfile '<path>' ?...".
+QString QuotedPath(const QString& text)
+{
+    const qsizetype from = text.indexOf(u'\'');
+    const qsizetype to = text.indexOf(QLatin1String("' ?"), from + 1);
+    return from >= 0 && to > from ? text.mid(from + 1, to - from - 1) : text;
+}
+}  // namespace
+
+MsgAnswer ConsoleUi::MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons)
 {
     Track(false);
-    Line(text);
     switch (buttons) {
     case MsgButtons::Ok:
+        // The resend report is a table for whoever studies the line.
+        if (icon == MsgIcon::Information && text.startsWith(QLatin1String("Resend-reasons:"))) {
+            if (verbose)
+                Line(text);
+            return MsgAnswer::Ok;
+        }
+        Line(text);
         return MsgAnswer::Ok;
     case MsgButtons::OkCancel:
-        Line(QStringLiteral("answered Cancel"));
+        Line(text);
+        Line(QStringLiteral("velotrax-cli: not confirmed, so not done"));
         return MsgAnswer::Cancel;
     case MsgButtons::YesNo:
         // The one Yes/No question of the core: deleting the temp file after a Stop.
-        Line(deleteTemp ? QStringLiteral("answered Yes: --delete-temp") : QStringLiteral("answered No: --delete-temp deletes it"));
+        Line(deleteTemp ? QStringLiteral("velotrax-cli: deleting the temp file '%1' (--delete-temp)").arg(QuotedPath(text))
+                        : QStringLiteral("velotrax-cli: the temp file '%1' is kept for send --restart "
+                                         "(--delete-temp deletes it)")
+                              .arg(QuotedPath(text)));
         return deleteTemp ? MsgAnswer::Yes : MsgAnswer::No;
     }
     return MsgAnswer::Ok;
 }
 
-MsgAnswer ConsoleUi::AskNoListener(const QString& text)
+MsgAnswer ConsoleUi::AskNoListener(const QString&)
 {
     Track(false);
-    // Asked again at every retry; the question is shown the first time only.
-    if (m_okAnswers == 0)
-        Line(text);
     if (m_okAnswers < okRetries) {
-        if (m_okAnswers == 0)
-            Line(QStringLiteral("answered OK: sending again, up to %1 times (--retries)").arg(okRetries));
         ++m_okAnswers;
+        Line(m_okAnswers == 1 ? QStringLiteral("velotrax-cli: no receiver answers; sending again, up to %1 times (--retries)")
+                                    .arg(okRetries)
+                              : QStringLiteral("velotrax-cli: still no receiver; sending again (%1 of %2)")
+                                    .arg(m_okAnswers)
+                                    .arg(okRetries));
         return MsgAnswer::Ok;
     }
-    Line(okRetries == 0 ? QStringLiteral("answered Cancel: --retries 0")
-                        : QStringLiteral("answered Cancel: still no listener after %1 retries").arg(okRetries));
+    Line(okRetries == 0 ? QStringLiteral("velotrax-cli: no receiver answers; giving up (--retries 0)")
+                        : QStringLiteral("velotrax-cli: still no receiver after %1 tries; giving up").arg(okRetries));
     return MsgAnswer::Cancel;
 }
 

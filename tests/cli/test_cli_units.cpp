@@ -131,29 +131,34 @@ struct Console : ::testing::Test {
     ConsoleUi ui{[this](const QString& t) { out += t; }};
 };
 
-TEST_F(Console, BoxesShowTheirTextAndTheOptionsAnswerThem)
+TEST_F(Console, QuestionsAreAnsweredByOptionsAndSaidInTheConsolesOwnWords)
 {
     ui.okRetries = 2;
     const QString noListener = "There seems no Velotrax-listener at other side activated;\r\nactivate listener";
     EXPECT_EQ(ui.AskNoListener(noListener), MsgAnswer::Ok);
     EXPECT_EQ(ui.AskNoListener(noListener), MsgAnswer::Ok);
     EXPECT_EQ(ui.AskNoListener(noListener), MsgAnswer::Cancel);
-    // The question once, with the retry count; then the giving up.
-    EXPECT_EQ(out, "There seems no Velotrax-listener at other side activated;\nactivate listener\n"
-                   "answered OK: sending again, up to 2 times (--retries)\n"
-                   "answered Cancel: still no listener after 2 retries\n");
+    EXPECT_EQ(out, "velotrax-cli: no receiver answers; sending again, up to 2 times (--retries)\n"
+                   "velotrax-cli: still no receiver; sending again (2 of 2)\n"
+                   "velotrax-cli: still no receiver after 2 tries; giving up\n");
     // Any other OK/Cancel box is no retry question.
     out.clear();
     EXPECT_EQ(ui.MsgBox("Overwrite?", MsgIcon::Exclamation, MsgButtons::OkCancel), MsgAnswer::Cancel);
 
     out.clear();
-    EXPECT_EQ(ui.MsgBox("Delete tempfile 'x' ?", MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::No);
+    const QString question = "Delete tempfile '/in/_x.tmp' ?\r\n(Note: this file is needed if you want to use 'restart a file.'";
+    EXPECT_EQ(ui.MsgBox(question, MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::No);
     ui.deleteTemp = true;
-    EXPECT_EQ(ui.MsgBox("Delete tempfile 'x' ?", MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::Yes);
+    EXPECT_EQ(ui.MsgBox(question, MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::Yes);
     EXPECT_EQ(ui.MsgBox("ERROR from other side: Comport error!", MsgIcon::Critical, MsgButtons::Ok), MsgAnswer::Ok);
-    EXPECT_EQ(out, "Delete tempfile 'x' ?\nanswered No: --delete-temp deletes it\n"
-                   "Delete tempfile 'x' ?\nanswered Yes: --delete-temp\n"
+    // The resend table is for whoever studies the line: with -v only.
+    ui.MsgBox("Resend-reasons:\r\nbyte 1 not A/H: 1", MsgIcon::Information, MsgButtons::Ok);
+    EXPECT_EQ(out, "velotrax-cli: the temp file '/in/_x.tmp' is kept for send --restart (--delete-temp deletes it)\n"
+                   "velotrax-cli: deleting the temp file '/in/_x.tmp' (--delete-temp)\n"
                    "ERROR from other side: Comport error!\n");
+    ui.verbose = true;
+    ui.MsgBox("Resend-reasons:\r\nbyte 1 not A/H: 1", MsgIcon::Information, MsgButtons::Ok);
+    EXPECT_TRUE(out.endsWith("Resend-reasons:\nbyte 1 not A/H: 1\n"));
 }
 
 TEST_F(Console, ResultTextsArePrintedButByteCountsAndActivityOnlyWhenVerbose)
