@@ -88,13 +88,9 @@ MsgAnswer ConsoleUi::MsgBox(const QString& text, MsgIcon icon, MsgButtons button
     Track(false);
     switch (buttons) {
     case MsgButtons::Ok:
-        // The resend report is a table for whoever studies the line.
-        if (icon == MsgIcon::Information && text.startsWith(QLatin1String("Resend-reasons:"))) {
-            if (verbose)
-                Line(text);
-            return MsgAnswer::Ok;
-        }
-        Line(text);
+        // The resend report is a table for whoever studies the line: -v only.
+        if (verbose || icon != MsgIcon::Information || !text.startsWith(QLatin1String("Resend-reasons:")))
+            Line(text);
         return MsgAnswer::Ok;
     case MsgButtons::OkCancel:
         Line(text);
