@@ -23,6 +23,7 @@ const QList<QCommandLineOption>& AllOptions()
         {"log", "debug log", "FILE"},
         {"log-level", "debug log level", "N"},
         {"progress", "progress line"},
+        {{"q", "quiet"}, "no progress line"},
         {{"v", "verbose"}, "activity line"},
         {"restart", "continue one file"},
         {"retries", "retries when no listener answers", "N"},
@@ -149,6 +150,7 @@ struct Reader {
         o.classic = Has("classic");
         o.compress = !Has("no-compress");
         o.progress = Has("progress");
+        o.quiet = Has("quiet");
         o.verbose = Has("verbose");
         o.restart = Has("restart");
         o.once = Has("once");
@@ -255,6 +257,8 @@ QString UsageText()
         "  --log FILE         append a debug log of the traffic to FILE\n"
         "  --log-level N      0 = lines only (default), above 0 also byte dumps\n"
         "  --progress         show the progress line even when standard error is no terminal\n"
+        "                     (with --stdio it is shown anyway: a terminal program shows it)\n"
+        "  -q, --quiet        no progress line\n"
         "  -v, --verbose      also show the activity line\n"
         "\n"
         "send:\n"

@@ -25,6 +25,7 @@ struct CliOptions {
     qint32 logLevel = 0;
 
     bool progress = false;   // progress line even when standard error is no terminal
+    bool quiet = false;      // no progress line at all
     bool verbose = false;    // also the activity line's texts
 
     // send

@@ -61,7 +61,8 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     m_ui.SetSenderSelected(m_o.IsSender());
     m_ui.okRetries = m_o.retries;
     m_ui.deleteTemp = m_o.deleteTemp;
-    m_ui.showProgress = m_o.progress || terminal;
+    // Inside a terminal program (--stdio) standard error is what the user watches.
+    m_ui.showProgress = (m_o.progress || terminal || m_o.stdio) && !m_o.quiet;
     // The terminal program that runs us keeps its terminal raw, without CR before LF.
     m_ui.crlf = m_o.stdio && terminal;
     m_ui.verbose = m_o.verbose;

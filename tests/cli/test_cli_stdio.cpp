@@ -31,7 +31,7 @@ TEST_F(Stdio, TwoProgramsJoinedByAPipePairCopyFilesWithTheirDates)
     WriteDated(BuildPath(outDir, "with blank.txt"), "text\n");
 
     Cli rx, tx;
-    rx.Start({"receive", "--stdio", "--once", "--wait-ms", "0", inDir}, [&] {
+    rx.Start({"receive", "--stdio", "--once", "--quiet", "--wait-ms", "0", inDir}, [&] {
         ::dup2(toReceiver[0], STDIN_FILENO);
         ::dup2(toSender[1], STDOUT_FILENO);
     });
@@ -48,6 +48,9 @@ TEST_F(Stdio, TwoProgramsJoinedByAPipePairCopyFilesWithTheirDates)
     EXPECT_EQ(rx.Code(), 0) << rx.Err().toStdString();
     EXPECT_TRUE(rx.Err().contains("listening on standard input and output at 115200 baud")) << rx.err.toStdString();
     EXPECT_TRUE(tx.Err().contains("Files sent: 2\n"));
+    // Inside a terminal program standard error is what the user sees: progress by default.
+    EXPECT_TRUE(tx.err.contains("big.bin  100%  20000/20000 bytes")) << tx.err.toStdString();
+    EXPECT_FALSE(rx.err.contains("100%")) << rx.err.toStdString();
     EXPECT_EQ(ReadFile(BuildPath(inDir, "big.bin")), big);
     EXPECT_EQ(ReadFile(BuildPath(inDir, "with blank.txt")), "text\n");
     EXPECT_TRUE(GetsTheSendersDate(BuildPath(inDir, "big.bin")));
