@@ -160,6 +160,7 @@ void ConsoleUi::Track(bool force)
     }
     if (!p.moving)
         return;
+    m_run = p;
     if (!m_tracking || p.name != m_fileName || p.total != m_fileTotal) {
         BreakProgressLine();  // a file that broke off keeps its last line
         m_tracking = true;
@@ -174,9 +175,19 @@ void ConsoleUi::Track(bool force)
     Draw(p.name, p.done, p.total, false);
 }
 
+QString ConsoleUi::RunPart(qint64 done) const
+{
+    if (m_run.count <= 0)
+        return {};
+    FileProgress p = m_run;
+    p.runDone = std::min(p.runTotal, p.runDone - p.done + done);
+    p.done = done;
+    return QStringLiteral("  file %1 of %2").arg(p.Index()).arg(p.count) + RunText(p, m_rate.BytesPerSecond(done));
+}
+
 void ConsoleUi::Draw(const QString& name, qint64 done, qint64 total, bool final)
 {
-    const QString text = FormatProgressLine(name, done, total, m_rate.BytesPerSecond(done));
+    const QString text = FormatProgressLine(name, done, total, m_rate.BytesPerSecond(done)) + RunPart(done);
     m_drawClock.start();
     m_drawnDone = done;
     if (!m_terminal) {

@@ -58,6 +58,8 @@ private:
     void Line(const QString& text);
     void Track(bool force);
     void Draw(const QString& name, qint64 done, qint64 total, bool final);
+    // "  file 2 of 3; run … bytes, … left" for the file last seen moving; nothing where unknown.
+    QString RunPart(qint64 done) const;
 
     Sink m_sink;
     bool m_terminal;
@@ -74,5 +76,6 @@ private:
     qint64 m_drawnDone = -1;      // bytes the last drawn line showed
     qint32 m_completed = 0;
     RateMeter m_rate;
+    FileProgress m_run;           // the moving file as last seen, for its run
     QElapsedTimer m_drawClock;
 };

@@ -112,6 +112,13 @@ FileProgress Station::Progress() const
             p.total = m_s.m_nFileSize;
             p.done = std::max(0, m_s.FileReceivingPos - 1);
         }
+        // Only what a Velotrax Sender told: the original program says nothing of its run.
+        p.count = m_s.m_run.count;
+    }
+    if (p.moving && m_s.m_run.Known()) {
+        p.index = m_s.m_run.index;
+        p.runTotal = m_s.m_run.bytes;
+        p.runDone = std::min(m_s.m_run.bytesBefore + p.done, p.runTotal);
     }
     return p;
 }

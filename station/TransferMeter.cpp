@@ -48,9 +48,20 @@ QString FormatDuration(double seconds)
 
 QString MovingText(const FileProgress& p, double bytesPerSecond)
 {
-    const qint32 index = p.completed + 1;
+    const qint32 index = p.Index();
     const QString which = p.count > 0 ? QStringLiteral("File %1 of %2").arg(index).arg(p.count)
                                       : QStringLiteral("File %1").arg(index);
     return QStringLiteral("%1: %2  %3  %4 left")
-        .arg(which, p.name, FormatRate(bytesPerSecond), FormatDuration(SecondsLeft(p.done, p.total, bytesPerSecond)));
+               .arg(which, p.name, FormatRate(bytesPerSecond), FormatDuration(SecondsLeft(p.done, p.total, bytesPerSecond)))
+           + RunText(p, bytesPerSecond);
+}
+
+QString RunText(const FileProgress& p, double bytesPerSecond)
+{
+    if (p.runTotal <= 0)
+        return {};
+    return QStringLiteral("; run %1 of %2 bytes, %3 left")
+        .arg(p.runDone)
+        .arg(p.runTotal)
+        .arg(FormatDuration(SecondsLeft(p.runDone, p.runTotal, bytesPerSecond)));
 }

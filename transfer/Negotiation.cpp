@@ -84,6 +84,26 @@ Capabilities ReadAcceptance(qint32 value)
     return c;
 }
 
+QString RunFields(const RunTotals& run)
+{
+    return QStringLiteral("%1|%2|%3|%4").arg(run.index).arg(run.count).arg(run.bytesBefore).arg(run.bytes);
+}
+
+RunTotals ReadRunTotals(const QStringList& fields)
+{
+    if (fields.size() < 4)
+        return {};
+    bool ok[4] = {};
+    RunTotals r;
+    r.index = fields[0].toInt(&ok[0]);
+    r.count = fields[1].toInt(&ok[1]);
+    r.bytesBefore = fields[2].toLongLong(&ok[2]);
+    r.bytes = fields[3].toLongLong(&ok[3]);
+    const bool sane = ok[0] && ok[1] && ok[2] && ok[3] && r.index >= 1 && r.index <= r.count && r.bytesBefore >= 0
+                      && r.bytesBefore <= r.bytes;
+    return sane ? r : RunTotals();
+}
+
 Capabilities Agreed(quint32 offered, bool compressionAllowed, qint32 largestPayload)
 {
     if (!(offered & kFlagCrcStreaming))

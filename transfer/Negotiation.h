@@ -1,5 +1,6 @@
 #pragma once
 #include "Capabilities.h"
+#include "TransferState.h"
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -40,6 +41,12 @@ Capabilities ReadAcceptance(qint32 value);
 // nothing, with the reason in why, when its terms are not those offered
 // (flags not offered or bit 0 clear, a largest payload outside 256 to 32767).
 std::optional<Capabilities> Honour(qint32 value, quint32 offered, QString& why);
+
+// "index|count|bytesBefore|bytes", after the offer in an offering header.
+QString RunFields(const RunTotals& run);
+// The run from a header's fields after the offer; nothing known unless they
+// are whole numbers with 1 <= index <= count and 0 <= bytesBefore <= bytes.
+RunTotals ReadRunTotals(const QStringList& fields);
 
 // What this side uses for an offer it accepts.
 Capabilities Agreed(quint32 offered, bool compressionAllowed, qint32 largestPayload);

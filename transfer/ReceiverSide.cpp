@@ -72,6 +72,8 @@ HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
     // A name that would leave the receive path is a malformed header.
     header.name = SafeFileName(fields[3]);
     header.offer = Negotiation::ReadOffer({fields[4], fields[5]});
+    if (header.offer)
+        header.run = Negotiation::ReadRunTotals({fields[6], fields[7], fields[8], fields[9]});
     return header.name.isEmpty() ? HeaderKind::Malformed : HeaderKind::File;
 }
 
@@ -108,6 +110,7 @@ void ReceiverSide::HandleHeader(const Block& b)
     }
     s.m_nFileSize = h.size;
     s.m_dFileDate = h.date;
+    s.m_run = h.run;
     s.m_sFileName = h.name;
     s.FileReceivingPos = 1;
     s.m_sTempFile = MakeTempFileName(s.m_sFileName);

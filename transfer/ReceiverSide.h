@@ -16,6 +16,7 @@ struct FileHeader {
     QString name;          // reduced to a plain file name; empty when refused
     QString receivedName;  // as it came
     quint32 offer = 0;     // extended-mode flags offered in the fields after the name
+    RunTotals run;         // told after the offer by a Velotrax Sender
 };
 enum class HeaderKind { File, End, Malformed };
 

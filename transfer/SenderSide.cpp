@@ -65,16 +65,33 @@ bool SenderSide::SendNextFile()
         m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
         return false;
     }
+    NextFileOfTheRun();
     s.m_nSendFileSize = qint32(m_c.g.files.File(FileNr::Send).size());
     const double date = GlbDateToNumber(DateLastModified(path));
     QString header = QString::number(s.m_nSendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
     // The offer rides in fields the original Receiver drops.
     s.m_bOffered = !m_c.g.GlbClassic;
     if (s.m_bOffered)
-        header += u'|' + Negotiation::OfferFields(m_c.g.GlbCompress);
+        header += u'|' + Negotiation::OfferFields(m_c.g.GlbCompress) + u'|' + Negotiation::RunFields(s.m_run);
     m_c.tx.SendString(header);
     s.m_nBlockTypeToSend = BLOCK_DATA;
     return true;
+}
+
+void SenderSide::NextFileOfTheRun()
+{
+    TransferState& s = m_c.s;
+    RunTotals& run = s.m_run;
+    if (s.m_nFileIndex == 1) {
+        run = RunTotals();
+        run.count = s.FilesToSendUpperBound();
+        for (qint32 i = 1; i <= run.count; ++i)
+            run.bytes += QFileInfo(SendFilePath(i)).size();
+    } else {
+        run.bytesBefore += s.m_nSendFileSize;  // the file before this one
+    }
+    run.index = s.m_nFileIndex;
+    run.bytes = std::max(run.bytes, run.bytesBefore + m_c.g.files.File(FileNr::Send).size());
 }
 
 SentBlock SenderSide::LastSent() const

@@ -36,6 +36,8 @@ private:
     void GoOn();
     void AllReceived();
     SentBlock LastSent() const;
+    // The run's totals as the header of the file just opened tells them.
+    void NextFileOfTheRun();
     bool InExtendedData() const;
     void HandleExtendedAnswer(const Block& b);
 

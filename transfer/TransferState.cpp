@@ -26,6 +26,7 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.m_bOffered = false;
     s.m_bAfterExtended = false;
     s.m_bExtendedReady = false;
+    s.m_run = RunTotals();
     s.m_nCountModifiedDateErr = 0;
     s.m_nCount1NotHA = 0;
     s.m_nCountNrBytesDataZero = 0;

@@ -6,6 +6,16 @@
 
 #include "LinkRecord.h"
 
+// Where a file stands in its run, as a Velotrax Sender tells it in the
+// fields of an offering header; count 0 where nobody said.
+struct RunTotals {
+    qint32 index = 0;        // the file's number in the run, from 1
+    qint32 count = 0;        // files in the run
+    qint64 bytesBefore = 0;  // bytes of the files before this one
+    qint64 bytes = 0;        // bytes of the whole run
+    bool Known() const { return count > 0; }
+};
+
 // The record of the current transfer; one per station, serving both roles.
 struct TransferState : LinkRecord {
     bool m_bRestart = false;
@@ -42,6 +52,8 @@ struct TransferState : LinkRecord {
     // Receiver: nothing was heard for the silence time before the block being
     // gathered began. A header numbered 1 inside a file then starts a new run.
     bool m_bLineWasQuiet = false;
+    // The run the current file belongs to: the Sender's own, or what its header said.
+    RunTotals m_run;
 
     qint32 m_nCountModifiedDateErr = 0;
     qint32 m_nCount1NotHA = 0;

@@ -198,9 +198,10 @@ TEST_F(MainWindow, ChosenFilesBecomeTheSendPathAndNamesAndTheFirstHeaderGoesOut)
     EXPECT_TRUE(port.written.contains("|a.txt"));
     EXPECT_TRUE(h.w->station().WatchdogActive());
     ExpectLook(kSending);
-    // Beside the status texts: which file moves, its rate and the time left (not known yet).
+    // Beside the status texts: which file moves, its rate and the time left (not known yet), and the run.
     auto* moving = h.Find<QLabel>("lblMoving");
-    EXPECT_TRUE(WaitFor([&] { return moving->text() == "File 1 of 2: a.txt  -- B/s  -:-- left"; }, 5000))
+    EXPECT_TRUE(WaitFor([&] { return moving->text() == "File 1 of 2: a.txt  -- B/s  -:-- left; run 0 of 10 bytes, -:-- left"; },
+                        5000))
         << moving->text().toStdString();
     h.Button("cmdStop")->click();
     EXPECT_EQ(moving->text(), "");

@@ -92,7 +92,8 @@ TEST_F(ExtendedFixture, TheModeIsUsedOnlyWhenBothSidesTakePart)
         EXPECT_EQ(tx->ui.status2, "Files sent: 1");
         EXPECT_EQ(Received("a.bin"), content);
         const QByteArray header = Blocks(tx->port)[0];
-        EXPECT_EQ(header.mid(12, header.size() - 16).count('|'), c == ClassicSender ? 2 : 4);
+        // size|date|name, then VX1|flags and the run (index|count|before|total) only where offered.
+        EXPECT_EQ(header.mid(12, header.size() - 16).count('|'), c == ClassicSender ? 2 : 8);
         const qint32 firstAnswer = Le32(Blocks(rx->port)[0], 2);
         EXPECT_EQ(Negotiation::IsAcceptance(firstAnswer), c == Both);
         if (c != Both) {
@@ -425,4 +426,39 @@ TEST_F(ExtendedFixture, AHeaderSizeTheReceiverCannotTakeIsRefusedAtOnce)
                                             + "' is not a number of bytes up to 2147483646"));
         EXPECT_FALSE(QFile::exists(rx->InReceivePath("_big.bin.tmp")));
     }
+}
+
+TEST_F(ExtendedFixture, BothSidesKnowTheRunWhereTheSenderCanSayIt)
+{
+    WriteFile(Source("one.bin"), RandomBytes(7000, 1));
+    WriteFile(Source("two.bin"), RandomBytes(5000, 2));
+    for (bool classic : {false, true}) {
+        SCOPED_TRACE(classic);
+        NewPair();
+        if (classic)
+            pair->Classic();  // as with the original program: its headers say nothing of the run
+        FileProgress seenByRx, seenByTx;
+        tx->port.lineFilter = [&](const QByteArray& w) {
+            if (tx->s().m_nFileIndex == 2 && quint8(Unstuffed(w)[1]) != BLOCK_HEADER && !seenByRx.moving) {
+                seenByRx = rx->station->Progress();
+                seenByTx = tx->station->Progress();
+            }
+            return w;
+        };
+        Run({"one.bin", "two.bin"});
+        ASSERT_TRUE(SenderDone());
+        ASSERT_TRUE(seenByRx.moving);
+        EXPECT_EQ(seenByTx.Index(), 2);
+        EXPECT_EQ(seenByTx.runTotal, 12000);
+        EXPECT_GE(seenByTx.runDone, 7000);
+        EXPECT_EQ(seenByRx.count, classic ? 0 : 2);
+        EXPECT_EQ(seenByRx.Index(), 2);
+        EXPECT_EQ(seenByRx.runTotal, classic ? 0 : 12000);
+        EXPECT_EQ(seenByRx.runDone, classic ? 0 : 7000 + seenByRx.done);
+    }
+    // Fields that cannot describe a run are no run at all.
+    EXPECT_TRUE(Negotiation::ReadRunTotals({"2", "3", "100", "300"}).Known());
+    for (const QStringList& bad : {QStringList{"4", "3", "0", "1"}, QStringList{"1", "1", "5", "4"},
+                                   QStringList{"1", "x", "0", "0"}, QStringList{"1", "1"}})
+        EXPECT_FALSE(Negotiation::ReadRunTotals(bad).Known()) << bad.join('|').toStdString();
 }
