@@ -207,8 +207,8 @@ bool Cable::take(Direction& d, Clock::time_point now)
     const std::size_t n = std::min({room, kReadChunk, d.bucket.available(now), d.from->untilHangup()});
     if (n == 0)
         return true;
-    std::uint8_t buf[kReadChunk];
-    const ssize_t r = ::read(d.from->master, buf, n);
+    std::uint8_t packet[kReadChunk + 1];  // the status byte, then the data
+    const ssize_t r = ::read(d.from->master, packet, n + 1);
     if (r < 0) {
         if (errno == EAGAIN)
             d.bucket.idle();
@@ -221,7 +221,17 @@ bool Cable::take(Direction& d, Clock::time_point now)
     }
     if (r == 0)
         return true;
-    const auto got = static_cast<std::size_t>(r);
+    if (packet[0] != TIOCPKT_DATA) {
+        if (packet[0] & TIOCPKT_FLUSHWRITE)
+            dropFlushed(*d.from);
+        return true;
+    }
+    const std::uint8_t* buf = packet + 1;
+    const auto got = static_cast<std::size_t>(r - 1);
+    if (::ioctl(d.from->master, FIONREAD, &d.from->readable) != 0)
+        d.from->readable = 0;
+    if (got == 0)
+        return true;
     d.bucket.take(got);
     if (got < n)
         d.bucket.idle();
@@ -234,6 +244,25 @@ bool Cable::take(Direction& d, Clock::time_point now)
         d.queue.push_back(std::move(c));
     }
     return hangUpIfDue(*d.from);
+}
+
+// The program flushed its output: what a UART's driver still held is gone.
+// Only bytes that waited before the flush go, never the ones written after it.
+void Cable::dropFlushed(End& e)
+{
+    int waiting = 0;
+    if (::ioctl(e.master, FIONREAD, &waiting) != 0)
+        waiting = 0;
+    std::size_t drop = static_cast<std::size_t>(std::max(0, std::min(waiting, e.readable)));
+    e.readable = 0;
+    std::uint8_t packet[kReadChunk + 1];
+    while (drop > 0) {
+        const ssize_t r = ::read(e.master, packet, std::min(drop, kReadChunk) + 1);
+        if (r <= 1 || packet[0] != TIOCPKT_DATA)
+            return;
+        drop -= static_cast<std::size_t>(r - 1);
+        e.traffic += static_cast<std::size_t>(r - 1);
+    }
 }
 
 bool Cable::deliver(Direction& d, Clock::time_point now)

@@ -60,6 +60,7 @@ private:
     static Direction makeDirection(const char* label, int index, End& from, End& to, const Options& o,
                                    std::uint64_t seed);
     bool take(Direction& d, Clock::time_point now);
+    void dropFlushed(End& e);
     bool deliver(Direction& d, Clock::time_point now);
     // Ends a planned hang-up once the program has read what reached its port.
     bool finishHangups(Clock::time_point now, Wake& wake);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,13 @@ bool openEnd(End& e, speed_t speed, std::string& error)
     }
     if (!setNonBlockCloexec(e.master) || !setNonBlockCloexec(e.slave)) {
         error = std::string("fcntl: ") + std::strerror(errno);
+        return false;
+    }
+    // Packet mode: a tcflush(TCOFLUSH) by the program reaches us as a status
+    // byte, so the cable can drop what the flush would have taken from a UART.
+    int on = 1;
+    if (::ioctl(e.master, TIOCPKT, &on) != 0) {
+        error = std::string("TIOCPKT: ") + std::strerror(errno);
         return false;
     }
     e.slavePath = name;

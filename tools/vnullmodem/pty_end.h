@@ -19,6 +19,7 @@ struct End {
     int slave = -1;  // the cable's own fd on the slave, see main.cpp
     std::string slavePath;
     std::uint64_t traffic = 0;  // bytes read from plus written to the master
+    int readable = 0;           // bytes the master held after the last read: a flush may drop these
     std::deque<std::uint64_t> hangupAt;
     std::optional<Clock::time_point> hangupSince;  // planned hang-up waiting for the port to drain
     Clock::time_point lastDelivery;
