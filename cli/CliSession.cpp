@@ -189,6 +189,16 @@ void CliSession::Conclude()
         m_station.ClosePort();
     m_exitCode = Outcome();
     m_ui.BreakProgressLine();
+    ExitWhenWritten();
+}
+
+void CliSession::ExitWhenWritten()
+{
+    // The last answer (a Stop, an error) is still going out; the port bounds how long.
+    if (m_port.Flushing()) {
+        QTimer::singleShot(10, this, [this] { ExitWhenWritten(); });
+        return;
+    }
     QCoreApplication::exit(m_exitCode);
 }
 

@@ -39,6 +39,7 @@ public:
 private:
     void Activate();
     void Conclude();
+    void ExitWhenWritten();
     void QueueConclude();
     // A receiver without --once listens on after a run that ended early.
     bool ListensOn() const;

@@ -58,11 +58,14 @@ SerialCommPort::SerialCommPort(QString programFolder, QObject* parent)
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialCommPort::OnError);
     m_lineTimer.setInterval(kLineTimerMs);
     connect(&m_lineTimer, &QTimer::timeout, this, &SerialCommPort::OnLineTimer);
+    m_flushDeadline.setSingleShot(true);
+    connect(&m_flushDeadline, &QTimer::timeout, this, &SerialCommPort::FinishClose);
+    m_clock.start();
 }
 
 SerialCommPort::~SerialCommPort()
 {
-    Close();
+    FinishClose();
 }
 
 // ---- configuration ----
@@ -311,6 +314,9 @@ bool SerialCommPort::SetPortOpen(bool open, QString& why)
     }
     if (m_open)
         return true;
+    if (m_flushing && ResumeFlushing(why))
+        return true;
+    FinishClose();
     return Open(why);
 }
 
@@ -382,11 +388,14 @@ bool SerialCommPort::Open(QString& why)
     TakeOverReading();
     RequestLowLatency(fd);
     m_lineTimer.start();
+    AttachOutput(fd);
 #endif
+    m_discardUntil = -1;
 
     m_open = true;
     m_failed = false;
     m_salvaged.clear();
+    m_openedFrom = path;
     return true;
 }
 
@@ -411,6 +420,56 @@ QString SerialCommPort::OpenFailure(const QString& openPath) const
     return qtText;
 }
 
+void SerialCommPort::AttachOutput(int fd)
+{
+    OutputQueue::Hooks hooks;
+    hooks.driverQueued = [this] {
+        int queued = 0;
+#ifdef Q_OS_UNIX
+        if (::ioctl(int(m_port.handle()), TIOCOUTQ, &queued) != 0)
+            queued = 0;
+#endif
+        return queued;
+    };
+    hooks.failed = [this] {
+        if (m_flushing)
+            FinishClose();
+        else
+            DeviceFailed();
+    };
+    hooks.stalled = [this] {
+        if (m_flushing)
+            FinishClose();
+        else
+            PostEvent(comEventTxFull);
+    };
+    hooks.idle = [this] {
+        if (m_flushing)
+            FinishClose();
+    };
+    // The device is non-blocking: writes take what fits.
+    m_out.Attach(fd, 0, qint64(1024) * 10 * 1000 / qMax(m_settings.baudRate, 1), std::move(hooks));
+}
+
+// Opening the same device again while its last writes still go out takes
+// it back as it is, so those writes are not lost (a receiver that answers
+// with an error and listens again at once).
+bool SerialCommPort::ResumeFlushing(QString& why)
+{
+    if (!m_port.isOpen() || m_openedFrom != DevicePath(m_number) || !ApplySettings(why))
+        return false;
+    m_flushDeadline.stop();
+    m_flushing = false;
+    m_open = true;
+#ifdef Q_OS_UNIX
+    m_readNotice = new QSocketNotifier(int(m_port.handle()), QSocketNotifier::Read, this);
+    connect(m_readNotice, &QSocketNotifier::activated, this, &SerialCommPort::OnReadable);
+    m_lineTimer.start();
+#endif
+    m_discardUntil = -1;
+    return true;
+}
+
 void SerialCommPort::Close()
 {
     if (!m_open)
@@ -420,6 +479,25 @@ void SerialCommPort::Close()
     m_lineTimer.stop();
     delete m_readNotice;
     m_readNotice = nullptr;
+    m_open = false;
+    DropPendingEvents();
+    if (!m_failed && !m_out.Idle() && m_port.isOpen()) {
+        // What the program said last (an error, a Stop) still goes out; for
+        // no longer than the line needs for it, and a little.
+        m_flushing = true;
+        const qint64 lineMs = qint64(OutBufferCount()) * 10 * 1000 / qMax(m_settings.baudRate, 1);
+        m_flushDeadline.start(int(qMin<qint64>(lineMs + 2000, 120000)));
+        return;
+    }
+    FinishClose();
+}
+
+void SerialCommPort::FinishClose()
+{
+    m_flushDeadline.stop();
+    m_flushing = false;
+    m_out.Detach();
+    m_open = false;
     if (m_port.isOpen()) {
 #ifdef Q_OS_UNIX
         const int fd = int(m_port.handle());

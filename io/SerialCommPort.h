@@ -1,5 +1,7 @@
 #pragma once
 #include "CommPort.h"
+#include "OutputQueue.h"
+#include <QElapsedTimer>
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
@@ -15,10 +17,11 @@
 // program's folder if there is one (usually a link to /dev/ttyUSB0 or a pty),
 // else /dev/ttyS<n-1>.
 //
-// Everything runs on the owning thread. Output() writes straight to the device
-// and returns when every byte is in the driver, and OutBufferCount() is the
-// driver's own queue, so a caller that polls it on a blocked thread sees it
-// drain without an event loop.
+// Everything runs on the owning thread and nothing waits for the line:
+// Output() queues, and the queue hands the bytes to the driver as it takes
+// them. OutBufferCount() is that queue plus the driver's own. Closing the port
+// lets the queue finish first (for a bounded time), with the device kept
+// locked and its input ignored meanwhile.
 //
 // On Linux the driver is asked for its low-latency mode on open (USB adapters
 // otherwise hold received bytes up to 16 ms); OpenNote() says how that went.
@@ -71,7 +74,10 @@ public:
     void DiscardInput() override;
     QByteArray Input() override;
     int OutBufferCount() const override;
-    void Output(const QByteArray& bytes) override;
+    void Output(const QByteArray& bytes, int pauseMs = 0) override;
+    void DiscardOutput(bool cutCurrent) override;
+    void DiscardInputFor(int ms) override;
+    bool Flushing() const override { return m_flushing; }
 
     // The device the number opens, and on Unix where a COMn link points.
     QString DeviceDescription(qint16 number) const override;
@@ -93,9 +99,9 @@ public:
     int InBufferSize() const { return m_inBufferSize; }
     int OutBufferSize() const { return m_outBufferSize; }
 
-    // How long Output() waits for a line that takes no more bytes before it
+    // How long a write waits for a line that takes no more bytes before it
     // gives up on the rest and reports comEventTxFull.
-    void SetWriteStallTimeout(int ms) { m_writeStallMs = ms; }
+    void SetWriteStallTimeout(int ms) { m_out.SetStallMs(ms); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -106,6 +112,9 @@ private:
     void OnReadable();
     void ResumeReadNotice();
     void Close();
+    void FinishClose();
+    bool ResumeFlushing(QString& why);
+    void AttachOutput(int fd);
     bool ApplySettings(QString& why);
     QString OpenFailure(const QString& openPath) const;
     QString LinkPath(qint16 number) const;
@@ -121,6 +130,7 @@ private:
 
     QString m_folder;
     QString m_devicePath;
+    QString m_openedFrom;  // the path the open device was opened by
     QSerialPort m_port;  // a child, so its notifiers are found under this object
     QTimer m_lineTimer;
     QSocketNotifier* m_readNotice = nullptr;     // ours, Unix only
@@ -129,10 +139,14 @@ private:
     LineSettings m_settings;
     int m_inBufferSize = 1024;
     int m_outBufferSize = 512;
-    int m_writeStallMs = 5000;
+    OutputQueue m_out;
+    QTimer m_flushDeadline;
+    QElapsedTimer m_clock;
+    qint64 m_discardUntil = -1;  // input arriving before this clock ms is dropped
 
     bool m_open = false;         // as the program sees it
     bool m_failed = false;       // device gone: silent until closed
+    bool m_flushing = false;     // closed for the program, still writing its queue
     bool m_configuring = false;  // errors raised by our own calls are not line events
     bool m_receivePosted = false;
     quint32 m_generation = 0;    // bumps on close; stale queued events check it

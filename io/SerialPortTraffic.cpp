@@ -78,6 +78,12 @@ QByteArray SerialCommPort::Input()
         DrainDriver(bytes);
         ResumeReadNotice();
     }
+    if (m_discardUntil >= 0) {
+        if (m_clock.elapsed() < m_discardUntil)
+            bytes.clear();  // the tail of a refused block
+        else
+            m_discardUntil = -1;
+    }
     return bytes;
 }
 
@@ -97,9 +103,9 @@ void SerialCommPort::DiscardInput()
 
 int SerialCommPort::OutBufferCount() const
 {
-    if (!m_open || m_failed)
+    if ((!m_open && !m_flushing) || m_failed)
         return 0;
-    qint64 count = m_port.bytesToWrite();
+    qint64 count = m_out.Waiting() + m_port.bytesToWrite();
 #ifdef Q_OS_UNIX
     int queued = 0;
     if (::ioctl(int(m_port.handle()), TIOCOUTQ, &queued) == 0)
@@ -108,55 +114,34 @@ int SerialCommPort::OutBufferCount() const
     return int(qMin<qint64>(count, INT_MAX));
 }
 
-void SerialCommPort::Output(const QByteArray& bytes)
+void SerialCommPort::Output(const QByteArray& bytes, int pauseMs)
 {
     if (!m_open || m_failed || bytes.isEmpty())
         return;
 #ifdef Q_OS_UNIX
-    // The device is non-blocking; wait for room ourselves so the bytes are in
-    // the driver when this returns, whatever the event loop is doing.
-    const int fd = int(m_port.handle());
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, next, size_t(left));
-        if (n > 0) {
-            next += n;
-            left -= n;
-            sinceProgress.restart();
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const qint64 remaining = m_writeStallMs - sinceProgress.elapsed();
-            if (remaining <= 0) {
-                PostEvent(comEventTxFull);
-                return;
-            }
-            pollfd p{fd, POLLOUT, 0};
-            const int r = ::poll(&p, 1, int(remaining));
-            if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLOUT)) {
-                DeviceFailed();
-                return;
-            }
-            continue;
-        }
-        DeviceFailed();
-        return;
-    }
+    m_out.Add(bytes, pauseMs);
 #else
+    Q_UNUSED(pauseMs);
     m_port.write(bytes);
-    while (m_port.bytesToWrite() > 0) {
-        if (!m_port.waitForBytesWritten(m_writeStallMs)) {
-            if (m_port.error() == QSerialPort::TimeoutError)
-                PostEvent(comEventTxFull);
-            return;
-        }
-    }
 #endif
+}
+
+void SerialCommPort::DiscardOutput(bool cutCurrent)
+{
+    m_out.Discard(cutCurrent);
+    if (!cutCurrent || !m_port.isOpen() || m_failed)
+        return;
+#ifdef Q_OS_UNIX
+    ::tcflush(int(m_port.handle()), TCOFLUSH);
+#else
+    m_port.clear(QSerialPort::Output);
+#endif
+}
+
+void SerialCommPort::DiscardInputFor(int ms)
+{
+    DiscardInput();
+    m_discardUntil = m_clock.elapsed() + qMax(ms, 0);
 }
 
 // ---- events ----
@@ -274,6 +259,7 @@ void SerialCommPort::DeviceFailed()
     // port open until it closes it itself.
     m_failed = true;
     m_lineTimer.stop();
+    m_out.Discard(true);
     if (m_readNotice)
         m_readNotice->setEnabled(false);
     const quint32 generation = m_generation;

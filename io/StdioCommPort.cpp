@@ -1,5 +1,4 @@
 #include "StdioCommPort.h"
-#include <QElapsedTimer>
 #include <QMetaObject>
 #include <climits>
 
@@ -44,12 +43,17 @@ bool Readable(int fd)
 
 }  // namespace
 
-StdioCommPort::StdioCommPort(int inFd, int outFd, QObject* parent) : QObject(parent), m_inFd(inFd), m_outFd(outFd) {}
+StdioCommPort::StdioCommPort(int inFd, int outFd, QObject* parent) : QObject(parent), m_inFd(inFd), m_outFd(outFd)
+{
+    m_flushDeadline.setSingleShot(true);
+    connect(&m_flushDeadline, &QTimer::timeout, this, &StdioCommPort::FinishClose);
+}
 
 StdioCommPort::~StdioCommPort()
 {
     QString why;
     SetPortOpen(false, why);
+    FinishClose();
 }
 
 void StdioCommPort::RestoreTerminalsNow()
@@ -78,23 +82,55 @@ bool StdioCommPort::SetPortOpen(bool open, QString& why)
         ++m_generation;
         m_notifier.reset();
         m_open = false;
-        m_failed = false;
         DropPendingEvents();
-#ifdef Q_OS_UNIX
-        RestoreTerminalsNow();
-        g_saved[0].fd = g_saved[1].fd = -1;
-#endif
+        if (!m_failed && !m_out.Idle()) {
+            // What the program said last still goes out, within a bounded time.
+            m_flushing = true;
+            m_flushDeadline.start(5000);
+            return true;
+        }
+        FinishClose();
         return true;
     }
     if (m_ended) {
+        FinishClose();
         why = QStringLiteral("the standard input has ended");
         return false;
     }
+    // Open again while the last writes still go out: they stay queued.
+    const bool resumed = m_flushing;
+    m_flushDeadline.stop();
+    m_flushing = false;
+    if (!resumed)
+        FinishClose();
 #ifdef Q_OS_UNIX
-    MakeRaw(0, m_inFd);
-    MakeRaw(1, m_outFd);
+    if (!resumed) {
+        MakeRaw(0, m_inFd);
+        MakeRaw(1, m_outFd);
+    }
 #endif
     m_open = true;
+    OutputQueue::Hooks hooks;
+    hooks.driverQueued = [this] { return OutBufferCount() - int(m_out.Waiting()); };
+    hooks.failed = [this] { m_flushing ? FinishClose() : Failed(); };
+    hooks.stalled = [this] {
+        if (m_flushing) {
+            FinishClose();
+            return;
+        }
+        const quint32 generation = m_generation;
+        QMetaObject::invokeMethod(this, [this, generation] {
+            if (generation == m_generation && m_open)
+                RaiseEvent(comEventTxFull);
+        }, Qt::QueuedConnection);
+    };
+    hooks.idle = [this] {
+        if (m_flushing)
+            FinishClose();
+    };
+    // Room for at least this much once poll says writable, on a pipe and a terminal alike.
+    if (!resumed)
+        m_out.Attach(m_outFd, 256, 1, std::move(hooks));
     m_notifier = std::make_unique<QSocketNotifier>(qintptr(m_inFd), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
     return true;
@@ -149,53 +185,43 @@ QByteArray StdioCommPort::Input()
 
 int StdioCommPort::OutBufferCount() const
 {
+    if ((!m_open && !m_flushing) || m_failed)
+        return 0;
+    qint64 count = m_out.Waiting();
 #ifdef Q_OS_UNIX
     // Only a terminal has a driver queue that is the line's; a pipe's content is the reader's.
     int queued = 0;
-    if (m_open && !m_failed && ::isatty(m_outFd) == 1 && ::ioctl(m_outFd, TIOCOUTQ, &queued) == 0)
-        return queued;
+    if (::isatty(m_outFd) == 1 && ::ioctl(m_outFd, TIOCOUTQ, &queued) == 0)
+        count += queued;
 #endif
-    return 0;
+    return int(qMin<qint64>(count, INT_MAX));
 }
 
-void StdioCommPort::Output(const QByteArray& bytes)
+void StdioCommPort::Output(const QByteArray& bytes, int pauseMs)
 {
     if (!m_open || m_failed || bytes.isEmpty())
         return;
+    m_out.Add(bytes, pauseMs);
+}
+
+void StdioCommPort::DiscardOutput(bool cutCurrent)
+{
+    m_out.Discard(cutCurrent);
 #ifdef Q_OS_UNIX
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    while (left > 0) {
-        const qint64 remaining = m_writeStallMs - sinceProgress.elapsed();
-        pollfd p{m_outFd, POLLOUT, 0};
-        const int r = ::poll(&p, 1, int(qMax<qint64>(remaining, 0)));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r == 0) {
-            const quint32 generation = m_generation;
-            QMetaObject::invokeMethod(this, [this, generation] {
-                if (generation == m_generation && m_open)
-                    RaiseEvent(comEventTxFull);
-            }, Qt::QueuedConnection);
-            return;
-        }
-        if (r < 0 || !(p.revents & POLLOUT)) {
-            Failed();
-            return;
-        }
-        // Room for at least this much without blocking, on a pipe and a terminal alike.
-        const ssize_t n = ::write(m_outFd, next, size_t(qMin<qsizetype>(left, 256)));
-        if (n > 0) {
-            next += n;
-            left -= n;
-            sinceProgress.restart();
-        } else if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            Failed();
-            return;
-        }
-    }
+    if (cutCurrent && (m_open || m_flushing) && ::isatty(m_outFd) == 1)
+        ::tcflush(m_outFd, TCOFLUSH);
+#endif
+}
+
+void StdioCommPort::FinishClose()
+{
+    m_flushDeadline.stop();
+    m_out.Detach();
+    m_flushing = false;
+    m_failed = false;
+#ifdef Q_OS_UNIX
+    RestoreTerminalsNow();
+    g_saved[0].fd = g_saved[1].fd = -1;
 #endif
 }
 
@@ -204,6 +230,7 @@ void StdioCommPort::Failed()
     if (m_failed)
         return;
     m_failed = true;
+    m_out.Discard(true);
     if (m_notifier)
         m_notifier->setEnabled(false);
     const quint32 generation = m_generation;

@@ -1,5 +1,7 @@
 #pragma once
 #include "CommPort.h"
+#include "OutputQueue.h"
+#include <QTimer>
 #include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
@@ -15,6 +17,8 @@
 // error) or a failed write gives one comEventUnknown; after it the port stays
 // "open" but silent until closed, and does not open again: the line is gone.
 // A write that makes no progress for the stall time gives comEventTxFull.
+// Writes are queued and never wait for the reader; closing lets the queue
+// finish first, for a bounded time.
 //
 // A terminal on either descriptor is put in raw mode while the port is open
 // and restored when it closes. The number and the line settings are the
@@ -37,10 +41,12 @@ public:
     void DiscardInput() override { m_in.clear(); }
     QByteArray Input() override;
     int OutBufferCount() const override;
-    void Output(const QByteArray& bytes) override;
+    void Output(const QByteArray& bytes, int pauseMs = 0) override;
+    void DiscardOutput(bool cutCurrent) override;
+    bool Flushing() const override { return m_flushing; }
 
     QString DeviceDescription(qint16) const override { return QStringLiteral("standard input and output"); }
-    void SetWriteStallTimeout(int ms) { m_writeStallMs = ms; }
+    void SetWriteStallTimeout(int ms) { m_out.SetStallMs(ms); }
 
     // Puts back every terminal this process made raw; only calls that are safe
     // in a signal handler, for a program killed before it could close the port.
@@ -50,13 +56,16 @@ private:
     void OnReadable();
     void ReadWaiting();
     void Failed();
+    void FinishClose();
 
     int m_inFd;
     int m_outFd;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QByteArray m_in;
-    int m_writeStallMs = 5000;
+    OutputQueue m_out;
+    QTimer m_flushDeadline;
     bool m_open = false;
+    bool m_flushing = false;  // closed for the program, still writing its queue
     bool m_failed = false;  // silent until closed
     bool m_ended = false;   // the line is gone for good
     quint32 m_generation = 0;

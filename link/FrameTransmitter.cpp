@@ -54,27 +54,25 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
     if (m_g.DumpsWanted())
         DumpBlock(block, out);
 
-    GlbSleep(m_g.GlbWaitBeforeSend);
     if (!m_port.PortOpen())
         return;
-
-    // Wait for the previous write to leave, but never for more than 10000 polls.
-    int jumpoutCount = 0;
-    for (int waiting = m_port.OutBufferCount(); waiting > 0; waiting = m_port.OutBufferCount()) {
-        ++jumpoutCount;
-        if (jumpoutCount > 10000)
-            break;
-        m_log.WriteDebugLine(QStringLiteral("Outbufcount=") + QString::number(waiting)
-                             + QStringLiteral("; jumpoutCount=") + QString::number(jumpoutCount));
-        GlbSleep(1);
-    }
-    m_port.Output(out);
+    // The port keeps the pacing: the pause, then the previous write out of the driver.
+    m_port.Output(out, qMax(m_g.GlbWaitBeforeSend, 0) + m_extraPause);
+    m_extraPause = 0;
     m_nLastWriteBytes = out.size();
     m_lastWrite.start();
 }
 
+void FrameTransmitter::DropUnsent(bool peerGone)
+{
+    m_port.DiscardOutput(peerGone || m_s.caps.extended);
+    m_extraPause = 0;
+}
+
 bool FrameTransmitter::LastWriteOnTheLine() const
 {
+    if (m_port.OutBufferCount() > 0)
+        return true;
     return m_lastWrite.isValid() && m_lastWrite.elapsed() < LineMs(m_nLastWriteBytes, m_g.GlbSpeed);
 }
 

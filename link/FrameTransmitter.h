@@ -19,8 +19,15 @@ public:
     // Any code with the value given (extended mode: answers carry block numbers).
     void SendAnswerValue(qint32 code, qint32 value);
     void SendString(const QString& text);
-    // Stuffs, waits, and writes the block in one piece (nothing for an empty block).
+    // Stuffs the block and queues it as one write (nothing for an empty block).
     void SendBytes(const QByteArray& block);
+    // Throws away what is queued and not yet on the line, before a Stop or an
+    // error. The write on the line is cut short only where the peer finds the
+    // next block behind a cut one (the extended mode), or is gone anyway; the
+    // original program would take the next block as the rest of the cut one.
+    void DropUnsent(bool peerGone);
+    // The next write waits this much longer than the usual pause.
+    void DelayNextWrite(int ms) { m_extraPause = ms; }
 
     // Bytes of the last write on the line, lead byte included: what the
     // silence rules measure their time from.
@@ -39,5 +46,6 @@ private:
     CommPort& m_port;
     DebugLog& m_log;
     qsizetype m_nLastWriteBytes = 0;
+    int m_extraPause = 0;
     QElapsedTimer m_lastWrite;
 };

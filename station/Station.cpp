@@ -1,5 +1,6 @@
 #include "Station.h"
 #include "CommonRoutines.h"
+#include "ErrorNumbers.h"
 #include "Fso.h"
 #include "LineTimes.h"
 #include "Locations.h"
@@ -233,6 +234,8 @@ QString Station::ReceivePathRefusal(const QString& path)
 
 void Station::cmdStop_Click()
 {
+    // Whatever waits behind the block on the line is not sent: the Stop goes next.
+    m_tx.DropUnsent(false);
     m_tx.SendAnswer(ANSWER_STOP, 0);
     // The run is over on the line before the user is asked anything.
     ClosePort();
@@ -255,17 +258,24 @@ void Station::OfferTempFileDelete()
         m_ui.MsgBox(QStringLiteral("Could not delete file '") + m_s.m_sTempFile + u'\'', MsgIcon::Exclamation);
 }
 
-bool Station::AutomaticRestart(const QString&)
+bool Station::AutomaticRestart(const QString& errorText)
 {
     QString why;
     m_port.SetPortOpen(false, why);
     PublSaveSettings();
     m_bSettingsSaved = true;
-    if (!m_resumption.Prepare())
+    if (!m_resumption.Prepare() || !startOwnProgram)
         return false;
-    GlbSleep(1000);
-    if (!startOwnProgram || !startOwnProgram())
-        return false;
-    endProgramNow();
+    // The new copy starts after a second, when the device has settled; this
+    // one answers nothing meanwhile, its port closed.
+    QTimer::singleShot(restartDelayMs, this, [this, errorText] {
+        if (startOwnProgram()) {
+            endProgramNow();
+            return;
+        }
+        // As if there had been no restart to try.
+        m_errors.ReportLocalError(ErrorNr::PortError);
+        m_ui.MsgBox(QStringLiteral("COMPORT-ERROR: ") + errorText, MsgIcon::Critical);
+    });
     return true;
 }

@@ -77,6 +77,7 @@ public:
     // instance; the console front end and tests put their own here.
     std::function<bool()> startOwnProgram;
     std::function<void()> endProgramNow;
+    int restartDelayMs = 1000;
 
 private:
     bool AutomaticRestart(const QString& errorText);

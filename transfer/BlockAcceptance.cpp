@@ -50,6 +50,9 @@ void BlockAcceptance::LogFields(const Block& b)
 void BlockAcceptance::BlockComplete(const Block& b)
 {
     LogFields(b);
+    // The other side has ended the run: nothing still queued for it matters.
+    if (!b.IsData() && (b.type == ANSWER_ERROR || b.type == ANSWER_STOP))
+        m_tx.DropUnsent(true);
     if (b.type == ANSWER_ERROR) {
         m_hooks.ReportRemoteError(b.Value());
         return;
@@ -236,8 +239,9 @@ void BlockAcceptance::Reject(qint32 nr)
         m_rx.SkipToNextWrite();
         return;
     }
-    GlbSleep(10);
-    m_port.DiscardInput();
+    // The rest of the bad block is still coming: drop it as it arrives.
+    m_port.DiscardInputFor(10);
+    m_tx.DelayNextWrite(10);
     if (m_g.IsReceiver()) {
         m_tx.SendAnswer(ANSWER_NOT_OK, 0);
         m_log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok."));

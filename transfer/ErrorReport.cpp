@@ -15,6 +15,7 @@ void ErrorReport::ReportLocalError(qint32 nr)
         onError(nr, true);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR from this side; nr=") + QString::number(nr));
     m_c.ui.SetStatus2(ErrorText(nr));
+    m_c.tx.DropUnsent(false);
     m_c.tx.SendAnswer(ANSWER_ERROR, nr);
     m_c.session.ClosePort();
     m_c.session.SetWatchdogEnabled(false);

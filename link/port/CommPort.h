@@ -49,8 +49,24 @@ public:
     virtual int InBufferCount() const = 0;
     virtual void DiscardInput() = 0;        // InBufferCount = 0
     virtual QByteArray Input() = 0;         // all waiting bytes
-    virtual int OutBufferCount() const = 0;  // bytes still waiting to leave
-    virtual void Output(const QByteArray& bytes) = 0;
+    // Bytes written and not yet on the line: queued here or held by the driver.
+    virtual int OutBufferCount() const = 0;
+    // Queues one write and returns at once. It leaves no sooner than pauseMs
+    // after this call, and only once the previous write has left the driver.
+    // Closing the port lets what is queued go out first (see Flushing).
+    virtual void Output(const QByteArray& bytes, int pauseMs = 0) = 0;
+    // Drops the writes not yet begun. cutCurrent also drops the rest of the
+    // one on the line and what the driver holds: only for a peer that finds
+    // the next block behind a cut one.
+    virtual void DiscardOutput(bool cutCurrent) = 0;
+    // Discards what waits, and what arrives in the next ms milliseconds.
+    virtual void DiscardInputFor(int ms)
+    {
+        Q_UNUSED(ms);
+        DiscardInput();
+    }
+    // True while a closed port still writes what was queued before the close.
+    virtual bool Flushing() const { return false; }
 
     // Shown next to the port number so a user can tell what it opens.
     virtual QString DeviceDescription(qint16 number) const { return QString::number(number); }

@@ -57,8 +57,10 @@ QByteArray MemoryCommPort::Input()
     return out;
 }
 
-void MemoryCommPort::Output(const QByteArray& bytes)
+// No line time here: the pause only orders writes, and these are in order already.
+void MemoryCommPort::Output(const QByteArray& bytes, int pauseMs)
 {
+    lastPause = pauseMs;
     written += bytes;
     ++writes;
     if (!m_peer)

@@ -20,7 +20,8 @@ public:
     void DiscardInput() override { m_in.clear(); }
     QByteArray Input() override;
     int OutBufferCount() const override { return 0; }
-    void Output(const QByteArray& bytes) override;
+    void Output(const QByteArray& bytes, int pauseMs = 0) override;
+    void DiscardOutput(bool) override {}
 
     // Test hooks.
     std::function<QByteArray(const QByteArray&)> lineFilter;  // applied to what this end writes
@@ -29,6 +30,7 @@ public:
     QString failModeWith;                                     // non-empty: SetInputMode fails with it
     QByteArray written;                                       // everything this end wrote
     int writes = 0;
+    int lastPause = 0;                                        // the pause the last write asked for
     void InjectEvent(int event) { RaiseEvent(event); }
     void InjectBytes(const QByteArray& bytes);                // as if they came from the line
     bool hold = false;     // arriving bytes wait in held instead of being delivered

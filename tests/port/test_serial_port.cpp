@@ -341,29 +341,44 @@ TEST_F(SerialPortTest, OutputQueueDrainsWithoutEventLoop)
     RecordProperty("largest_output_queue", most);
 }
 
-TEST_F(SerialPortTest, OutputWaitsForRoomUntilEverythingIsWritten)
+// Far more than the driver holds, with nobody reading yet: Output must not wait.
+TEST_F(SerialPortTest, OutputQueuesAndTheLineGetsEverythingInOrder)
 {
     Open();
     const QByteArray big = Pattern(256 * 1024, 5);
-    QByteArray arrived;
-    std::thread reader([&] {
-        QDeadlineTimer deadline(20000);
-        while (arrived.size() < big.size() && !deadline.hasExpired()) {
-            pollfd p{pty.master, POLLIN, 0};
-            if (::poll(&p, 1, 10) > 0)
-                arrived += pty.ReadSome(1024);
-            QThread::msleep(1);  // a slow far end
-        }
-    });
     port.Output(big);
-    QDeadlineTimer deadline(20000);
-    while (port.OutBufferCount() > 0 && !deadline.hasExpired())
-        QThread::msleep(1);
-    reader.join();
-    EXPECT_EQ(arrived.size(), big.size());
-    EXPECT_TRUE(arrived == big);
-    RunEventLoopFor(50);
+    port.Output("tail", 5);
+    EXPECT_GT(port.OutBufferCount(), 128 * 1024);
+    QByteArray arrived;
+    ASSERT_TRUE(WaitUntil([&] {
+        arrived += pty.ReadSome(65536);
+        return arrived.size() >= big.size() + 4;
+    }, 20000));
+    EXPECT_TRUE(arrived == big + "tail");
+    EXPECT_EQ(port.OutBufferCount(), 0);
     EXPECT_TRUE(events.empty());
+}
+
+// A Stop: what was queued goes, the Stop itself still leaves after the close.
+TEST_F(SerialPortTest, DiscardedOutputNeverLeavesButTheLastWriteDoes)
+{
+    Open();
+    port.Output(Pattern(256 * 1024, 7));
+    port.Output(Pattern(1024, 9));
+    port.DiscardOutput(true);
+    EXPECT_EQ(port.OutBufferCount(), 0);
+    port.Output("STOP", 2);
+    QString why;
+    port.SetPortOpen(false, why);
+    EXPECT_TRUE(port.Flushing());
+    QByteArray arrived;
+    ASSERT_TRUE(WaitUntil([&] {
+        arrived += pty.ReadSome(65536);
+        return !port.Flushing();
+    }));
+    arrived += pty.ReadSome(65536);
+    EXPECT_TRUE(arrived.endsWith("STOP"));
+    EXPECT_LT(arrived.size(), 128 * 1024);
 }
 
 TEST_F(SerialPortTest, StalledLineReportsTransmitBufferFullOnce)

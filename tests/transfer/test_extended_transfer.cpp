@@ -415,7 +415,7 @@ TEST_F(ExtendedFixture, AnAcceptanceOutsideTheOfferEndsTheRunAtOnce)
 
 TEST_F(ExtendedFixture, AHeaderSizeTheReceiverCannotTakeIsRefusedAtOnce)
 {
-    for (const QByteArray size : {QByteArray("99999999999"), QByteArray("2147483647"), QByteArray("12kB")}) {
+    for (const QByteArray& size : {QByteArray("99999999999"), QByteArray("2147483647"), QByteArray("12kB")}) {
         SCOPED_TRACE(size.toStdString());
         NewPair();
         rx->station->Activate(false);

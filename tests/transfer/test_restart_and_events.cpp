@@ -107,6 +107,7 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     bool started = false, ended = false;
     rx.station->startOwnProgram = [&] { return started = true; };
     rx.station->endProgramNow = [&] { ended = true; };
+    rx.station->restartDelayMs = 0;
     if (lostAnswer) {
         HoldSenderWhenReceiverPasses(2561);
     } else {
@@ -122,7 +123,7 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     lostAt.held.clear();  // gone with the port
     lostAt.hold = false;
     rx.port.InjectEvent(CommPort::comEventFrame);
-    ASSERT_TRUE(started && ended);
+    ASSERT_TRUE(WaitFor([&] { return started && ended; }));
     EXPECT_FALSE(rx.port.PortOpen());
     EXPECT_TRUE(rx.station->m_bSettingsSaved);
     const QString restartFile = RestartFilePath(rx.g);
@@ -166,11 +167,13 @@ TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
     tx.port.held.clear();
     rx.station->Activate(false);
     rx.station->startOwnProgram = [] { return false; };
+    rx.station->restartDelayMs = 0;
     HoldSenderWhenReceiverPasses(1);
     SendBig(false);
     ASSERT_TRUE(WaitFor([&] { return !tx.port.held.isEmpty(); })) << rx.ui.BoxTexts().join("|").toStdString() << tx.ui.BoxTexts().join("|").toStdString();
     rx.port.InjectEvent(9999);
     EXPECT_FALSE(rx.port.PortOpen());
+    ASSERT_TRUE(WaitFor([&] { return !rx.ui.boxes.empty(); }));
     EXPECT_EQ(rx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Unknown error or event"});
     EXPECT_TRUE(QFile::exists(RestartFilePath(rx.g)));  // kept for the next start
 }
