@@ -1,6 +1,5 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
-#include <QThread>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -170,15 +169,6 @@ void GlbSplitFileList(QString& folder, TextArray& names, const QString& dialogRe
 QString GlbBoolToText(bool value)
 {
     return value ? QStringLiteral("1") : QStringLiteral("0");
-}
-
-void GlbSleep(qint32 milliseconds)
-{
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    return;  // pauses only slow the fuzzer down
-#endif
-    if (milliseconds > 0)
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
 void GlbReplaceChar(QString& text, const QString& find, const QString& replacement)

@@ -22,9 +22,6 @@ void GlbSplitFileList(QString& folder, TextArray& names, const QString& dialogRe
 
 QString GlbBoolToText(bool value);
 
-// Pauses the calling thread; a count of 0 or less returns at once.
-void GlbSleep(qint32 milliseconds);
-
 void GlbReplaceChar(QString& text, const QString& find, const QString& replacement);
 
 double GlbDateNumber(qint32 year, qint32 month, qint32 day, qint32 hour, qint32 minute, qint32 second);

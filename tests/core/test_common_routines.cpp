@@ -115,7 +115,6 @@ TEST(CommonRoutines, SmallHelpers)
     EXPECT_EQ(DoubleToText(20070315143055.0), "20070315143055");
     EXPECT_EQ(GlbBoolToText(true), "1");
     EXPECT_EQ(GlbBoolToText(false), "0");
-    GlbSleep(-5);  // never blocks
 }
 
 TEST(Fso, PathsAndNumberedFiles)
