@@ -60,7 +60,7 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
     m_port.Output(out, qMax(m_g.GlbWaitBeforeSend, 0) + m_extraPause);
     m_extraPause = 0;
     m_nLastWriteBytes = out.size();
-    m_lastWrite.start();
+    m_lastWriteAt = m_clock.NowMs();
 }
 
 void FrameTransmitter::DropUnsent(bool peerGone)
@@ -73,7 +73,7 @@ bool FrameTransmitter::LastWriteOnTheLine() const
 {
     if (m_port.OutBufferCount() > 0)
         return true;
-    return m_lastWrite.isValid() && m_lastWrite.elapsed() < LineMs(m_nLastWriteBytes, m_g.GlbSpeed);
+    return m_lastWriteAt >= 0 && m_clock.NowMs() - m_lastWriteAt < LineMs(m_nLastWriteBytes, m_g.GlbSpeed);
 }
 
 void FrameTransmitter::DumpBlock(const QByteArray& block, const QByteArray& out)

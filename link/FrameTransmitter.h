@@ -1,16 +1,16 @@
 #pragma once
+#include "Clock.h"
 #include "CommPort.h"
 #include "DebugLog.h"
 #include "Globals.h"
 #include "LinkRecord.h"
-#include <QElapsedTimer>
 
 // Builds data and answer blocks from the link record, keeps the last of
 // each for resending, stuffs, paces and writes them to the port.
 class FrameTransmitter {
 public:
-    FrameTransmitter(Globals& g, LinkRecord& s, CommPort& port, DebugLog& log)
-        : m_g(g), m_s(s), m_port(port), m_log(log) {}
+    FrameTransmitter(Globals& g, LinkRecord& s, CommPort& port, DebugLog& log, Clock& clock = SystemClock())
+        : m_g(g), m_s(s), m_port(port), m_log(log), m_clock(clock) {}
 
     // payload holds n bytes (0 to 32767); takes the next sequence number.
     void SendDataBlock(const QByteArray& payload);
@@ -45,7 +45,8 @@ private:
     LinkRecord& m_s;
     CommPort& m_port;
     DebugLog& m_log;
+    Clock& m_clock;
     qsizetype m_nLastWriteBytes = 0;
     int m_extraPause = 0;
-    QElapsedTimer m_lastWrite;
+    qint64 m_lastWriteAt = -1;  // on m_clock
 };

@@ -19,39 +19,38 @@ void Station::UseQrnstampFrom(const QString& programFolder)
     m_s.m_qrnstampLookedIn = QrnstampFolders(programFolder);
 }
 
-Station::Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent)
+Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QObject* parent)
     : QObject(parent),
       m_g(g),
       m_port(port),
+      m_time(clock),
       m_ui(ui, port, [this] { StartSilenceTimers(); }),
       m_log(g),
-      m_tx(g, m_s, port, m_log),
+      m_tx(g, m_s, port, m_log, clock),
       m_acceptance(g, m_s, port, m_log, m_tx, m_rx, *this),
       m_rx(g, m_s, port, m_log, m_acceptance),
-      m_ctx{g, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this},
+      m_ctx{g, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this, clock},
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
       m_portControl(m_ctx, m_errors),
       m_resumption(m_ctx)
 {
-    m_clock.start();
     m_port.SetOnComm([this] { OnComm(); });
-    m_silence.setSingleShot(true);
     // While a box is open the silence rules wait; closing it starts them again.
-    connect(&m_silence, &QTimer::timeout, this, [this] {
+    m_silence = clock.NewAlarm([this] {
         if (!m_ui.BoxOpen())
             m_acceptance.IncompleteBlockTimedOut();
     });
-    m_answerSilence.setSingleShot(true);
-    connect(&m_answerSilence, &QTimer::timeout, this, [this] {
+    m_answerSilence = clock.NewAlarm([this] {
         if (!AwaitingAnswer() || m_ui.BoxOpen())
             return;
         m_sender.AnswerSilence();
         StartSilenceTimers();
     });
     m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
-    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+    m_watchdog = clock.NewAlarm([this] {
+        m_watchdog->Start(m_watchdogMs);  // ticks on until the rule turns it off
         if (!m_ui.BoxOpen())
             m_sender.TimerSender_toCheckIfThereIsAnswer_Timer();
     });
@@ -67,7 +66,7 @@ Station::~Station()
 void Station::OnComm()
 {
     if (m_port.CommEvent() == CommPort::comEvReceive) {
-        const qint64 now = m_clock.elapsed();
+        const qint64 now = m_time.NowMs();
         if (!m_rx.BlockIncomplete())
             m_s.m_bLineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.GlbSpeed);
         m_lastHeardMs = now;
@@ -78,19 +77,19 @@ void Station::OnComm()
 
 bool Station::AwaitingAnswer() const
 {
-    return !m_g.IsReceiver() && m_port.PortOpen() && !m_watchdog.isActive();
+    return !m_g.IsReceiver() && m_port.PortOpen() && !m_watchdog->Active();
 }
 
 void Station::StartSilenceTimers()
 {
     if (m_rx.BlockIncomplete() && m_port.PortOpen())
-        m_silence.start(int(ReceiverSilenceMs(m_g.GlbSpeed)));
+        m_silence->Start(ReceiverSilenceMs(m_g.GlbSpeed));
     else
-        m_silence.stop();
+        m_silence->Stop();
     if (AwaitingAnswer())
-        m_answerSilence.start(int(SenderSilenceMs(m_sender.AwaitedLineBytes(), m_g.GlbSpeed)));
+        m_answerSilence->Start(SenderSilenceMs(m_sender.AwaitedLineBytes(), m_g.GlbSpeed));
     else
-        m_answerSilence.stop();
+        m_answerSilence->Stop();
 }
 
 FileProgress Station::Progress() const
@@ -165,10 +164,11 @@ void Station::PublSaveSettings()
 void Station::SetWatchdogEnabled(bool enabled)
 {
     if (!enabled) {
-        m_watchdog.stop();
+        m_watchdog->Stop();
         return;
     }
-    m_watchdog.start(std::max(0, m_g.GlbWaitBeforeSend) + 2000);
+    m_watchdogMs = std::max(0, m_g.GlbWaitBeforeSend) + 2000;
+    m_watchdog->Start(m_watchdogMs);
 }
 
 void Station::Activate(bool bRestart)
@@ -268,7 +268,7 @@ bool Station::AutomaticRestart(const QString& errorText)
         return false;
     // The new copy starts after a second, when the device has settled; this
     // one answers nothing meanwhile, its port closed.
-    QTimer::singleShot(restartDelayMs, this, [this, errorText] {
+    m_restart = m_time.NewAlarm([this, errorText] {
         if (startOwnProgram()) {
             endProgramNow();
             return;
@@ -277,5 +277,6 @@ bool Station::AutomaticRestart(const QString& errorText)
         m_errors.ReportLocalError(ErrorNr::PortError);
         m_ui.MsgBox(QStringLiteral("COMPORT-ERROR: ") + errorText, MsgIcon::Critical);
     });
+    m_restart->Start(restartDelayMs);
     return true;
 }

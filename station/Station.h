@@ -11,8 +11,7 @@
 #include "TransferContext.h"
 #include "TransferMeter.h"
 #include <QObject>
-#include <QElapsedTimer>
-#include <QTimer>
+#include "Clock.h"
 #include <functional>
 
 // One Velotrax station: the transfer record and every part that works on it,
@@ -20,7 +19,8 @@
 // the tests each drive one through the user-interface interface.
 class Station : public QObject, public PortSession, private AcceptanceHooks {
 public:
-    Station(Globals& g, CommPort& port, UserInterface& ui, QObject* parent = nullptr);
+    // clock: where the protocol's rules take their time from.
+    Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock = SystemClock(), QObject* parent = nullptr);
     ~Station() override;
 
     // Start-up: settings, tables, and the resumption of a broken reception.
@@ -46,14 +46,14 @@ public:
     bool PortOpen() const { return m_port.PortOpen(); }
 
     void SetWatchdogEnabled(bool enabled) override;
-    bool WatchdogActive() const { return m_watchdog.isActive(); }
+    bool WatchdogActive() const { return m_watchdog->Active(); }
 
     // Resumes the reception that the restart file describes, if there is one;
     // a new instance does at start-up, the console program once its port is back.
     Resumption::Result Resume() { return m_resumption.Resume(endProgramNow); }
 
     // How long nothing has come in on the line (since the start when nothing has).
-    qint64 SilentForMs() const { return m_clock.elapsed() - std::max<qint64>(0, m_lastHeardMs); }
+    qint64 SilentForMs() const { return m_time.NowMs() - std::max<qint64>(0, m_lastHeardMs); }
 
     // The file that is moving, if any, for progress displays.
     FileProgress Progress() const;
@@ -98,6 +98,7 @@ private:
 
     Globals& m_g;
     CommPort& m_port;
+    Clock& m_time;
     ModalGuardUi m_ui;  // every part talks to the front end through it
     TransferState m_s;
     DebugLog m_log;
@@ -110,10 +111,11 @@ private:
     SenderSide m_sender;
     PortControl m_portControl;
     Resumption m_resumption;
-    QTimer m_watchdog;
-    QTimer m_silence;        // a block left incomplete by lost bytes
-    QTimer m_answerSilence;  // the Sender heard nothing after its last write
+    std::unique_ptr<Alarm> m_watchdog;       // rings every m_watchdogMs while enabled
+    std::unique_ptr<Alarm> m_silence;        // a block left incomplete by lost bytes
+    std::unique_ptr<Alarm> m_answerSilence;  // the Sender heard nothing after its last write
+    std::unique_ptr<Alarm> m_restart;        // the automatic restart's wait
+    qint64 m_watchdogMs = 0;
     QString m_helpFile;
-    QElapsedTimer m_clock;
-    qint64 m_lastHeardMs = -1;  // on m_clock; -1: nothing heard yet
+    qint64 m_lastHeardMs = -1;  // on m_time; -1: nothing heard yet
 };

@@ -18,7 +18,6 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
 {
     m_c.s.caps = caps;
     m_size = fileSize;
-    m_clock.start();
     m_fileCrc = Crc32Start();
     m_crcUpTo = 0;
     m_lineShare = 1;

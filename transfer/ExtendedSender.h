@@ -4,7 +4,6 @@
 #include "ErrorReport.h"
 #include "SendWindow.h"
 #include "TransferContext.h"
-#include <QElapsedTimer>
 
 // The Sender's data phase of a file in the extended mode: blocks in flight,
 // go-back on a refusal, the resumption check and the whole-file check.
@@ -35,12 +34,11 @@ private:
     bool ReadAt(qint64 offset, qint32 length, QByteArray& out);
     void StartStreaming(qint64 from);
     void ShowProgress();
-    qint64 NowMs() const { return m_clock.elapsed(); }
+    qint64 NowMs() const { return m_c.clock.NowMs(); }
 
     TransferContext& m_c;
     ErrorReport& m_errors;
     SendWindow m_window;
-    QElapsedTimer m_clock;
     Phase m_phase = Phase::Streaming;
     qint64 m_size = 0;
     qint64 m_provenAt = 0;   // the restart position being proved

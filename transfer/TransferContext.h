@@ -1,5 +1,6 @@
 #pragma once
 #include "BlockAcceptance.h"
+#include "Clock.h"
 #include "CommPort.h"
 #include "DebugLog.h"
 #include "FrameReceiver.h"
@@ -20,6 +21,7 @@ struct TransferContext {
     BlockAcceptance& acceptance;
     UserInterface& ui;
     PortSession& session;
+    Clock& clock;
 };
 
 // Progress bar in percent; computed in 64 bits so large files move it too.

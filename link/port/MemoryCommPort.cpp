@@ -1,4 +1,5 @@
 #include "MemoryCommPort.h"
+#include <memory>
 #include <QMetaObject>
 
 void MemoryCommPort::Connect(MemoryCommPort& a, MemoryCommPort& b)
@@ -58,6 +59,18 @@ QByteArray MemoryCommPort::Input()
 }
 
 // No line time here: the pause only orders writes, and these are in order already.
+namespace {
+int g_inFlight = 0;
+// Counts a posted write until its call is run or dropped.
+std::shared_ptr<void> Flight()
+{
+    ++g_inFlight;
+    return std::shared_ptr<void>(nullptr, [](void*) { --g_inFlight; });
+}
+}  // namespace
+
+int MemoryCommPort::InFlight() { return g_inFlight; }
+
 void MemoryCommPort::Output(const QByteArray& bytes, int pauseMs)
 {
     lastPause = pauseMs;
@@ -67,12 +80,12 @@ void MemoryCommPort::Output(const QByteArray& bytes, int pauseMs)
         return;
     const QByteArray onLine = lineFilter ? lineFilter(bytes) : bytes;
     MemoryCommPort* peer = m_peer;
-    QMetaObject::invokeMethod(peer, [peer, onLine] { peer->Deliver(onLine); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(peer, [peer, onLine, t = Flight()] { peer->Deliver(onLine); }, Qt::QueuedConnection);
 }
 
 void MemoryCommPort::InjectBytes(const QByteArray& bytes)
 {
-    QMetaObject::invokeMethod(this, [this, bytes] { Deliver(bytes); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, bytes, t = Flight()] { Deliver(bytes); }, Qt::QueuedConnection);
 }
 
 void MemoryCommPort::Deliver(const QByteArray& bytes)

@@ -10,6 +10,8 @@ class MemoryCommPort : public QObject, public CommPort {
     Q_OBJECT
 public:
     static void Connect(MemoryCommPort& a, MemoryCommPort& b);
+    // Writes posted to a peer and not yet delivered (or dropped with it), all ends together.
+    static int InFlight();
 
     bool SetCommPort(qint16 number, QString& why) override;
     bool SetSettings(const QString& settings, QString& why) override;
