@@ -3,7 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -54,30 +54,54 @@ std::vector<char*> Pointers(std::vector<std::string>& text)
 
 bool Child::Start(const QStringList& args, const QStringList& env, int fd3)
 {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+    int errPipe[2], execPipe[2];
+    if (::pipe2(errPipe, O_CLOEXEC) != 0)
         return false;
+    if (::pipe2(execPipe, O_CLOEXEC) != 0) {
+        ::close(errPipe[0]);
+        ::close(errPipe[1]);
+        return false;
+    }
     std::vector<std::string> argText, envText = Environment(env);
     for (const QString& a : args)
         argText.push_back(a.toStdString());
     std::vector<char*> argv = Pointers(argText), envp = Pointers(envText);
+    const pid_t parent = ::getpid();
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    if (fd3 >= 0)
-        posix_spawn_file_actions_adddup2(&actions, fd3, 3);
-    const int rc = posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (rc != 0) {
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        // Only async-signal-safe calls from here on. Killed with the thread that
+        // started it, so that nothing outlives a benchmark that was killed.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(errPipe[1], 2);
+        if (fd3 == 3)
+            ::fcntl(3, F_SETFD, 0);
+        else if (fd3 >= 0)
+            ::dup2(fd3, 3);  // dup2 clears close-on-exec
+        ::execvpe(argv[0], argv.data(), envp.data());
+        const int error = errno;
+        [[maybe_unused]] const ssize_t n = ::write(execPipe[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(errPipe[1]);
+    ::close(execPipe[1]);
+    int error = 0;
+    // Empty at once when exec worked: the pipe closed with it.
+    const bool execFailed = m_pid > 0 && ::read(execPipe[0], &error, sizeof error) == ssize_t(sizeof error);
+    ::close(execPipe[0]);
+    if (m_pid <= 0 || execFailed) {
+        if (m_pid > 0)
+            ::waitpid(m_pid, nullptr, 0);
         m_pid = -1;
-        ::close(pipeFds[0]);
+        ::close(errPipe[0]);
         return false;
     }
-    m_err = pipeFds[0];
+    m_err = errPipe[0];
     ::fcntl(m_err, F_SETFL, ::fcntl(m_err, F_GETFL) | O_NONBLOCK);
     return true;
 }

@@ -1,6 +1,7 @@
 // A program the stop benchmark starts: its standard error kept line by line
 // with the time each line came, its end seen without blocking, and ended
-// (SIGTERM, then SIGKILL) when the object goes.
+// (SIGTERM, then SIGKILL) when the object goes, or killed when the thread
+// that started it ends (the benchmark itself killed).
 #pragma once
 #include <QString>
 #include <QStringList>

@@ -21,11 +21,12 @@ bool WriteFile(const QString& path, const QByteArray& content)
     return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
-// When the other side showed the Stop: its line, or its exit should it say nothing.
+// When the other side showed the Stop: its line, or its exit with status 3
+// should it say nothing. Ending with an error is no report of the Stop.
 double Reported(const Child& other)
 {
     const double line = other.LineAt(kReported);
-    return line >= 0 ? line : other.endedAtMs;
+    return line >= 0 || other.exitCode != 3 ? line : other.endedAtMs;
 }
 }  // namespace
 
@@ -89,8 +90,8 @@ StopResult RunConsole(const Programs& p, const StopSetup& s, const StopCase& c)
     for (;;) {
         const bool stopperRuns = stopper.Poll();
         other.Poll();
-        const bool otherReported = Reported(other) >= 0;
-        if ((!stopperRuns && otherReported) || NowMs() >= until)
+        const bool otherDone = Reported(other) >= 0 || other.endedAtMs >= 0;
+        if ((!stopperRuns && otherDone) || NowMs() >= until)
             break;
         SleepMs(1);
     }
@@ -104,7 +105,7 @@ StopResult RunConsole(const Programs& p, const StopSetup& s, const StopCase& c)
         odd << QStringLiteral("stopping side exit %1").arg(stopper.exitCode);
     other.Wait(2000);
     if (other.endedAtMs >= 0 && other.exitCode != 3)
-        odd << QStringLiteral("other side exit %1").arg(other.exitCode);
+        odd << QStringLiteral("other side exit %1 after %2 ms").arg(other.exitCode).arg(other.endedAtMs - t0, 0, 'f', 0);
     r.note = odd.join(QStringLiteral(", "));
     return r;
 }

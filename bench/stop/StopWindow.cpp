@@ -168,6 +168,10 @@ StopResult RunWindow(const Programs& p, const StopSetup& s, const StopCase& c)
 
     Side& stopper = c.senderStops ? *tx : *rx;
     Side& other = c.senderStops ? *rx : *tx;
+    if (stopper.ShowsStop() || other.ShowsStop()) {
+        r.note = QStringLiteral("a box or a closed port before the Stop");
+        return r;
+    }
     const double t0 = NowMs();
     if (!stopper.screen.Pointer(stopper.screen.OnScreen(stopper.main, s.stopAt), true)) {
         r.note = QStringLiteral("the click did not reach the X server");
