@@ -105,7 +105,9 @@ StopResult RunConsole(const Programs& p, const StopSetup& s, const StopCase& c)
         odd << QStringLiteral("stopping side exit %1").arg(stopper.exitCode);
     other.Wait(2000);
     if (other.endedAtMs >= 0 && other.exitCode != 3)
-        odd << QStringLiteral("other side exit %1 after %2 ms").arg(other.exitCode).arg(other.endedAtMs - t0, 0, 'f', 0);
+        odd << QStringLiteral("other side exit %1").arg(other.exitCode);
+    if (r.otherMs < 0 && other.endedAtMs >= 0)
+        r.otherInstead = QStringLiteral("exit %1 at %2 ms").arg(other.exitCode).arg(other.endedAtMs - t0, 0, 'f', 0);
     r.note = odd.join(QStringLiteral(", "));
     return r;
 }

@@ -34,6 +34,7 @@ struct StopCase {
 struct StopResult {
     double stopperMs = -1;  // until the stopping side has exited or its window is idle
     double otherMs = -1;    // until the other side reported the Stop
+    QString otherInstead;   // what the other side did instead of reporting it
     double stoppedAtBytes = 0;  // what the Receiver held when Stop was pressed
     QString note;           // why there are no figures, or what was odd
 };

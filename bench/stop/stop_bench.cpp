@@ -45,10 +45,12 @@ std::optional<QPoint> Point(const QString& text)
     return xy.size() == 2 && okX && okY ? std::optional<QPoint>(p) : std::nullopt;
 }
 
-QString Cell(double ms, double target)
+QString Cell(double ms, double target, const QString& instead = {})
 {
+    if (ms < 0 && !instead.isEmpty())
+        return QStringLiteral("none: ") + instead;
     if (ms < 0)
-        return QStringLiteral("no report in %1 s").arg(kAfterStopMs / 1000);
+        return QStringLiteral("none in %1 s").arg(kAfterStopMs / 1000);
     return QStringLiteral("%1 ms%2").arg(ms, 0, 'f', 0).arg(ms <= target ? QString() : QStringLiteral(" (over)"));
 }
 
@@ -83,9 +85,9 @@ void PrintTable(const std::vector<StopCase>& cases, const std::vector<StopResult
             }
             const StopResult& r = *it->second;
             line += u' ' + Cell(r.stopperMs, kStopperTargetMs) + QStringLiteral(" | ")
-                    + Cell(r.otherMs, kOtherTargetMs) + QStringLiteral(" |");
+                    + Cell(r.otherMs, kOtherTargetMs, r.otherInstead) + QStringLiteral(" |");
             if (!r.note.isEmpty())
-                notes << QStringLiteral("%1, %2: %3").arg(baud).arg(row.simplified().replace(u'|', u','), r.note);
+                notes << QStringLiteral("%1 | %2: %3").arg(baud).arg(row, r.note);
         }
         std::printf("%s\n", qPrintable(line));
     }
@@ -177,7 +179,7 @@ int main(int argc, char** argv)
             const std::lock_guard<std::mutex> lock(print);
             std::printf("%s: stopping side %s, other side %s (Receiver held %.0f bytes)%s\n",
                         qPrintable(cases[i].Name()), qPrintable(Cell(results[i].stopperMs, kStopperTargetMs)),
-                        qPrintable(Cell(results[i].otherMs, kOtherTargetMs)), results[i].stoppedAtBytes,
+                        qPrintable(Cell(results[i].otherMs, kOtherTargetMs, results[i].otherInstead)), results[i].stoppedAtBytes,
                         results[i].note.isEmpty() ? "" : qPrintable(QStringLiteral("; ") + results[i].note));
             std::fflush(stdout);
         }
