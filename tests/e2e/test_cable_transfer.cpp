@@ -137,21 +137,6 @@ TEST_F(CableTransfer, ShortFileIsErrorNineOnBothSides)
     EXPECT_TRUE(QFile::exists(rx.In("_s.bin.tmp")));
 }
 
-TEST_F(CableTransfer, ANoisyLineEndsWithErrorTenOnBothSides)
-{
-    // Every data block is hit; the short header and the answers mostly pass.
-    ASSERT_TRUE(pair.Start({"--baud", "115200", "--ber-ab", "2e-3", "--seed", "7"})) << pair.cable.error();
-    WriteFile(Source("n.bin"), RandomBytes(6000, 2));
-    rx.station->Activate(false);
-    tx.ui.nextDialogResult = Source("n.bin");
-    tx.station->Activate(false);
-    ASSERT_TRUE(WaitFor([&] { return !tx.port->PortOpen(); }, 30000));
-    EXPECT_EQ(tx.ui.status2, "Exceeded nr-of-resents");
-    ASSERT_TRUE(WaitFor([&] { return !rx.port->PortOpen(); }));
-    EXPECT_TRUE(rx.ui.SawBoxContaining("ERROR from other side: Exceeded nr-of-resents"));
-    EXPECT_FALSE(QFile::exists(rx.In("n.bin")));
-}
-
 TEST_F(CableTransfer, StoppedFileIsFinishedWithRestartAFile)
 {
     ASSERT_TRUE(pair.Start({"--baud", "115200"})) << pair.cable.error();

@@ -133,25 +133,6 @@ TEST_F(Interop, EveryAnswerLostOnceStillEndsWithEveryFile)
     EXPECT_TRUE(Log().contains("|f.bin|VX1|"));
 }
 
-TEST_F(Interop, AReceiverThatVanishesEndsTheSenderWithErrorTenWithinAMinute)
-{
-    content = RandomBytes(200000, 8);
-    WriteFile(file, content);
-    StartCable({});
-    Child peer, tx;
-    StartPeerReceiver(peer, {});
-    StartVelotraxSender(tx);
-    ASSERT_TRUE(WaitFor([&] { return QFileInfo(BuildPath(inDir, "_f.bin.tmp")).size() > 20000; }, kRunMs));
-    peer.p.kill();
-    QElapsedTimer t;
-    t.start();
-    ASSERT_TRUE(tx.Ends());
-    EXPECT_LT(t.elapsed(), 45000);
-    EXPECT_EQ(tx.Code(), 10) << tx.err.toStdString();
-    EXPECT_TRUE(tx.err.contains("Exceeded nr-of-resents"));
-    EXPECT_TRUE(Log().contains("no answer: Resent: datablock."));
-}
-
 TEST_F(Interop, VelotraxReceiverAnswersTheResendOfABlockWhoseOkWasLost)
 {
     StartCable({});

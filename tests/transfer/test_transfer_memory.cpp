@@ -131,14 +131,24 @@ TEST_F(TransferFixture, CorruptedDataByteIsAnsweredNotOkAndResent)
     EXPECT_TRUE(rx.ui.boxes[0].text.contains("IncorrectChecksum: 1"));
 }
 
-TEST_F(TransferFixture, ElevenResendRequestsInARowEndWithErrorTen)
+// On the test clock with a 115200 line's silence times: the run ends within
+// the line's own time, and the test waits for none of it.
+struct LostLine : TransferFixture, ::testing::WithParamInterface<bool> {
+    void SetUp() override
+    {
+        if (GetParam())
+            pair.Classic();
+        tx.g.GlbSpeed = rx.g.GlbSpeed = 115200;
+    }
+};
+
+TEST_P(LostLine, ElevenResendRequestsInARowEndWithErrorTen)
 {
-    pair.Classic();
     WriteFile(Source("a.bin"), RandomBytes(3000, 3));
     int writes = 0;
     tx.port.lineFilter = [&writes](const QByteArray& w) {
         QByteArray out = w;
-        if (++writes >= 2)  // every data block arrives damaged
+        if (++writes >= 2 && w.size() > 20)  // every data block arrives damaged
             out[20] = out[20] == 'q' ? 'r' : 'q';
         return out;
     };
@@ -148,8 +158,34 @@ TEST_F(TransferFixture, ElevenResendRequestsInARowEndWithErrorTen)
     ASSERT_TRUE(WaitFor([&] { return !rx.port.PortOpen(); }));
     EXPECT_EQ(tx.ui.status2, "Exceeded nr-of-resents");
     EXPECT_TRUE(rx.ui.SawBoxContaining("ERROR from other side: Exceeded nr-of-resents"));
-    EXPECT_EQ(writes, 13);  // header, the block, ten resends, the error answer
+    if (GetParam())
+        EXPECT_EQ(writes, 13);  // header, the block, ten resends, the error answer
+    EXPECT_FALSE(QFile::exists(rx.InReceivePath("a.bin")));
 }
+
+TEST_P(LostLine, AReceiverThatVanishesEndsTheSenderWithErrorTenWithinAMinute)
+{
+    WriteFile(Source("a.bin"), RandomBytes(200000, 8));
+    qint64 since = -1;
+    tx.port.lineFilter = [&](const QByteArray& w) {
+        if (since < 0 && rx.s().FileReceivingPos > 20000) {
+            rx.port.hold = true;  // gone: nothing more reaches it, nothing comes back
+            since = TestClock().NowMs();
+        }
+        return w;
+    };
+    Listen();
+    Send({"a.bin"});
+    ASSERT_TRUE(WaitSenderDone());
+    EXPECT_EQ(tx.ui.status2, "Exceeded nr-of-resents");
+    ASSERT_GE(since, 0);
+    // Ten silences of at least two seconds each, no faster and not much slower.
+    EXPECT_GT(TestClock().NowMs() - since, 20000);
+    EXPECT_LT(TestClock().NowMs() - since, 45000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, LostLine, ::testing::Bool(),
+                         [](const auto& p) { return std::string(p.param ? "Classic" : "Extended"); });
 
 TEST_F(TransferFixture, ShortFileGivesErrorNineOnBothSides)
 {
