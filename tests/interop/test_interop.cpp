@@ -121,6 +121,8 @@ TEST_F(Interop, VelotraxSenderRecoversWhatTheLineDoesToTheOriginalReceiver)
 
 TEST_F(Interop, EveryAnswerLostOnceStillEndsWithEveryFile)
 {
+    content = RandomBytes(2000, 7);  // one data block: each lost answer costs a silence
+    WriteFile(file, content);
     StartCable({});
     Child peer, tx;
     StartPeerReceiver(peer, {"--swallow-first-answers"});
