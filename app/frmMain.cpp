@@ -90,17 +90,17 @@ frmMain::frmMain(Globals& g, CommPort& port, QWidget* parent)
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     exitProgram = [] { QCoreApplication::exit(0); };
 
-    connect(ui->cmdActivate, &QPushButton::clicked, this, &frmMain::cmdActivate_Click);
-    connect(ui->btnRestart, &QPushButton::clicked, this, &frmMain::btnRestart_Click);
-    connect(ui->cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
-    connect(ui->btnPath, &QPushButton::clicked, this, &frmMain::btnPath_Click);
-    connect(ui->optSender, &QRadioButton::clicked, this, &frmMain::optSender_Click);
-    connect(ui->optReceiver, &QRadioButton::clicked, this, &frmMain::optReceiver_Click);
-    connect(ui->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
-    connect(ui->mnuCommSettings, &QAction::triggered, this, &frmMain::mnuCommSettings_Click);
-    connect(ui->mnuGeneralSettings, &QAction::triggered, this, &frmMain::mnuGeneralSettings_Click);
-    connect(ui->mnuMnuHelp, &QAction::triggered, this, &frmMain::mnuMnuHelp_Click);
-    connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
+    connect(ui->cmdActivate, &QPushButton::clicked, this, &frmMain::OnActivate);
+    connect(ui->btnRestart, &QPushButton::clicked, this, &frmMain::OnRestart);
+    connect(ui->cmdStop, &QPushButton::clicked, this, &frmMain::StopByUser);
+    connect(ui->btnPath, &QPushButton::clicked, this, &frmMain::ChooseReceivePath);
+    connect(ui->optSender, &QRadioButton::clicked, this, &frmMain::OnSenderChosen);
+    connect(ui->optReceiver, &QRadioButton::clicked, this, &frmMain::OnReceiverChosen);
+    connect(ui->mnuExit, &QAction::triggered, this, &frmMain::OnExit);
+    connect(ui->mnuCommSettings, &QAction::triggered, this, &frmMain::ShowCommSettings);
+    connect(ui->mnuGeneralSettings, &QAction::triggered, this, &frmMain::ShowGeneralSettings);
+    connect(ui->mnuMnuHelp, &QAction::triggered, this, &frmMain::ShowHelp);
+    connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::ShowAbout);
 
     m_station = std::make_unique<Station>(m_g, m_port, *this);
 }
@@ -111,19 +111,19 @@ frmMain::~frmMain()
     m_station.reset();
 }
 
-void frmMain::Form_Load()
+void frmMain::StartUp()
 {
-    m_station->Form_Load();
+    m_station->StartUp();
 }
 
-void frmMain::Form_Unload()
+void frmMain::SaveSettingsOnClose()
 {
-    m_station->Form_Unload();
+    m_station->SaveSettingsOnClose();
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    Form_Unload();
+    SaveSettingsOnClose();
     event->accept();
 }
 
@@ -269,32 +269,32 @@ void frmMain::SetSenderSelected(bool sender)
 
 // --- Event handlers ------------------------------------------------------
 
-void frmMain::cmdActivate_Click()
+void frmMain::OnActivate()
 {
     m_station->Activate(false);
 }
 
-void frmMain::btnRestart_Click()
+void frmMain::OnRestart()
 {
     m_station->Activate(true);
 }
 
-void frmMain::cmdStop_Click()
+void frmMain::StopByUser()
 {
-    m_station->cmdStop_Click();
+    m_station->StopByUser();
 }
 
-void frmMain::optSender_Click()
-{
-    UpdateControls(m_port.PortOpen());
-}
-
-void frmMain::optReceiver_Click()
+void frmMain::OnSenderChosen()
 {
     UpdateControls(m_port.PortOpen());
 }
 
-void frmMain::btnPath_Click()
+void frmMain::OnReceiverChosen()
+{
+    UpdateControls(m_port.PortOpen());
+}
+
+void frmMain::ChooseReceivePath()
 {
     m_g.GlbPathToChoose = TrimBlanks(ui->txtReceivePath->text());
     frmPath dialog(m_g, this);
@@ -303,14 +303,14 @@ void frmMain::btnPath_Click()
         ui->txtReceivePath->setText(m_g.GlbPathToChoose);
 }
 
-void frmMain::mnuExit_Click()
+void frmMain::OnExit()
 {
     exitProgram();
 }
 
-void frmMain::mnuCommSettings_Click()
+void frmMain::ShowCommSettings()
 {
-    frmSettings dialog(m_g, [this] { m_station->PublSaveSettings(); }, this);
+    frmSettings dialog(m_g, [this] { m_station->SaveSettings(); }, this);
     dialog.SetPortList(
         [] {
             QList<QStringList> rows{SerialPortEntry::Headers()};
@@ -326,13 +326,13 @@ void frmMain::mnuCommSettings_Click()
     execDialog(dialog);
 }
 
-void frmMain::mnuGeneralSettings_Click()
+void frmMain::ShowGeneralSettings()
 {
-    frmSettGeneral dialog(m_g, [this] { m_station->PublSaveSettings(); }, this);
+    frmSettGeneral dialog(m_g, [this] { m_station->SaveSettings(); }, this);
     execDialog(dialog);
 }
 
-void frmMain::mnuMnuHelp_Click()
+void frmMain::ShowHelp()
 {
     const QString path = m_station->HelpFile();
     if (path.isEmpty() || !QFileInfo(path).isFile()) {
@@ -362,7 +362,7 @@ bool frmMain::ShowAboutBox()
     return false;
 }
 
-void frmMain::mnuAbout_Click()
+void frmMain::ShowAbout()
 {
     if (!ShowAboutBox())
         MsgBox(QStringLiteral("Velotrax " VELOTRAX_VERSION), MsgIcon::Information);

@@ -30,9 +30,9 @@ public:
     Station& station() { return *m_station; }
 
     // Start-up; may go straight into listening when a broken reception waits.
-    void Form_Load();
+    void StartUp();
     // Closing the window; the Exit menu item skips it.
-    void Form_Unload();
+    void SaveSettingsOnClose();
 
     // UserInterface
     void SetStatus1(const QString& text) override;
@@ -70,17 +70,17 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private slots:
-    void cmdActivate_Click();
-    void btnRestart_Click();
-    void cmdStop_Click();
-    void btnPath_Click();
-    void optSender_Click();
-    void optReceiver_Click();
-    void mnuExit_Click();
-    void mnuCommSettings_Click();
-    void mnuGeneralSettings_Click();
-    void mnuMnuHelp_Click();
-    void mnuAbout_Click();
+    void OnActivate();
+    void OnRestart();
+    void StopByUser();
+    void ChooseReceivePath();
+    void OnSenderChosen();
+    void OnReceiverChosen();
+    void OnExit();
+    void ShowCommSettings();
+    void ShowGeneralSettings();
+    void ShowHelp();
+    void ShowAbout();
 
 private:
     bool ShowAboutBox();

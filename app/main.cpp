@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     }
     const bool listen = QCoreApplication::arguments().contains(QStringLiteral("--listen"));
     w.show();
-    w.Form_Load();
+    w.StartUp();
     // --listen: a Receiver that starts listening by itself (a station without
     // anyone at the screen); a resumed reception is listening already. Nobody
     // may be there to answer a box, so an unusable path is said and ends it.

@@ -43,7 +43,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     if (!m_runDir.isValid())
         return;  // never start up on some other folder's qrn.ini or restart file
     // A fresh program folder: defaults, no restart file to resume.
-    m_station.Form_Load();
+    m_station.StartUp();
     m_g.GlbComPort = m_o.comPort;
     m_g.GlbSpeed = m_o.speed;
     m_g.GlbWaitBeforeSend = m_o.waitMs;
@@ -169,7 +169,7 @@ void CliSession::Interrupt()
     m_reopening = false;
     m_ui.Note(QStringLiteral("velotrax-cli: interrupted, stopping"));
     if (m_active)
-        m_station.cmdStop_Click();
+        m_station.StopByUser();
     QueueConclude();
 }
 

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     FuzzedDataProvider in(data, size);
     Globals g;
-    g.GlbIAm = in.ConsumeBool() ? 1 : 0;
+    g.role = in.ConsumeBool() ? Role::Receiver : Role::Sender;
     g.GlbWaitBeforeSend = 0;
     TransferState s;
     ResetTransferState(s, g.IsReceiver());

@@ -6,13 +6,16 @@
 
 // Process-wide values of one program instance. Created once and handed by
 // reference, so two stations in one test process never share a role or path.
+// Which side of a transfer this program is.
+enum class Role { Sender, Receiver };
+
 struct Globals {
     // Settings (qrn.ini).
     qint32 GlbComPort = 0;
     qint32 GlbSpeed = 0;
     QString GlbReceivePath;
     QString GlbSendPath;
-    qint32 GlbIAm = 0;          // 0 = Sender, anything else = Receiver
+    Role role = Role::Sender;  // "I_AM": 0 = Sender, anything else = Receiver
     bool GlbDbgFlag = false;
     qint32 GlbDbgLevel = 0;
     QString GlbDebugFile;
@@ -36,7 +39,7 @@ struct Globals {
 
     NumberedFiles files;
 
-    bool IsReceiver() const { return GlbIAm != 0; }
+    bool IsReceiver() const { return role == Role::Receiver; }
     bool DumpsWanted() const { return GlbDbgFlag && GlbDbgLevel > 0; }
 
     void FillErrorTexts();

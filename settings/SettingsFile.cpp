@@ -52,7 +52,7 @@ void LoadSettings(Globals& g)
     g.GlbSpeed = 115200;
     g.GlbReceivePath.clear();
     g.GlbSendPath = DefaultSendPath();
-    g.GlbIAm = 1;
+    g.role = Role::Receiver;
     g.GlbDbgFlag = false;
     g.GlbDbgLevel = 0;
     g.GlbDebugFile = DefaultDebugFile();
@@ -80,7 +80,7 @@ void ParseSettingsFile(const QByteArray& content, Globals& g)
         else if (key == u"SPEED")
             g.GlbSpeed = GlbValLong(value);
         else if (key == u"I_AM")
-            g.GlbIAm = GlbValLong(value);
+            g.role = GlbValLong(value) != 0 ? Role::Receiver : Role::Sender;
         else if (key == u"DBGLEVEL")
             g.GlbDbgLevel = GlbValLong(value);
         else if (key == u"WAITBEFORESEND")
@@ -120,7 +120,7 @@ bool SaveSettingsFile(const Globals& g)
     line("SPEED", QString::number(g.GlbSpeed));
     line("RECEIVEPATH", g.GlbReceivePath);
     line("SENDPATH", g.GlbSendPath);
-    line("I_AM", QString::number(g.GlbIAm));
+    line("I_AM", g.IsReceiver() ? QStringLiteral("1") : QStringLiteral("0"));
     line("DBGFLAG", GlbBoolToText(g.GlbDbgFlag));
     line("DBGLEVEL", QString::number(g.GlbDbgLevel));
     line("DEBUGFILE", g.GlbDebugFile);

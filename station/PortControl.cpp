@@ -92,7 +92,7 @@ std::pair<QString, QString> PortControl::ClassifyEvent(int event)
     }
 }
 
-void PortControl::MSComm1_OnComm()
+void PortControl::HandlePortEvent()
 {
     CommPort& port = m_c.port;
     const int event = port.CommEvent();
@@ -113,7 +113,7 @@ void PortControl::MSComm1_OnComm()
     m_c.ui.SetStatus2(errorText);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR: CommError: ") + errorText);
     ++m_c.s.m_nCountCommErr;
-    if (m_c.g.GlbIAm == 1 && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
+    if (m_c.g.IsReceiver() && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
         && automaticRestart(errorText))
         return;
     m_errors.ReportLocalError(ErrorNr::PortError);

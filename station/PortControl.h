@@ -13,7 +13,7 @@ public:
     bool OpenPort();
     void ClosePort();
     void StopTransfer();
-    void MSComm1_OnComm();
+    void HandlePortEvent();
 
     // The automatic restart on a port error inside a received file; returns
     // false when it could not go through (the error is then reported as usual).

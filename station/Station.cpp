@@ -52,7 +52,7 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
     m_watchdog = clock.NewAlarm([this] {
         m_watchdog->Start(m_watchdogMs);  // ticks on until the rule turns it off
         if (!m_ui.BoxOpen())
-            m_sender.TimerSender_toCheckIfThereIsAnswer_Timer();
+            m_sender.WatchdogTick();
     });
     startOwnProgram = [] { return QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     endProgramNow = [] { std::_Exit(0); };
@@ -71,7 +71,7 @@ void Station::OnComm()
             m_s.m_bLineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.GlbSpeed);
         m_lastHeardMs = now;
     }
-    m_portControl.MSComm1_OnComm();
+    m_portControl.HandlePortEvent();
     StartSilenceTimers();
 }
 
@@ -123,7 +123,7 @@ FileProgress Station::Progress() const
     return p;
 }
 
-void Station::Form_Load()
+void Station::StartUp()
 {
     LoadSettings(m_g);
     SettingsToControls();
@@ -136,25 +136,25 @@ void Station::Form_Load()
     Resume();
 }
 
-void Station::Form_Unload()
+void Station::SaveSettingsOnClose()
 {
     if (!m_bSettingsSaved)
-        PublSaveSettings();
+        SaveSettings();
 }
 
 void Station::ControlsToSettings()
 {
     m_g.GlbReceivePath = TrimBlanks(m_ui.ReceivePathText());
-    m_g.GlbIAm = m_ui.SenderSelected() ? 0 : 1;
+    m_g.role = m_ui.SenderSelected() ? Role::Sender : Role::Receiver;
 }
 
 void Station::SettingsToControls()
 {
     m_ui.SetReceivePathText(TrimBlanks(m_g.GlbReceivePath));
-    m_ui.SetSenderSelected(m_g.GlbIAm == 0);
+    m_ui.SetSenderSelected(!m_g.IsReceiver());
 }
 
-void Station::PublSaveSettings()
+void Station::SaveSettings()
 {
     ControlsToSettings();
     if (!SaveSettingsFile(m_g))
@@ -179,7 +179,7 @@ void Station::Activate(bool bRestart)
     m_ui.SetStatus2(QString());
     ResetTransferState(m_s, m_g.IsReceiver());
 
-    if (m_g.GlbIAm == 1) {
+    if (m_g.IsReceiver()) {
         m_g.GlbReceivePath = UsableReceivePath(m_g.GlbReceivePath);
         if (const QString why = ReceivePathRefusal(m_g.GlbReceivePath); !why.isEmpty()) {
             m_ui.MsgBox(why, MsgIcon::Exclamation);
@@ -189,7 +189,7 @@ void Station::Activate(bool bRestart)
     }
     if (!OpenPort())
         return;
-    if (m_g.GlbIAm == 1) {
+    if (m_g.IsReceiver()) {
         m_ui.SetStatus1(QStringLiteral("listening ..."));
         return;
     }
@@ -232,7 +232,7 @@ QString Station::ReceivePathRefusal(const QString& path)
     return {};
 }
 
-void Station::cmdStop_Click()
+void Station::StopByUser()
 {
     // Whatever waits behind the block on the line is not sent: the Stop goes next.
     m_tx.DropUnsent(false);
@@ -246,7 +246,7 @@ void Station::cmdStop_Click()
 void Station::OfferTempFileDelete()
 {
     m_g.files.CloseFileIfOpen(FileNr::Temp);
-    if (m_g.GlbIAm != 1 || !FileExists(m_s.m_sTempFile))
+    if (!m_g.IsReceiver() || !FileExists(m_s.m_sTempFile))
         return;
     const MsgAnswer a = m_ui.MsgBox(QStringLiteral("Delete tempfile '") + m_s.m_sTempFile + QStringLiteral("' ?")
                                         + m_g.GlbNewLine
@@ -262,7 +262,7 @@ bool Station::AutomaticRestart(const QString& errorText)
 {
     QString why;
     m_port.SetPortOpen(false, why);
-    PublSaveSettings();
+    SaveSettings();
     m_bSettingsSaved = true;
     if (!m_resumption.Prepare() || !startOwnProgram)
         return false;

@@ -24,19 +24,19 @@ public:
     ~Station() override;
 
     // Start-up: settings, tables, and the resumption of a broken reception.
-    void Form_Load();
+    void StartUp();
     // Closing the window: saves the settings unless the automatic restart did.
-    void Form_Unload();
+    void SaveSettingsOnClose();
 
     void Activate(bool bRestart);
     // The receive path as a run uses it (no blanks around, no trailing separator),
     // and why a Receiver cannot use it; empty when it can.
     static QString UsableReceivePath(const QString& setting);
     static QString ReceivePathRefusal(const QString& path);
-    void cmdStop_Click();
+    void StopByUser();
     void OfferTempFileDelete() override;
 
-    void PublSaveSettings();
+    void SaveSettings();
     void ControlsToSettings();
     void SettingsToControls();
 

@@ -325,7 +325,7 @@ bool SenderSide::DataStep()
     return true;
 }
 
-void SenderSide::TimerSender_toCheckIfThereIsAnswer_Timer()
+void SenderSide::WatchdogTick()
 {
     m_c.session.SetWatchdogEnabled(false);
     const MsgAnswer a = m_c.ui.AskNoListener(QStringLiteral("There seems no Velotrax-listener at other side activated;")

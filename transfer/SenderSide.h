@@ -13,7 +13,7 @@ public:
     bool SendNextFile();
     void HandleAnswer(const Block& b);
     // The watchdog found no answer since activation.
-    void TimerSender_toCheckIfThereIsAnswer_Timer();
+    void WatchdogTick();
     // Nothing came back for the silence time after the last write: ask for the
     // answer, and if that brings nothing either, send the last block again.
     void AnswerSilence();

@@ -44,16 +44,16 @@ frmPath::frmPath(Globals& g, QWidget* parent)
 
     connect(ui->Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this, &frmPath::Dir1_Change);
     connect(m_model, &QFileSystemModel::directoryLoaded, this, &frmPath::Dir1_Loaded);
-    connect(ui->btnCreatePath, &QPushButton::clicked, this, &frmPath::btnCreatePath_Click);
-    connect(ui->btnOK, &QPushButton::clicked, this, &frmPath::btnOK_Click);
-    connect(ui->btnCancel, &QPushButton::clicked, this, &frmPath::btnCancel_Click);
+    connect(ui->btnCreatePath, &QPushButton::clicked, this, &frmPath::CreatePath);
+    connect(ui->btnOK, &QPushButton::clicked, this, &frmPath::OnOk);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &frmPath::OnCancel);
 
-    Form_Load();
+    ShowSettings();
 }
 
 frmPath::~frmPath() = default;
 
-void frmPath::Form_Load()
+void frmPath::ShowSettings()
 {
     m_bOk = false;
     // A folder that no longer exists leaves the tree at the home folder.
@@ -102,14 +102,14 @@ void frmPath::Dir1_Loaded(const QString& path)
         ui->Dir1->scrollTo(current, QAbstractItemView::PositionAtCenter);
 }
 
-void frmPath::txtPath_Enter()
+void frmPath::OnPathEntered()
 {
     const QString typed = TrimBlanks(ui->txtPath->text());
     if (typed.isEmpty() || !SelectFolder(typed))
         QApplication::beep();
 }
 
-void frmPath::btnCreatePath_Click()
+void frmPath::CreatePath()
 {
     const QString name = TrimBlanks(ui->txtCreatePath->text());
     ui->txtCreatePath->setText(name);
@@ -125,7 +125,7 @@ void frmPath::btnCreatePath_Click()
     SelectFolder(newFolder);
 }
 
-void frmPath::btnOK_Click()
+void frmPath::OnOk()
 {
     // A folder typed into the path box but not yet gone to is taken as well.
     const QString typed = TrimBlanks(ui->txtPath->text());
@@ -139,7 +139,7 @@ void frmPath::btnOK_Click()
     accept();
 }
 
-void frmPath::btnCancel_Click()
+void frmPath::OnCancel()
 {
     reject();
 }
@@ -150,11 +150,11 @@ bool frmPath::eventFilter(QObject* watched, QEvent* event)
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             if (watched == ui->txtCreatePath) {
-                btnCreatePath_Click();
+                CreatePath();
                 return true;
             }
             if (watched == ui->txtPath) {
-                txtPath_Enter();
+                OnPathEntered();
                 return true;
             }
         }

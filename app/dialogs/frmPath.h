@@ -31,18 +31,18 @@ public:
     bool SelectFolder(const QString& path);
 
 private slots:
-    void btnCreatePath_Click();
-    void btnOK_Click();
-    void btnCancel_Click();
+    void CreatePath();
+    void OnOk();
+    void OnCancel();
     void Dir1_Change();
-    void txtPath_Enter();
+    void OnPathEntered();
     void Dir1_Loaded(const QString& path);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void Form_Load();
+    void ShowSettings();
 
     std::unique_ptr<Ui::frmPath> ui;
     Globals& m_g;

@@ -14,42 +14,42 @@ frmSettGeneral::frmSettGeneral(Globals& g, std::function<void()> publSaveSetting
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     chooseFile = [this](QString& path) { return ChooseWithFileDialog(path); };
 
-    Form_Load();
+    ShowSettings();
 
-    connect(ui->chkWriteDebug, &QCheckBox::toggled, this, &frmSettGeneral::chkWriteDebug_Click);
-    connect(ui->chkClassic, &QCheckBox::toggled, this, &frmSettGeneral::chkClassic_Click);
-    connect(ui->cmdSelDebugf, &QPushButton::clicked, this, &frmSettGeneral::cmdSelDebugf_Click);
-    connect(ui->cmdOK, &QPushButton::clicked, this, &frmSettGeneral::cmdOK_Click);
-    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSettGeneral::cmdCancel_Click);
+    connect(ui->chkWriteDebug, &QCheckBox::toggled, this, &frmSettGeneral::OnWriteDebugToggled);
+    connect(ui->chkClassic, &QCheckBox::toggled, this, &frmSettGeneral::OnClassicToggled);
+    connect(ui->cmdSelDebugf, &QPushButton::clicked, this, &frmSettGeneral::ChooseDebugFile);
+    connect(ui->cmdOK, &QPushButton::clicked, this, &frmSettGeneral::OnOk);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSettGeneral::OnCancel);
 }
 
 frmSettGeneral::~frmSettGeneral() = default;
 
-void frmSettGeneral::Form_Load()
+void frmSettGeneral::ShowSettings()
 {
     ui->chkWriteDebug->setChecked(m_g.GlbDbgFlag);
     ui->txtDebugf->setText(TrimBlanks(m_g.GlbDebugFile));
     ui->txtMsecs->setText(QString::number(m_g.GlbWaitBeforeSend));
     ui->chkClassic->setChecked(m_g.GlbClassic);
     ui->chkCompress->setChecked(m_g.GlbCompress);
-    chkWriteDebug_Click();
-    chkClassic_Click();
+    OnWriteDebugToggled();
+    OnClassicToggled();
 }
 
-void frmSettGeneral::chkWriteDebug_Click()
+void frmSettGeneral::OnWriteDebugToggled()
 {
     const bool on = ui->chkWriteDebug->isChecked();
     ui->txtDebugf->setEnabled(on);
     ui->cmdSelDebugf->setEnabled(on);
 }
 
-void frmSettGeneral::chkClassic_Click()
+void frmSettGeneral::OnClassicToggled()
 {
     // Compression exists only in the extended mode.
     ui->chkCompress->setEnabled(!ui->chkClassic->isChecked());
 }
 
-void frmSettGeneral::cmdSelDebugf_Click()
+void frmSettGeneral::ChooseDebugFile()
 {
     QString path = TrimBlanks(ui->txtDebugf->text());
     if (!chooseFile || !chooseFile(path))
@@ -69,7 +69,7 @@ bool frmSettGeneral::ChooseWithFileDialog(QString& path)
     return true;
 }
 
-void frmSettGeneral::cmdOK_Click()
+void frmSettGeneral::OnOk()
 {
     m_g.GlbDbgFlag = ui->chkWriteDebug->isChecked();
     m_g.GlbDebugFile = TrimBlanks(ui->txtDebugf->text());
@@ -81,7 +81,7 @@ void frmSettGeneral::cmdOK_Click()
     accept();
 }
 
-void frmSettGeneral::cmdCancel_Click()
+void frmSettGeneral::OnCancel()
 {
     reject();
 }

@@ -24,14 +24,14 @@ public:
     std::function<bool(QString& path)> chooseFile;
 
 private slots:
-    void chkWriteDebug_Click();
-    void chkClassic_Click();
-    void cmdSelDebugf_Click();
-    void cmdOK_Click();
-    void cmdCancel_Click();
+    void OnWriteDebugToggled();
+    void OnClassicToggled();
+    void ChooseDebugFile();
+    void OnOk();
+    void OnCancel();
 
 private:
-    void Form_Load();
+    void ShowSettings();
     bool ChooseWithFileDialog(QString& path);
 
     std::unique_ptr<Ui::frmSettGeneral> ui;

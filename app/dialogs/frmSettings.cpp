@@ -37,14 +37,14 @@ frmSettings::frmSettings(Globals& g, std::function<void()> publSaveSettings, QWi
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ui->layoutMain->insertWidget(ui->layoutMain->count() - 1, folder);
 
-    Form_Load();
+    ShowSettings();
 
     connect(ui->comboPort, &QComboBox::currentIndexChanged, this, &frmSettings::comboPort_Change);
-    connect(ui->cmdBind, &QPushButton::clicked, this, &frmSettings::cmdBind_Click);
+    connect(ui->cmdBind, &QPushButton::clicked, this, &frmSettings::OnBind);
     connect(ui->cmdRefresh, &QPushButton::clicked, this, &frmSettings::FillPortList);
     connect(ui->treePorts, &QTreeWidget::currentItemChanged, this, &frmSettings::comboPort_Change);
-    connect(ui->cmdOK, &QPushButton::clicked, this, &frmSettings::cmdOK_Click);
-    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSettings::cmdCancel_Click);
+    connect(ui->cmdOK, &QPushButton::clicked, this, &frmSettings::OnOk);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSettings::OnCancel);
 }
 
 frmSettings::~frmSettings() = default;
@@ -62,7 +62,7 @@ QString frmSettings::DefaultDeviceDescription(const QString& programDir, int num
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
-void frmSettings::Form_Load()
+void frmSettings::ShowSettings()
 {
     for (int n = 1; n <= 16; ++n)
         ui->comboPort->addItem(QStringLiteral("COM%1").arg(n));
@@ -105,7 +105,7 @@ void frmSettings::FillPortList()
     comboPort_Change();
 }
 
-void frmSettings::cmdBind_Click()
+void frmSettings::OnBind()
 {
     const QTreeWidgetItem* item = ui->treePorts->currentItem();
     const int index = ui->comboPort->currentIndex();
@@ -130,7 +130,7 @@ void frmSettings::comboPort_Change()
         ui->lblDevice->setText(index < 0 ? QString() : m_describeDevice(index + 1));
 }
 
-void frmSettings::cmdOK_Click()
+void frmSettings::OnOk()
 {
     if (m_bindNumber > 0 && m_bindPort) {
         QString why;
@@ -148,7 +148,7 @@ void frmSettings::cmdOK_Click()
     accept();
 }
 
-void frmSettings::cmdCancel_Click()
+void frmSettings::OnCancel()
 {
     reject();
 }

@@ -41,14 +41,14 @@ public:
     static QString DefaultDeviceDescription(const QString& programDir, int number);
 
 private slots:
-    void cmdOK_Click();
-    void cmdCancel_Click();
+    void OnOk();
+    void OnCancel();
     void comboPort_Change();
-    void cmdBind_Click();
+    void OnBind();
     void FillPortList();
 
 private:
-    void Form_Load();
+    void ShowSettings();
 
     std::unique_ptr<Ui::frmSettings> ui;
     Globals& m_g;

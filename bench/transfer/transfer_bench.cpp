@@ -45,7 +45,7 @@ protected:
         SerialCommPort port(m_dir);
         RecordingUi ui;
         Station station(g, port, ui);
-        station.Form_Load();
+        station.StartUp();
         g.GlbWaitBeforeSend = m_waitMs;
         ui.senderSelected = !m_receiver;
         ui.receivePathText = BuildPath(m_dir, "in");

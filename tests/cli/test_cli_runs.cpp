@@ -164,7 +164,7 @@ struct CoreStation {
         g.programDir = dir.path();
         port = std::make_unique<SerialCommPort>(dir.path());
         station = std::make_unique<Station>(g, *port, ui);
-        station->Form_Load();
+        station->StartUp();
         g.GlbWaitBeforeSend = 0;
         ui.receivePathText = receivePath;
         ui.senderSelected = !receiver;

@@ -30,7 +30,7 @@ TEST_F(SettingsFixture, MissingFileGivesDefaultsAndFirstSaveWritesTheNineLinesTh
     LoadSettings(g);
     EXPECT_EQ(g.GlbComPort, 1);
     EXPECT_EQ(g.GlbSpeed, 115200);
-    EXPECT_EQ(g.GlbIAm, 1);
+    EXPECT_EQ(g.role, Role::Receiver);
     EXPECT_FALSE(g.GlbDbgFlag);
     EXPECT_EQ(g.GlbWaitBeforeSend, 2);
     EXPECT_FALSE(QFile::exists(SettingsFilePath(g)));  // loading creates nothing
@@ -52,7 +52,7 @@ TEST_F(SettingsFixture, TolerantReading)
     EXPECT_EQ(g.GlbReceivePath, "C:\\data\\");
     EXPECT_EQ(g.GlbWaitBeforeSend, 4);
     EXPECT_EQ(g.GlbDbgLevel, 0);
-    EXPECT_EQ(g.GlbIAm, 1);  // missing keys keep their defaults
+    EXPECT_EQ(g.role, Role::Receiver);  // missing keys keep their defaults
 }
 
 TEST_F(SettingsFixture, DbgFlagOnlyForExactlyOne)
@@ -75,7 +75,7 @@ TEST_F(SettingsFixture, LoneLineFeedsMakeOneLine)
     LoadSettings(g);
     EXPECT_EQ(g.GlbComPort, 3);
     EXPECT_EQ(g.GlbSpeed, 115200);
-    EXPECT_EQ(g.GlbIAm, 1);
+    EXPECT_EQ(g.role, Role::Receiver);
 }
 
 TEST_F(SettingsFixture, SaveRoundTripsAndRefusesReadOnlyFile)

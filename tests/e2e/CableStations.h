@@ -27,7 +27,7 @@ struct CableStation {
         g.programDir = dir.path();
         port = std::make_unique<SerialCommPort>(dir.path());
         station = std::make_unique<Station>(g, *port, ui);
-        station->Form_Load();
+        station->StartUp();
         g.GlbWaitBeforeSend = 0;
         receivePath = BuildPath(dir.path(), receiveFolderName);
         QDir().mkpath(receivePath);

@@ -146,7 +146,7 @@ TEST_F(CableTransfer, StoppedFileIsFinishedWithRestartAFile)
     tx.ui.nextDialogResult = Source("r.bin");
     tx.station->Activate(false);
     ASSERT_TRUE(WaitFor([&] { return rx.s().FileReceivingPos > 10000; }));
-    tx.station->cmdStop_Click();
+    tx.station->StopByUser();
     ASSERT_TRUE(WaitFor([&] { return rx.ui.status2 == "other side pressed Stop"; }));
     EXPECT_TRUE(rx.ui.SawBoxContaining("Delete tempfile '"));  // answered No
     EXPECT_TRUE(rx.port->PortOpen());

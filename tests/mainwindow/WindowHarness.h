@@ -101,7 +101,7 @@ struct WindowHarness {
     void Load(const QStringList& iniLines)
     {
         WriteFile(Path("qrn.ini"), (iniLines.join("\r\n") + "\r\n").toLocal8Bit());
-        w->Form_Load();
+        w->StartUp();
     }
 
     template <class T>

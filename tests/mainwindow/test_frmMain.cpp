@@ -117,7 +117,7 @@ TEST_F(MainWindow, RoleClickChangesTheLookAtOnceButNotTheSetting)
     h.Button("optSender")->click();
     ExpectLook(kIdleSender);
     EXPECT_EQ(h.Button("cmdActivate")->toolTip(), "Select files to send, and send them");
-    EXPECT_EQ(h.g.GlbIAm, 1) << "the role is taken over at the next activation or save";
+    EXPECT_EQ(h.g.role, Role::Receiver) << "the role is taken over at the next activation or save";
 
     h.Button("optReceiver")->click();
     ExpectLook(kIdleReceiver);

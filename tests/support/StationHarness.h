@@ -26,7 +26,7 @@ struct StationHarness {
             MemoryCommPort::Connect(port, *peer);
         g.programDir = programDir.isEmpty() ? dir.path() : programDir;
         station = std::make_unique<Station>(g, port, ui, TestClock());
-        station->Form_Load();
+        station->StartUp();
         g.GlbWaitBeforeSend = 0;
         g.GlbSpeed = 0;  // the in-memory cable carries every write at once: no line time
         receivePath = BuildPath(g.programDir, "in");

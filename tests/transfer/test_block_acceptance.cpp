@@ -54,7 +54,7 @@ struct ReceiverFixture : ::testing::Test {
 
     void SetUp() override
     {
-        g.GlbIAm = 1;
+        g.role = Role::Receiver;
         g.GlbWaitBeforeSend = 0;
         hooks.rx = &rx;
         hooks.s = &s;
@@ -64,7 +64,7 @@ struct ReceiverFixture : ::testing::Test {
     }
     void BeSender()
     {
-        g.GlbIAm = 0;
+        g.role = Role::Sender;
         ResetTransferState(s, false);
     }
     void Feed(const QByteArray& wire) { frames.HandleReceivedBytes(wire); }

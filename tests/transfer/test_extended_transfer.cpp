@@ -248,7 +248,7 @@ TEST_F(ExtendedFixture, StopFromEitherSideWhileBlocksAreInFlight)
         ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
         StationHarness& stopper = senderStops ? *tx : *rx;
         StationHarness& other = senderStops ? *rx : *tx;
-        stopper.station->cmdStop_Click();
+        stopper.station->StopByUser();
         tx->port.hold = false;
         tx->port.InjectBytes(std::exchange(tx->port.held, {}));  // the Stop among the late answers
         ASSERT_TRUE(WaitFor([&] { return other.ui.status2 == "other side pressed Stop"; }, 5000));

@@ -51,7 +51,7 @@ TEST_F(RestartFixture, StoppedTransferContinuesWithRestartAFile)
     HoldSenderWhenReceiverPasses(5121);
     SendBig(false);
     ASSERT_TRUE(WaitFor([&] { return !tx.port.held.isEmpty(); }));
-    tx.station->cmdStop_Click();
+    tx.station->StopByUser();
     tx.port.hold = false;
     rx.port.lineFilter = nullptr;
     EXPECT_FALSE(tx.port.PortOpen());
@@ -196,12 +196,12 @@ TEST_F(RestartFixture, WatchdogOkStartsAgainFromSequenceOneAndCancelCloses)
     SendBig(false);  // nobody listens
     ASSERT_TRUE(tx.station->WatchdogActive());
     tx.ui.answers = {MsgAnswer::Ok, MsgAnswer::Cancel};
-    tx.station->Sender().TimerSender_toCheckIfThereIsAnswer_Timer();
+    tx.station->Sender().WatchdogTick();
     EXPECT_TRUE(tx.station->WatchdogActive());
     EXPECT_EQ(tx.s().m_nSequenceNr, 1);
     EXPECT_EQ(tx.port.writes, 2);  // the same header again
     EXPECT_TRUE(tx.ui.boxes[0].text.startsWith("There seems no Velotrax-listener at other side activated;\r\n"));
-    tx.station->Sender().TimerSender_toCheckIfThereIsAnswer_Timer();
+    tx.station->Sender().WatchdogTick();
     EXPECT_FALSE(tx.port.PortOpen());
     EXPECT_FALSE(tx.station->WatchdogActive());
 }

@@ -49,7 +49,7 @@ TEST_F(OutcomeFixture, FilesDoneThenStoppedByEachSide)
     tx.port.hold = true;
     Send(BuildPath(sendDir.path(), "a.bin"));
     ASSERT_TRUE(WaitFor([&] { return !tx.port.held.isEmpty(); }));
-    tx.station->cmdStop_Click();
+    tx.station->StopByUser();
     ASSERT_TRUE(WaitFor([&] { return !rx.ui.outcomes.empty(); }));
     EXPECT_EQ(tx.ui.outcomes, Outcomes{RunOutcome::StoppedBy(Side::Here)});
     EXPECT_EQ(rx.ui.outcomes, Outcomes{RunOutcome::StoppedBy(Side::Other)});
@@ -62,7 +62,7 @@ TEST_F(OutcomeFixture, FilesDoneThenStoppedByEachSide)
     rx.port.hold = true;
     Send(BuildPath(sendDir.path(), "a.bin"));
     ASSERT_TRUE(WaitFor([&] { return !rx.port.held.isEmpty(); }));
-    rx.station->cmdStop_Click();
+    rx.station->StopByUser();
     ASSERT_TRUE(SenderEnded());
     EXPECT_EQ(rx.ui.outcomes, Outcomes{RunOutcome::StoppedBy(Side::Here)});
     EXPECT_EQ(tx.ui.outcomes, Outcomes{RunOutcome::StoppedBy(Side::Other)});
@@ -81,7 +81,7 @@ TEST_F(OutcomeFixture, RunsThatNeverGetGoingOrFindNoListener)
 {
     tx.ui.answers = {MsgAnswer::Cancel};
     Send(BuildPath(sendDir.path(), "b.bin"));  // nobody listens
-    tx.station->Sender().TimerSender_toCheckIfThereIsAnswer_Timer();
+    tx.station->Sender().WatchdogTick();
     EXPECT_EQ(tx.ui.outcomes, Outcomes{RunOutcome::Of(Kind::NoListener)});
     EXPECT_FALSE(tx.port.PortOpen());
 

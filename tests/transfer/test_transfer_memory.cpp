@@ -210,7 +210,7 @@ TEST_F(TransferFixture, ShortFileGivesErrorNineOnBothSides)
     other.sender.station->Activate(false);  // cancelled dialog: closes again
     QString why;
     other.sender.port.SetPortOpen(true, why);
-    other.sender.g.GlbIAm = 0;
+    other.sender.g.role = Role::Sender;
     other.sender.port.InjectBytes(StuffForWrite(BuildAnswerBlock(99, 9)));
     ASSERT_TRUE(WaitFor([&] { return !other.sender.port.PortOpen(); }));
     EXPECT_EQ(other.sender.ui.BoxTexts(), QStringList{"ERROR from other side: Incorrect filesize received"});
@@ -219,7 +219,7 @@ TEST_F(TransferFixture, ShortFileGivesErrorNineOnBothSides)
 TEST_F(TransferFixture, RemoteErrorNumbersOutsideTheTable)
 {
     QString why;
-    tx.g.GlbIAm = 0;
+    tx.g.role = Role::Sender;
     for (qint32 nr : {0, ErrorNr::Last + 1, -1}) {
         tx.port.SetPortOpen(true, why);
         tx.port.InjectBytes(StuffForWrite(BuildAnswerBlock(99, nr)));
