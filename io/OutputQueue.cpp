@@ -88,8 +88,11 @@ void OutputQueue::WaitWritable()
 {
     if (m_writable)
         m_writable->setEnabled(true);
-    // The notifier says when there is room; the timer says when to give up.
-    Wake(m_stallMs - (m_clock.elapsed() - m_progressAt));
+    // The notifier says when there is room, but a pty wakes its writer only
+    // once its reader has nearly emptied it: look again now and then, and
+    // give up at the stall time.
+    const qint64 retryMs = qBound(qint64(2), m_msPerKiB / 8, qint64(100));
+    Wake(qMin(retryMs, m_stallMs - (m_clock.elapsed() - m_progressAt)));
 }
 
 void OutputQueue::Pump()

@@ -447,8 +447,11 @@ void SerialCommPort::AttachOutput(int fd)
         if (m_flushing)
             FinishClose();
     };
-    // The device is non-blocking: writes take what fits.
-    m_out.Attach(fd, 0, qint64(1024) * 10 * 1000 / qMax(m_settings.baudRate, 1), std::move(hooks));
+    // The device is non-blocking: writes take what fits. A slow line may take
+    // nothing for as long as it needs for a driver's worth of bytes.
+    const qint64 msPerKiB = qint64(1024) * 10 * 1000 / qMax(m_settings.baudRate, 1);
+    m_out.Attach(fd, 0, msPerKiB, std::move(hooks));
+    m_out.SetStallMs(m_writeStallMs ? *m_writeStallMs : int(qMax<qint64>(5000, 8 * msPerKiB)));
 }
 
 // Opening the same device again while its last writes still go out takes

@@ -100,8 +100,9 @@ public:
     int OutBufferSize() const { return m_outBufferSize; }
 
     // How long a write waits for a line that takes no more bytes before it
-    // gives up on the rest and reports comEventTxFull.
-    void SetWriteStallTimeout(int ms) { m_out.SetStallMs(ms); }
+    // gives up on the rest and reports comEventTxFull. Unset: 5 s, or the
+    // time the line needs for 8 KiB when that is longer.
+    void SetWriteStallTimeout(int ms) { m_writeStallMs = ms; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -140,6 +141,7 @@ private:
     int m_inBufferSize = 1024;
     int m_outBufferSize = 512;
     OutputQueue m_out;
+    std::optional<int> m_writeStallMs;
     QTimer m_flushDeadline;
     QElapsedTimer m_clock;
     qint64 m_discardUntil = -1;  // input arriving before this clock ms is dropped
