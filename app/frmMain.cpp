@@ -296,11 +296,11 @@ void frmMain::OnReceiverChosen()
 
 void frmMain::ChooseReceivePath()
 {
-    m_g.GlbPathToChoose = TrimBlanks(ui->txtReceivePath->text());
+    m_g.pathToChoose = TrimBlanks(ui->txtReceivePath->text());
     frmPath dialog(m_g, this);
     execDialog(dialog);
-    if (dialog.m_bOk)
-        ui->txtReceivePath->setText(m_g.GlbPathToChoose);
+    if (dialog.m_ok)
+        ui->txtReceivePath->setText(m_g.pathToChoose);
 }
 
 void frmMain::OnExit()

@@ -55,7 +55,7 @@ void TakeScreenshot(frmMain& w, const QString& request)
         if (auto* path = qobject_cast<frmPath*>(&dialog)) {
             // The folder tree fills in the background; show the selection once it has.
             Settle(1500);
-            path->SelectFolder(w.station().G().GlbPathToChoose);
+            path->SelectFolder(w.station().G().pathToChoose);
         }
         ok = SaveGrab(dialog, file);
         return int(QDialog::Rejected);
@@ -150,7 +150,7 @@ int main(int argc, char** argv)
     // anyone at the screen); a resumed reception is listening already. Nobody
     // may be there to answer a box, so an unusable path is said and ends it.
     if (listen && !w.station().PortOpen()) {
-        const QString path = Station::UsableReceivePath(g.GlbReceivePath);
+        const QString path = Station::UsableReceivePath(g.receivePath);
         if (const QString why = Station::ReceivePathRefusal(path); !why.isEmpty()) {
             std::fprintf(stderr, "velotrax: --listen: %s\n", qPrintable(why));
             return 1;

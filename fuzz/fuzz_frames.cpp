@@ -17,8 +17,8 @@ struct ResettingHooks : AcceptanceHooks {
     {
         // A good data block lies inside what was gathered, with its stated length.
         const GatherState& gs = s->gather;
-        if (!b.IsData() || b.payload.size() != b.length || b.bytes.size() != gs.m_nReceiveBufCount
-            || b.bytes.data() != gs.m_abReceiveBuf.constData())
+        if (!b.IsData() || b.payload.size() != b.length || b.bytes.size() != gs.receiveBufCount
+            || b.bytes.data() != gs.receiveBuf.constData())
             __builtin_trap();
         s->lastSequenceNr = b.sequenceNrA;
         acceptance->FrameReset();
@@ -41,12 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzedDataProvider in(data, size);
     Globals g;
     g.role = in.ConsumeBool() ? Role::Receiver : Role::Sender;
-    g.GlbWaitBeforeSend = 0;
+    g.waitBeforeSend = 0;
     TransferState s;
     ResetTransferState(s, g.IsReceiver());
     s.blockTypeExpecting = in.ConsumeIntegralInRange<qint32>(0, 5);
     s.lastSequenceNr = in.ConsumeIntegralInRange<qint32>(-1, 3);
-    s.m_bRepeatMayFollow = in.ConsumeBool();
+    s.repeatMayFollow = in.ConsumeBool();
     // The extended data phase: CRC-32, blocks up to 32767 bytes, cut-short blocks.
     if (in.ConsumeBool())
         s.caps = Negotiation::ReadAcceptance(Negotiation::AcceptanceValue(3, Negotiation::kLargestPayload));
@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string chunk = in.ConsumeBytesAsString(n);
         r.rx.HandleReceivedBytes(QByteArray(chunk.data(), qsizetype(chunk.size())));
         const GatherState& gs = s.gather;
-        if (gs.m_nReceiveBufCount < 0 || gs.m_nReceiveBufCount > s.caps.ReceiveBufferSize()
-            || gs.m_nReceiveBufExpected < 1)
+        if (gs.receiveBufCount < 0 || gs.receiveBufCount > s.caps.ReceiveBufferSize()
+            || gs.receiveBufExpected < 1)
             __builtin_trap();
         if (in.ConsumeIntegralInRange<int>(0, 15) == 0)
             r.acceptance.IncompleteBlockTimedOut();

@@ -7,9 +7,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString text = FrameTransmitter::BytesToString(QByteArrayView(data, qsizetype(size)));
     TextArray fields(11);
-    GlbSplit(fields, false, text, QStringLiteral("|"));
-    GlbValLong(fields[1]);
-    GlbValDouble(fields[2]);
+    SplitFields(fields, false, text, QStringLiteral("|"));
+    ValLong(fields[1]);
+    ValDouble(fields[2]);
     const QString name = ReceiverSide::SafeFileName(fields[3]);
     // Whatever comes back must be a plain name inside the receive folder.
     if (name == u"." || name == u".." || name.contains(u'/') || name.contains(u'\\'))

@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // What was read must write back and read again to the same values.
     TransferState again;
     ParseRestartFile(RestartFileContent(s), again);
-    if (again.FileReceivingPos != s.FileReceivingPos || again.m_nFileSize != s.m_nFileSize
+    if (again.FileReceivingPos != s.FileReceivingPos || again.fileSize != s.fileSize
         || again.lastSequenceNr != s.lastSequenceNr)
         __builtin_trap();
     return 0;

@@ -7,7 +7,7 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
     // other side's Stop or error report): what follows a handled block is kept.
     qsizetype next = 0;
     while (next < chunk.size()) {
-        const qint32 countBefore = m_s.m_nReceiveBufCount;
+        const qint32 countBefore = m_s.receiveBufCount;
         const qsizetype from = next;
         const Gathered g = Gather(chunk, next);
         if (g == Gathered::Overflow)
@@ -19,18 +19,18 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
         HandleBlock(g);
         // Only a block that ended with the frame reset lets the exchange go on;
         // after a rejection the rest of the chunk belongs to the bad write.
-        const bool reset = m_s.m_nReceiveBufCount == 0 && m_s.m_nReceiveBufExpected == 1;
+        const bool reset = m_s.receiveBufCount == 0 && m_s.receiveBufExpected == 1;
         // In the extended mode writes stream in: the next one may already be
         // in this chunk, and the lead-byte rule skips what is left of a bad one.
-        if (!reset || (m_s.m_bAwaitLeadByte && !m_r.caps.extended) || !m_port.PortOpen())
+        if (!reset || (m_s.awaitLeadByte && !m_r.caps.extended) || !m_port.PortOpen())
             return;
     }
 }
 
 void FrameReceiver::StartNextBlock()
 {
-    m_s.m_nReceiveBufCount = 0;
-    m_s.m_nReceiveBufExpected = 1;
+    m_s.receiveBufCount = 0;
+    m_s.receiveBufExpected = 1;
 }
 
 FrameReceiver::Gathered FrameReceiver::Gather(const QByteArray& chunk, qsizetype& next)
@@ -40,30 +40,30 @@ FrameReceiver::Gathered FrameReceiver::Gather(const QByteArray& chunk, qsizetype
         const char c = chunk[next++];
         // In the extended mode 0x00 only ever starts a write: a block it
         // interrupts lost bytes, and waiting for them would eat the next one.
-        if (c == '\0' && m_s.m_nReceiveBufCount > 0 && m_r.caps.extended && !m_s.m_bAwaitLeadByte) {
+        if (c == '\0' && m_s.receiveBufCount > 0 && m_r.caps.extended && !m_s.awaitLeadByte) {
             --next;
             return Gathered::Truncated;
         }
-        if (m_s.m_bAwaitLeadByte) {
+        if (m_s.awaitLeadByte) {
             if (c == '\0')
-                m_s.m_bAwaitLeadByte = false;
+                m_s.awaitLeadByte = false;
             continue;
         }
         quint8 out = 0;
-        const UnstuffStep step = ::Unstuff(quint8(c), m_s.m_bPrevIsChr1, out);
+        const UnstuffStep step = ::Unstuff(quint8(c), m_s.prevIsChr1, out);
         if (step == UnstuffStep::Dropped || step == UnstuffStep::Escape)
             continue;
         if (step == UnstuffStep::TakenAfterBadEscape)
             m_log.WriteDebugLine(QStringLiteral("ERROR: m_bPrevIsChr1 is incorrectly True!"));
-        ++m_s.m_nReceiveBufCount;
-        if (m_s.m_nReceiveBufCount > limit) {
+        ++m_s.receiveBufCount;
+        if (m_s.receiveBufCount > limit) {
             m_hooks.BufferOverflow();
             return Gathered::Overflow;
         }
-        if (m_s.m_abReceiveBuf.size() < m_s.m_nReceiveBufCount)
-            m_s.m_abReceiveBuf.resize(limit);
-        m_s.m_abReceiveBuf[m_s.m_nReceiveBufCount - 1] = char(out);
-        if (m_s.m_nReceiveBufCount < m_s.m_nReceiveBufExpected)
+        if (m_s.receiveBuf.size() < m_s.receiveBufCount)
+            m_s.receiveBuf.resize(limit);
+        m_s.receiveBuf[m_s.receiveBufCount - 1] = char(out);
+        if (m_s.receiveBufCount < m_s.receiveBufExpected)
             continue;
         const Gathered measured = Measure();
         if (measured != Gathered::Incomplete)
@@ -74,22 +74,22 @@ FrameReceiver::Gathered FrameReceiver::Gather(const QByteArray& chunk, qsizetype
 
 FrameReceiver::Gathered FrameReceiver::Measure()
 {
-    if (m_s.m_nReceiveBufExpected == 1)
-        m_s.m_nReceiveBufExpected = KindByte() == KIND_DATA ? DATA_BLOCK_HEAD : ANSWER_BLOCK_SIZE;
-    if (m_s.m_nReceiveBufCount < m_s.m_nReceiveBufExpected)
+    if (m_s.receiveBufExpected == 1)
+        m_s.receiveBufExpected = KindByte() == KIND_DATA ? DATA_BLOCK_HEAD : ANSWER_BLOCK_SIZE;
+    if (m_s.receiveBufCount < m_s.receiveBufExpected)
         return Gathered::Incomplete;
     // Without whole data blocks (the Sender) a data block is taken as its first bytes.
-    if (m_hooks.GathersWholeDataBlocks() && KindByte() == KIND_DATA && m_s.m_nReceiveBufExpected == DATA_BLOCK_HEAD) {
+    if (m_hooks.GathersWholeDataBlocks() && KindByte() == KIND_DATA && m_s.receiveBufExpected == DATA_BLOCK_HEAD) {
         const qint32 length = AnnouncedLength(GatheredBytes()).value_or(-1);
         // Extended mode: no block is longer than the largest payload announced.
         if (length < 0 || (m_r.caps.extended && length > m_r.caps.largestPayload))
             return Gathered::NegativeLength;
         m_s.nNrBytesData = length;
-        m_s.m_nReceiveBufExpected = DataBlockSize(length);
+        m_s.receiveBufExpected = DataBlockSize(length);
         m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(length)
                              + QStringLiteral("; now expecting nrbytes: ")
-                             + QString::number(m_s.m_nReceiveBufExpected));
-        if (m_s.m_nReceiveBufCount < m_s.m_nReceiveBufExpected)
+                             + QString::number(m_s.receiveBufExpected));
+        if (m_s.receiveBufCount < m_s.receiveBufExpected)
             return Gathered::Incomplete;
     }
     return Gathered::Complete;
@@ -97,13 +97,13 @@ FrameReceiver::Gathered FrameReceiver::Measure()
 
 QByteArrayView FrameReceiver::GatheredBytes() const
 {
-    return QByteArrayView(m_s.m_abReceiveBuf).first(m_s.m_nReceiveBufCount);
+    return QByteArrayView(m_s.receiveBuf).first(m_s.receiveBufCount);
 }
 
 void FrameReceiver::HandleBlock(Gathered gathered)
 {
     if (gathered == Gathered::Truncated) {
-        m_log.WriteDebugLine(QStringLiteral("block cut short after ") + QString::number(m_s.m_nReceiveBufCount)
+        m_log.WriteDebugLine(QStringLiteral("block cut short after ") + QString::number(m_s.receiveBufCount)
                              + QStringLiteral(" bytes by the next write"));
         m_hooks.BlockBad(BadBlock::Truncated);
         return;
@@ -136,9 +136,9 @@ void FrameReceiver::DumpChunk(const QByteArray& chunk, qsizetype from, qsizetype
                              + DebugLog::NumberItem(quint8(chunk[i])));
     m_log.WritePlainLine(QStringLiteral("  not expanded:"));
     // Positions counted from 1, as the log has always shown them.
-    for (qint32 p = countBefore + 1; p <= m_s.m_nReceiveBufCount; ++p)
+    for (qint32 p = countBefore + 1; p <= m_s.receiveBufCount; ++p)
         m_log.WritePlainLine(u' ' + DebugLog::NumberItem(p) + QStringLiteral(": ")
-                             + DebugLog::NumberItem(quint8(m_s.m_abReceiveBuf[p - 1])));
-    m_log.WriteDebugLine(QStringLiteral("Expecting ") + QString::number(m_s.m_nReceiveBufExpected)
-                         + QStringLiteral(" bytes; pos is now ") + QString::number(m_s.m_nReceiveBufCount));
+                             + DebugLog::NumberItem(quint8(m_s.receiveBuf[p - 1])));
+    m_log.WriteDebugLine(QStringLiteral("Expecting ") + QString::number(m_s.receiveBufExpected)
+                         + QStringLiteral(" bytes; pos is now ") + QString::number(m_s.receiveBufCount));
 }

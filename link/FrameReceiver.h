@@ -38,10 +38,10 @@ public:
     // The next byte starts a new block.
     void StartNextBlock();
     // Nothing is gathered until the lead byte of the next write.
-    void SkipToNextWrite() { m_s.m_bAwaitLeadByte = true; }
+    void SkipToNextWrite() { m_s.awaitLeadByte = true; }
 
     // True while part of a block has arrived and the rest is awaited.
-    bool BlockIncomplete() const { return m_s.m_nReceiveBufCount > 0; }
+    bool BlockIncomplete() const { return m_s.receiveBufCount > 0; }
     const GatherState& State() const { return m_s; }
 
 private:
@@ -53,7 +53,7 @@ private:
     void HandleBlock(Gathered gathered);
     void DumpChunk(const QByteArray& chunk, qsizetype from, qsizetype to, qint32 countBefore);
     QByteArrayView GatheredBytes() const;
-    quint8 KindByte() const { return quint8(m_s.m_abReceiveBuf[0]); }
+    quint8 KindByte() const { return quint8(m_s.receiveBuf[0]); }
 
     Globals& m_g;
     LinkRecord& m_r;

@@ -6,9 +6,9 @@
 
 void FrameTransmitter::SendDataBlock(const QByteArray& payload)
 {
-    ++m_s.m_nSequenceNr;
-    m_s.m_abLastBlock = BuildDataBlock(quint8(m_s.m_nBlockTypeToSend), m_s.m_nSequenceNr, payload, m_s.caps.check);
-    SendBytes(m_s.m_abLastBlock);
+    ++m_s.sequenceNr;
+    m_s.lastBlock = BuildDataBlock(quint8(m_s.blockTypeToSend), m_s.sequenceNr, payload, m_s.caps.check);
+    SendBytes(m_s.lastBlock);
 }
 
 void FrameTransmitter::SendAnswer(qint32 code, qint32 value)
@@ -18,14 +18,14 @@ void FrameTransmitter::SendAnswer(qint32 code, qint32 value)
         carried = value;
     else if (code == ANSWER_RESTART_POS)
         carried = m_s.FileReceivingPos;
-    m_s.m_abAnswer = BuildAnswerBlock(quint8(code), carried);
-    SendBytes(m_s.m_abAnswer);
+    m_s.lastAnswer = BuildAnswerBlock(quint8(code), carried);
+    SendBytes(m_s.lastAnswer);
 }
 
 void FrameTransmitter::SendAnswerValue(qint32 code, qint32 value)
 {
-    m_s.m_abAnswer = BuildAnswerBlock(quint8(code), value);
-    SendBytes(m_s.m_abAnswer);
+    m_s.lastAnswer = BuildAnswerBlock(quint8(code), value);
+    SendBytes(m_s.lastAnswer);
 }
 
 void FrameTransmitter::SendString(const QString& text)
@@ -57,9 +57,9 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
     if (!m_port.PortOpen())
         return;
     // The port keeps the pacing: the pause, then the previous write out of the driver.
-    m_port.Output(out, qMax(m_g.GlbWaitBeforeSend, 0) + m_extraPause);
+    m_port.Output(out, qMax(m_g.waitBeforeSend, 0) + m_extraPause);
     m_extraPause = 0;
-    m_nLastWriteBytes = out.size();
+    m_lastWriteBytes = out.size();
     m_lastWriteAt = m_clock.NowMs();
 }
 
@@ -73,7 +73,7 @@ bool FrameTransmitter::LastWriteOnTheLine() const
 {
     if (m_port.OutBufferCount() > 0)
         return true;
-    return m_lastWriteAt >= 0 && m_clock.NowMs() - m_lastWriteAt < LineMs(m_nLastWriteBytes, m_g.GlbSpeed);
+    return m_lastWriteAt >= 0 && m_clock.NowMs() - m_lastWriteAt < LineMs(m_lastWriteBytes, m_g.speed);
 }
 
 void FrameTransmitter::DumpBlock(const QByteArray& block, const QByteArray& out)

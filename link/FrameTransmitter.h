@@ -31,7 +31,7 @@ public:
 
     // Bytes of the last write on the line, lead byte included: what the
     // silence rules measure their time from.
-    qsizetype LastWriteBytes() const { return m_nLastWriteBytes; }
+    qsizetype LastWriteBytes() const { return m_lastWriteBytes; }
     // True while the last write cannot have reached the other side yet.
     bool LastWriteOnTheLine() const;
 
@@ -46,7 +46,7 @@ private:
     CommPort& m_port;
     DebugLog& m_log;
     Clock& m_clock;
-    qsizetype m_nLastWriteBytes = 0;
+    qsizetype m_lastWriteBytes = 0;
     int m_extraPause = 0;
     qint64 m_lastWriteAt = -1;  // on m_clock
 };

@@ -6,23 +6,23 @@
 // The frame receiver's gathering of one block.
 struct GatherState {
     // Unstuffed bytes of the block being gathered, from offset 0.
-    QByteArray m_abReceiveBuf;
-    qint32 m_nReceiveBufCount = 0;
-    qint32 m_nReceiveBufExpected = 1;  // a block starts with one byte to learn its kind from
-    bool m_bPrevIsChr1 = false;
+    QByteArray receiveBuf;
+    qint32 receiveBufCount = 0;
+    qint32 receiveBufExpected = 1;  // a block starts with one byte to learn its kind from
+    bool prevIsChr1 = false;
     // After a rejection the rest of the bad write may still be on its way:
     // nothing is gathered until the lead byte of the next write.
-    bool m_bAwaitLeadByte = false;
+    bool awaitLeadByte = false;
     // Payload length of the last data block measured; an answer block leaves it.
     qint32 nNrBytesData = 0;
 
     // Back to the start values of an activation; old bytes stay until overwritten.
     void Reset()
     {
-        m_nReceiveBufCount = 0;
-        m_nReceiveBufExpected = 1;
-        m_bPrevIsChr1 = false;
-        m_bAwaitLeadByte = false;
+        receiveBufCount = 0;
+        receiveBufExpected = 1;
+        prevIsChr1 = false;
+        awaitLeadByte = false;
         nNrBytesData = 0;
     }
 };
@@ -32,11 +32,11 @@ struct GatherState {
 // the values answers carry, and what the current file's blocks use.
 struct LinkRecord {
     GatherState gather;
-    qint32 m_nBlockTypeToSend = 0;
-    qint32 m_nSequenceNr = 0;
+    qint32 blockTypeToSend = 0;
+    qint32 sequenceNr = 0;
     qint32 lastSequenceNr = 0;
     qint32 FileReceivingPos = 0;
-    QByteArray m_abLastBlock;   // last data block built, unstuffed
-    QByteArray m_abAnswer;      // last answer block built, unstuffed (6 bytes)
+    QByteArray lastBlock;   // last data block built, unstuffed
+    QByteArray lastAnswer;      // last answer block built, unstuffed (6 bytes)
     Capabilities caps = Capabilities::Classic();
 };

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-qint32 GlbSplit(TextArray& fields, bool countOnly, const QString& text, const QString& separators)
+qint32 SplitFields(TextArray& fields, bool countOnly, const QString& text, const QString& separators)
 {
     qsizetype upper = 0;
     if (!countOnly) {
@@ -41,7 +41,7 @@ QString TrimBlanks(const QString& text)
     return text.mid(b, e - b);
 }
 
-void GlbParseKeyValue(QString& key, QString& value, const QString& line)
+void ParseKeyValue(QString& key, QString& value, const QString& line)
 {
     const qsizetype colon = line.indexOf(u':');
     if (colon < 0) {
@@ -128,13 +128,13 @@ bool ReadLeadingNumber(const QString& text, double& result)
 
 }  // namespace
 
-double GlbValDouble(const QString& text)
+double ValDouble(const QString& text)
 {
     double v = 0;
     return ReadLeadingNumber(text, v) ? v : 0.0;
 }
 
-qint32 GlbValLong(const QString& text)
+qint32 ValLong(const QString& text)
 {
     double v = 0;
     if (!ReadLeadingNumber(text, v))
@@ -145,14 +145,14 @@ qint32 GlbValLong(const QString& text)
     return qint32(r);
 }
 
-void GlbSplitFileList(QString& folder, TextArray& names, const QString& dialogResult)
+void SplitFileList(QString& folder, TextArray& names, const QString& dialogResult)
 {
     folder.clear();
     const QString nul(QChar(0));
     TextArray work;
-    const qint32 count = GlbSplit(work, true, dialogResult, nul);
+    const qint32 count = SplitFields(work, true, dialogResult, nul);
     work.assign(size_t(count) + 1, QString());
-    GlbSplit(work, false, dialogResult, nul);
+    SplitFields(work, false, dialogResult, nul);
     qint32 first = 1;
     if (count == 1) {
         folder = GetParentFolderName(work[1]);
@@ -166,12 +166,12 @@ void GlbSplitFileList(QString& folder, TextArray& names, const QString& dialogRe
         names.push_back(work[i]);
 }
 
-QString GlbBoolToText(bool value)
+QString BoolToText(bool value)
 {
     return value ? QStringLiteral("1") : QStringLiteral("0");
 }
 
-void GlbReplaceChar(QString& text, const QString& find, const QString& replacement)
+void ReplaceChar(QString& text, const QString& find, const QString& replacement)
 {
     if (find.size() != 1)
         return;
@@ -186,7 +186,7 @@ void GlbReplaceChar(QString& text, const QString& find, const QString& replaceme
     text = out;
 }
 
-double GlbDateNumber(qint32 year, qint32 month, qint32 day, qint32 hour, qint32 minute, qint32 second)
+double DateNumber(qint32 year, qint32 month, qint32 day, qint32 hour, qint32 minute, qint32 second)
 {
     double d = double(minute) * 100.0;
     d += double(second);
@@ -197,14 +197,14 @@ double GlbDateNumber(qint32 year, qint32 month, qint32 day, qint32 hour, qint32 
     return d;
 }
 
-double GlbDateToNumber(const QDateTime& localDateTime)
+double DateToNumber(const QDateTime& localDateTime)
 {
     const QDate d = localDateTime.date();
     const QTime t = localDateTime.time();
-    return GlbDateNumber(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+    return DateNumber(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
 }
 
-QDateTime GlbNumberToDate(double dateNumber)
+QDateTime NumberToDate(double dateNumber)
 {
     if (!(dateNumber >= 0 && dateNumber < 1e14))
         return {};

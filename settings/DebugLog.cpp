@@ -4,7 +4,7 @@
 
 bool DebugLog::Open(QString* why)
 {
-    if (!m_g.files.Open(FileNr::Debug, m_g.GlbDebugFile, QIODevice::WriteOnly | QIODevice::Append, why))
+    if (!m_g.files.Open(FileNr::Debug, m_g.debugFile, QIODevice::WriteOnly | QIODevice::Append, why))
         return false;
     WriteDebugLine(QStringLiteral("Activated (")
                    + QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat)

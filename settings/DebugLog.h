@@ -6,10 +6,10 @@ class DebugLog {
 public:
     explicit DebugLog(Globals& g) : m_g(g) {}
 
-    // Opens GlbDebugFile for appending (the folder must exist) and writes "Activated (...)".
+    // Opens debugFile for appending (the folder must exist) and writes "Activated (...)".
     bool Open(QString* why);
     void Close() { m_g.files.CloseFileIfOpen(FileNr::Debug); }
-    bool IsOpen() const { return m_g.files.GlbFileOpen(FileNr::Debug); }
+    bool IsOpen() const { return m_g.files.IsOpen(FileNr::Debug); }
 
     // One time-stamped line: time from column 1, a blank in the next zone, text from column 29.
     void WriteDebugLine(const QString& text);

@@ -2,7 +2,7 @@
 #include <QtGlobal>
 
 // The numbers of the error list, as they travel in an error answer. Their
-// texts are Globals::GlbErrorTexts, in the same order.
+// texts are Globals::errorTexts, in the same order.
 namespace ErrorNr {
 constexpr qint32 IncorrectHeader = 1;
 constexpr qint32 IncorrectSizeDateName = 2;

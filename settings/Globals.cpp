@@ -15,7 +15,7 @@ QString Globals::RestartDir() const
 void Globals::FillErrorTexts()
 {
     // Indexed by the numbers of ErrorNumbers.h.
-    GlbErrorTexts = {
+    errorTexts = {
         QString(),
         QStringLiteral("Received incorrect QRN-header"),
         QStringLiteral("Received incorrect size|date|name-string"),
@@ -35,11 +35,11 @@ void Globals::FillErrorTexts()
         QStringLiteral("Extended mode: the receiver's acceptance is not what was offered"),
         QStringLiteral("File header: the receiver cannot take a file of this size"),
     };
-    Q_ASSERT(GlbErrorTexts.size() == size_t(ErrorNr::Last) + 1);
+    Q_ASSERT(errorTexts.size() == size_t(ErrorNr::Last) + 1);
 }
 
 void Globals::FillSpeeds()
 {
-    GlbSpeeds = {0,     110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+    speeds = {0,     110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                  19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000};
 }

@@ -13,7 +13,7 @@ bool NumberedFiles::Open(int n, const QString& path, QIODevice::OpenMode mode, Q
     return true;
 }
 
-bool NumberedFiles::GlbFileOpen(int n) const
+bool NumberedFiles::IsOpen(int n) const
 {
     return n >= 0 && n < kCount && m_files[n] != nullptr;
 }
@@ -25,7 +25,7 @@ QFile& NumberedFiles::File(int n)
 
 void NumberedFiles::CloseFileIfOpen(int n)
 {
-    if (!GlbFileOpen(n))
+    if (!IsOpen(n))
         return;
     m_files[n]->close();
     m_files[n].reset();

@@ -12,7 +12,7 @@ public:
 
     // Opens path under number n; sets the flag only on success.
     bool Open(int n, const QString& path, QIODevice::OpenMode mode, QString* why = nullptr);
-    bool GlbFileOpen(int n) const;
+    bool IsOpen(int n) const;
     QFile& File(int n);
     void CloseFileIfOpen(int n);
 

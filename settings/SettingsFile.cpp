@@ -48,17 +48,17 @@ QStringList SplitCrLines(const QByteArray& content)
 
 void LoadSettings(Globals& g)
 {
-    g.GlbComPort = 1;
-    g.GlbSpeed = 115200;
-    g.GlbReceivePath.clear();
-    g.GlbSendPath = DefaultSendPath();
+    g.comPort = 1;
+    g.speed = 115200;
+    g.receivePath.clear();
+    g.sendPath = DefaultSendPath();
     g.role = Role::Receiver;
-    g.GlbDbgFlag = false;
-    g.GlbDbgLevel = 0;
-    g.GlbDebugFile = DefaultDebugFile();
-    g.GlbWaitBeforeSend = 2;
-    g.GlbClassic = false;
-    g.GlbCompress = true;
+    g.debugFlag = false;
+    g.debugLevel = 0;
+    g.debugFile = DefaultDebugFile();
+    g.waitBeforeSend = 2;
+    g.classicOnly = false;
+    g.compress = true;
 
     QFile file(SettingsFilePath(g));
     if (!file.open(QIODevice::ReadOnly))
@@ -72,32 +72,32 @@ void ParseSettingsFile(const QByteArray& content, Globals& g)
 {
     for (const QString& raw : SplitCrLines(content)) {
         QString key, value;
-        GlbParseKeyValue(key, value, TrimBlanks(raw));
+        ParseKeyValue(key, value, TrimBlanks(raw));
         if (key.isEmpty())
             continue;
         if (key == u"COM")
-            g.GlbComPort = GlbValLong(value);
+            g.comPort = ValLong(value);
         else if (key == u"SPEED")
-            g.GlbSpeed = GlbValLong(value);
+            g.speed = ValLong(value);
         else if (key == u"I_AM")
-            g.role = GlbValLong(value) != 0 ? Role::Receiver : Role::Sender;
+            g.role = ValLong(value) != 0 ? Role::Receiver : Role::Sender;
         else if (key == u"DBGLEVEL")
-            g.GlbDbgLevel = GlbValLong(value);
+            g.debugLevel = ValLong(value);
         else if (key == u"WAITBEFORESEND")
-            g.GlbWaitBeforeSend = GlbValLong(value);
+            g.waitBeforeSend = ValLong(value);
         else if (key == u"RECEIVEPATH")
-            g.GlbReceivePath = value;
+            g.receivePath = value;
         else if (key == u"SENDPATH")
-            g.GlbSendPath = value;
+            g.sendPath = value;
         else if (key == u"DEBUGFILE")
-            g.GlbDebugFile = value;
+            g.debugFile = value;
         else if (key == u"DBGFLAG")
-            g.GlbDbgFlag = value == u"1";
+            g.debugFlag = value == u"1";
         // Only the value that is not the default switches: anything unclear keeps it.
         else if (key == u"CLASSIC")
-            g.GlbClassic = value == u"1";
+            g.classicOnly = value == u"1";
         else if (key == u"COMPRESS")
-            g.GlbCompress = value != u"0";
+            g.compress = value != u"0";
     }
 }
 
@@ -116,17 +116,17 @@ bool SaveSettingsFile(const Globals& g)
     const auto line = [&text](const char* key, const QString& value) {
         text += QLatin1String(key) + QStringLiteral(": ") + value + QStringLiteral("\r\n");
     };
-    line("COM", QString::number(g.GlbComPort));
-    line("SPEED", QString::number(g.GlbSpeed));
-    line("RECEIVEPATH", g.GlbReceivePath);
-    line("SENDPATH", g.GlbSendPath);
+    line("COM", QString::number(g.comPort));
+    line("SPEED", QString::number(g.speed));
+    line("RECEIVEPATH", g.receivePath);
+    line("SENDPATH", g.sendPath);
     line("I_AM", g.IsReceiver() ? QStringLiteral("1") : QStringLiteral("0"));
-    line("DBGFLAG", GlbBoolToText(g.GlbDbgFlag));
-    line("DBGLEVEL", QString::number(g.GlbDbgLevel));
-    line("DEBUGFILE", g.GlbDebugFile);
-    line("WAITBEFORESEND", QString::number(g.GlbWaitBeforeSend));
-    line("CLASSIC", GlbBoolToText(g.GlbClassic));
-    line("COMPRESS", GlbBoolToText(g.GlbCompress));
+    line("DBGFLAG", BoolToText(g.debugFlag));
+    line("DBGLEVEL", QString::number(g.debugLevel));
+    line("DEBUGFILE", g.debugFile);
+    line("WAITBEFORESEND", QString::number(g.waitBeforeSend));
+    line("CLASSIC", BoolToText(g.classicOnly));
+    line("COMPRESS", BoolToText(g.compress));
 
     QSaveFile out(path);
     // A portable copy may keep a writable qrn.ini in a folder it cannot write.

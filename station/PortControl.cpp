@@ -5,15 +5,15 @@ bool PortControl::OpenPort()
 {
     CommPort& port = m_c.port;
     QString why;
-    if (!port.SetSettings(QString::number(m_c.g.GlbSpeed) + QStringLiteral(",N,8,1"), why)) {
+    if (!port.SetSettings(QString::number(m_c.g.speed) + QStringLiteral(",N,8,1"), why)) {
         Refuse(QStringLiteral("Error settings: ") + why);
         return false;
     }
-    if (m_c.g.GlbComPort < -32768 || m_c.g.GlbComPort > 32767) {
+    if (m_c.g.comPort < -32768 || m_c.g.comPort > 32767) {
         Refuse(QStringLiteral("Error setting the portnumber: ") + QStringLiteral("Overflow"));
         return false;
     }
-    if (!port.SetCommPort(qint16(m_c.g.GlbComPort), why)) {
+    if (!port.SetCommPort(qint16(m_c.g.comPort), why)) {
         Refuse(QStringLiteral("Error setting the portnumber: ") + why);
         return false;
     }
@@ -22,8 +22,8 @@ bool PortControl::OpenPort()
         Refuse(QStringLiteral("Error setting mode to binary: ") + why);
         return false;
     }
-    if (m_c.g.GlbDbgFlag && !m_c.log.Open(&why)) {
-        Refuse(QStringLiteral("Error creating debugfile: '") + m_c.g.GlbDebugFile + QStringLiteral("'; ") + why);
+    if (m_c.g.debugFlag && !m_c.log.Open(&why)) {
+        Refuse(QStringLiteral("Error creating debugfile: '") + m_c.g.debugFile + QStringLiteral("'; ") + why);
         return false;
     }
     if (!port.SetPortOpen(true, why)) {
@@ -112,7 +112,7 @@ void PortControl::HandlePortEvent()
         return;
     m_c.ui.SetStatus2(errorText);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR: CommError: ") + errorText);
-    ++m_c.s.m_nCountCommErr;
+    ++m_c.s.countCommErr;
     if (m_c.g.IsReceiver() && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
         && automaticRestart(errorText))
         return;

@@ -68,7 +68,7 @@ void Station::OnComm()
     if (m_port.CommEvent() == CommPort::comEvReceive) {
         const qint64 now = m_time.NowMs();
         if (!m_rx.BlockIncomplete())
-            m_s.m_bLineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.GlbSpeed);
+            m_s.lineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.speed);
         m_lastHeardMs = now;
     }
     m_portControl.HandlePortEvent();
@@ -83,11 +83,11 @@ bool Station::AwaitingAnswer() const
 void Station::StartSilenceTimers()
 {
     if (m_rx.BlockIncomplete() && m_port.PortOpen())
-        m_silence->Start(ReceiverSilenceMs(m_g.GlbSpeed));
+        m_silence->Start(ReceiverSilenceMs(m_g.speed));
     else
         m_silence->Stop();
     if (AwaitingAnswer())
-        m_answerSilence->Start(SenderSilenceMs(m_sender.AwaitedLineBytes(), m_g.GlbSpeed));
+        m_answerSilence->Start(SenderSilenceMs(m_sender.AwaitedLineBytes(), m_g.speed));
     else
         m_answerSilence->Stop();
 }
@@ -96,20 +96,20 @@ FileProgress Station::Progress() const
 {
     FileProgress p;
     if (!m_g.IsReceiver()) {
-        p.completed = std::max(0, m_s.m_nFileIndex - 1);
+        p.completed = std::max(0, m_s.fileIndex - 1);
         p.count = m_s.FilesToSendUpperBound();
-        if (m_s.m_nFileIndex >= 1 && m_s.m_nFileIndex <= p.count && m_g.files.GlbFileOpen(FileNr::Send)) {
+        if (m_s.fileIndex >= 1 && m_s.fileIndex <= p.count && m_g.files.IsOpen(FileNr::Send)) {
             p.moving = true;
-            p.name = m_s.m_asFilesToSend[size_t(m_s.m_nFileIndex)];
-            p.total = m_s.m_nSendFileSize;
+            p.name = m_s.filesToSend[size_t(m_s.fileIndex)];
+            p.total = m_s.sendFileSize;
             p.done = m_sender.BytesDone();
         }
     } else {
-        p.completed = m_s.m_nFilesReceivedCounter;
+        p.completed = m_s.filesReceivedCounter;
         if (m_s.blockTypeExpecting == BLOCK_DATA) {
             p.moving = true;
-            p.name = m_s.m_sFileName;
-            p.total = m_s.m_nFileSize;
+            p.name = m_s.fileName;
+            p.total = m_s.fileSize;
             p.done = std::max(0, m_s.FileReceivingPos - 1);
         }
         // Only what a Velotrax Sender told: the original program says nothing of its run.
@@ -131,26 +131,26 @@ void Station::StartUp()
     m_helpFile = FindHelpFile(m_g.programDir);
     m_g.FillSpeeds();
     m_g.FillErrorTexts();
-    m_g.GlbNewLine = QStringLiteral("\r\n");
+    m_g.newLine = QStringLiteral("\r\n");
     m_ui.UpdateControls(PortOpen());
     Resume();
 }
 
 void Station::SaveSettingsOnClose()
 {
-    if (!m_bSettingsSaved)
+    if (!m_settingsSaved)
         SaveSettings();
 }
 
 void Station::ControlsToSettings()
 {
-    m_g.GlbReceivePath = TrimBlanks(m_ui.ReceivePathText());
+    m_g.receivePath = TrimBlanks(m_ui.ReceivePathText());
     m_g.role = m_ui.SenderSelected() ? Role::Sender : Role::Receiver;
 }
 
 void Station::SettingsToControls()
 {
-    m_ui.SetReceivePathText(TrimBlanks(m_g.GlbReceivePath));
+    m_ui.SetReceivePathText(TrimBlanks(m_g.receivePath));
     m_ui.SetSenderSelected(!m_g.IsReceiver());
 }
 
@@ -167,21 +167,21 @@ void Station::SetWatchdogEnabled(bool enabled)
         m_watchdog->Stop();
         return;
     }
-    m_watchdogMs = std::max(0, m_g.GlbWaitBeforeSend) + 2000;
+    m_watchdogMs = std::max(0, m_g.waitBeforeSend) + 2000;
     m_watchdog->Start(m_watchdogMs);
 }
 
 void Station::Activate(bool bRestart)
 {
-    m_s.m_bRestart = bRestart;
+    m_s.restart = bRestart;
     ControlsToSettings();
     m_ui.SetStatus1(QStringLiteral("Status: Not active"));
     m_ui.SetStatus2(QString());
     ResetTransferState(m_s, m_g.IsReceiver());
 
     if (m_g.IsReceiver()) {
-        m_g.GlbReceivePath = UsableReceivePath(m_g.GlbReceivePath);
-        if (const QString why = ReceivePathRefusal(m_g.GlbReceivePath); !why.isEmpty()) {
+        m_g.receivePath = UsableReceivePath(m_g.receivePath);
+        if (const QString why = ReceivePathRefusal(m_g.receivePath); !why.isEmpty()) {
             m_ui.MsgBox(why, MsgIcon::Exclamation);
             m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
@@ -196,12 +196,12 @@ void Station::Activate(bool bRestart)
 
     QString dialogResult;
     const QString title = bRestart ? QStringLiteral("Restart sending one file (other side must have the .tmp):") : QString();
-    if (!m_ui.ChooseFilesToSend(title, !bRestart, m_g.GlbSendPath, dialogResult) || dialogResult.isEmpty()) {
+    if (!m_ui.ChooseFilesToSend(title, !bRestart, m_g.sendPath, dialogResult) || dialogResult.isEmpty()) {
         ClosePort();
         m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
-    GlbSplitFileList(m_g.GlbSendPath, m_s.m_asFilesToSend, dialogResult);
+    SplitFileList(m_g.sendPath, m_s.filesToSend, dialogResult);
     const QString refusal = m_sender.CheckFilesToSend();
     if (!refusal.isEmpty()) {
         m_ui.MsgBox(refusal, MsgIcon::Critical);
@@ -246,16 +246,16 @@ void Station::StopByUser()
 void Station::OfferTempFileDelete()
 {
     m_g.files.CloseFileIfOpen(FileNr::Temp);
-    if (!m_g.IsReceiver() || !FileExists(m_s.m_sTempFile))
+    if (!m_g.IsReceiver() || !FileExists(m_s.tempFile))
         return;
-    const MsgAnswer a = m_ui.MsgBox(QStringLiteral("Delete tempfile '") + m_s.m_sTempFile + QStringLiteral("' ?")
-                                        + m_g.GlbNewLine
+    const MsgAnswer a = m_ui.MsgBox(QStringLiteral("Delete tempfile '") + m_s.tempFile + QStringLiteral("' ?")
+                                        + m_g.newLine
                                         + QStringLiteral("(Note: this file is needed if you want to use 'restart a file.'"),
                                     MsgIcon::Exclamation, MsgButtons::YesNo);
     if (a != MsgAnswer::Yes)
         return;
-    if (!QFile::remove(m_s.m_sTempFile))
-        m_ui.MsgBox(QStringLiteral("Could not delete file '") + m_s.m_sTempFile + u'\'', MsgIcon::Exclamation);
+    if (!QFile::remove(m_s.tempFile))
+        m_ui.MsgBox(QStringLiteral("Could not delete file '") + m_s.tempFile + u'\'', MsgIcon::Exclamation);
 }
 
 bool Station::AutomaticRestart(const QString& errorText)
@@ -263,7 +263,7 @@ bool Station::AutomaticRestart(const QString& errorText)
     QString why;
     m_port.SetPortOpen(false, why);
     SaveSettings();
-    m_bSettingsSaved = true;
+    m_settingsSaved = true;
     if (!m_resumption.Prepare() || !startOwnProgram)
         return false;
     // The new copy starts after a second, when the device has settled; this

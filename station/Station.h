@@ -71,7 +71,7 @@ public:
     PortControl& Port() { return m_portControl; }
     ErrorReport& Errors() { return m_errors; }
 
-    bool m_bSettingsSaved = false;
+    bool m_settingsSaved = false;
 
     // How the automatic restart starts this program again and ends this
     // instance; the console front end and tests put their own here.

@@ -5,7 +5,7 @@
 
 QString ErrorReport::ErrorText(qint32 nr) const
 {
-    const auto& t = m_c.g.GlbErrorTexts;
+    const auto& t = m_c.g.errorTexts;
     return nr >= 0 && size_t(nr) < t.size() ? t[size_t(nr)] : QString();
 }
 

@@ -4,9 +4,9 @@ bool ReceiverRepeats::TakeOutOfTurn(const Block& b)
 {
     TransferState& s = m_c.s;
     if (b.sequenceNrA == s.lastSequenceNr) {
-        if (!s.m_abLastAccepted.isEmpty()) {
+        if (!s.lastAccepted.isEmpty()) {
             if (IsLastAccepted(b)) {
-                Answer(s.m_abAcceptedAnswer, QStringLiteral("repeat of the last block: answer sent again."));
+                Answer(s.acceptedAnswer, QStringLiteral("repeat of the last block: answer sent again."));
                 return true;
             }
         } else if (const QByteArray answer = m_resumption.LostBlockAnswer(b); !answer.isEmpty()) {
@@ -23,12 +23,12 @@ bool ReceiverRepeats::TakeOutOfTurn(const Block& b)
 
 bool ReceiverRepeats::IsLastAccepted(const Block& b) const
 {
-    return QByteArrayView(m_c.s.m_abLastAccepted) == b.bytes;
+    return QByteArrayView(m_c.s.lastAccepted) == b.bytes;
 }
 
 void ReceiverRepeats::Answer(const QByteArray& answer, const QString& what)
 {
-    m_c.s.m_abAnswer = answer;
+    m_c.s.lastAnswer = answer;
     m_c.tx.SendBytes(answer);
     m_c.log.WriteDebugLine(what);
 }
@@ -36,6 +36,6 @@ void ReceiverRepeats::Answer(const QByteArray& answer, const QString& what)
 void ReceiverRepeats::RememberAccepted(const Block& b)
 {
     TransferState& s = m_c.s;
-    s.m_abLastAccepted = b.bytes.toByteArray();
-    s.m_abAcceptedAnswer = s.m_abAnswer;
+    s.lastAccepted = b.bytes.toByteArray();
+    s.acceptedAnswer = s.lastAnswer;
 }

@@ -6,14 +6,14 @@ struct CounterLine {
     qint32 TransferState::*counter;
 };
 constexpr CounterLine kCounters[] = {
-    {"byte 1 not A/H: ", &TransferState::m_nCount1NotHA},
-    {"NrBytesDataZero: ", &TransferState::m_nCountNrBytesDataZero},
-    {"IncorrectBlockType: ", &TransferState::m_nCountIncorrectBlockType},
-    {"Seqnr start/end diff: ", &TransferState::m_nCountIncorrectSeqnrAB},
-    {"Seqnr not last+1: ", &TransferState::m_nCountIncorrectSeqnr},
-    {"IncorrectChecksum: ", &TransferState::m_nCountIncorrectChecksum},
-    {"IncorrectSizDateFname: ", &TransferState::m_nCountIncorrectSizDateFname},
-    {"Comerror: ", &TransferState::m_nCountCommErr},
+    {"byte 1 not A/H: ", &TransferState::count1NotHA},
+    {"NrBytesDataZero: ", &TransferState::countNrBytesDataZero},
+    {"IncorrectBlockType: ", &TransferState::countIncorrectBlockType},
+    {"Seqnr start/end diff: ", &TransferState::countIncorrectSeqnrAB},
+    {"Seqnr not last+1: ", &TransferState::countIncorrectSeqnr},
+    {"IncorrectChecksum: ", &TransferState::countIncorrectChecksum},
+    {"IncorrectSizDateFname: ", &TransferState::countIncorrectSizDateFname},
+    {"Comerror: ", &TransferState::countCommErr},
 };
 }  // namespace
 
@@ -36,7 +36,7 @@ QString ResendReasonsText(const TransferState& s)
 {
     QString text = QStringLiteral("Resend-reasons: ");
     for (const auto& c : kCounters) {
-        const bool last = c.counter == &TransferState::m_nCountCommErr;
+        const bool last = c.counter == &TransferState::countCommErr;
         text += QStringLiteral("\r\n") + (last ? QStringLiteral("CommError: ") : QLatin1String(c.label))
                 + QString::number(s.*c.counter);
     }

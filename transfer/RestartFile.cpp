@@ -12,16 +12,16 @@ struct LongKey {
 // Lines 5 to 15, after FILENAME, FILEPOS, FILESIZE and FILEDATE.
 constexpr LongKey kLongKeys[] = {
     {"SEQNR", &TransferState::lastSequenceNr},
-    {"M_NFILESRECEIVEDCOUNTER", &TransferState::m_nFilesReceivedCounter},
-    {"M_NCOUNTMODIFIEDDATEERR", &TransferState::m_nCountModifiedDateErr},
-    {"M_NCOUNT1NOTHA", &TransferState::m_nCount1NotHA},
-    {"M_NCOUNTNRBYTESDATAZERO", &TransferState::m_nCountNrBytesDataZero},
-    {"M_NCOUNTINCORRECTBLOCKTYPE", &TransferState::m_nCountIncorrectBlockType},
-    {"M_NCOUNTINCORRECTSEQNRAB", &TransferState::m_nCountIncorrectSeqnrAB},
-    {"M_NCOUNTINCORRECTSEQNR", &TransferState::m_nCountIncorrectSeqnr},
-    {"M_NCOUNTINCORRECTCHECKSUM", &TransferState::m_nCountIncorrectChecksum},
-    {"M_NCOUNTINCORRECTSIZDATEFNAME", &TransferState::m_nCountIncorrectSizDateFname},
-    {"M_NCOUNTCOMMERR", &TransferState::m_nCountCommErr},
+    {"M_NFILESRECEIVEDCOUNTER", &TransferState::filesReceivedCounter},
+    {"M_NCOUNTMODIFIEDDATEERR", &TransferState::countModifiedDateErr},
+    {"M_NCOUNT1NOTHA", &TransferState::count1NotHA},
+    {"M_NCOUNTNRBYTESDATAZERO", &TransferState::countNrBytesDataZero},
+    {"M_NCOUNTINCORRECTBLOCKTYPE", &TransferState::countIncorrectBlockType},
+    {"M_NCOUNTINCORRECTSEQNRAB", &TransferState::countIncorrectSeqnrAB},
+    {"M_NCOUNTINCORRECTSEQNR", &TransferState::countIncorrectSeqnr},
+    {"M_NCOUNTINCORRECTCHECKSUM", &TransferState::countIncorrectChecksum},
+    {"M_NCOUNTINCORRECTSIZDATEFNAME", &TransferState::countIncorrectSizDateFname},
+    {"M_NCOUNTCOMMERR", &TransferState::countCommErr},
 };
 }  // namespace
 
@@ -36,10 +36,10 @@ QByteArray RestartFileContent(const TransferState& s)
     const auto line = [&text](const QString& key, const QString& value) {
         text += key + QStringLiteral(": ") + value + QStringLiteral("\r\n");
     };
-    line(QStringLiteral("FILENAME"), s.m_sFileName);
+    line(QStringLiteral("FILENAME"), s.fileName);
     line(QStringLiteral("FILEPOS"), QString::number(s.FileReceivingPos));
-    line(QStringLiteral("FILESIZE"), QString::number(s.m_nFileSize));
-    line(QStringLiteral("FILEDATE"), DoubleToText(s.m_dFileDate));
+    line(QStringLiteral("FILESIZE"), QString::number(s.fileSize));
+    line(QStringLiteral("FILEDATE"), DoubleToText(s.fileDate));
     for (const auto& k : kLongKeys)
         line(QLatin1String(k.key), QString::number(s.*k.field));
     // A file in the extended mode resumes in it; older readers skip the line.
@@ -52,22 +52,22 @@ void ParseRestartFile(const QByteArray& content, TransferState& s)
 {
     for (const QString& raw : SplitCrLines(content)) {
         QString key, value;
-        GlbParseKeyValue(key, value, TrimBlanks(raw));
+        ParseKeyValue(key, value, TrimBlanks(raw));
         if (key.isEmpty())
             continue;
         if (key == u"FILENAME")
-            s.m_sFileName = value;
+            s.fileName = value;
         else if (key == u"FILEPOS")
-            s.FileReceivingPos = GlbValLong(value);
+            s.FileReceivingPos = ValLong(value);
         else if (key == u"FILESIZE")
-            s.m_nFileSize = GlbValLong(value);
+            s.fileSize = ValLong(value);
         else if (key == u"FILEDATE")
-            s.m_dFileDate = GlbValDouble(value);
+            s.fileDate = ValDouble(value);
         else if (key == u"EXTENDED")
             s.caps = Negotiation::ReadAcceptance(qint32(value.toUInt()));
         else
             for (const auto& k : kLongKeys)
                 if (key == QLatin1String(k.key))
-                    s.*k.field = GlbValLong(value);
+                    s.*k.field = ValLong(value);
     }
 }

@@ -64,11 +64,11 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
         return Result::NothingToResume;
     TransferState& s = m_c.s;
     s = read;
-    s.m_sTempFile = ReceiverSide::TempFilePath(m_c.g, s.m_sFileName);
+    s.tempFile = ReceiverSide::TempFilePath(m_c.g, s.fileName);
     if (const QString why = Refusal(); !why.isEmpty())
         return Refuse(why);
     if (!ReopenTempFile())
-        return Refuse(QStringLiteral("ERROR: Restarting: Could not open for write: ") + s.m_sTempFile);
+        return Refuse(QStringLiteral("ERROR: Restarting: Could not open for write: ") + s.tempFile);
     if (!m_c.session.OpenPort())
         return Result::Refused;  // said so and ended the run
     m_c.log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
@@ -76,7 +76,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
     s.blockTypeExpecting = BLOCK_DATA;
     m_c.rx.StartNextBlock();
     // The block lost with the port is asked for; the Sender may also repeat the one before it.
-    s.m_bRepeatMayFollow = true;
+    s.repeatMayFollow = true;
     m_c.tx.SendAnswer(ANSWER_RESEND_BLOCK, 0);
     return Result::Resumed;
 }
@@ -84,14 +84,14 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
 QString Resumption::Refusal() const
 {
     const TransferState& s = m_c.s;
-    const QFileInfo info(s.m_sTempFile);
+    const QFileInfo info(s.tempFile);
     const qint64 length = info.exists() ? info.size() : 0;
     // Resuming must never leave a gap in the file nor write past what was announced.
-    const bool nameOk = s.m_sFileName.isEmpty() || ReceiverSide::SafeFileName(s.m_sFileName) == s.m_sFileName;
+    const bool nameOk = s.fileName.isEmpty() || ReceiverSide::SafeFileName(s.fileName) == s.fileName;
     const qint32 pos = s.FileReceivingPos;
-    if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.m_nFileSize) + 1 && !info.isSymLink())
+    if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.fileSize) + 1 && !info.isSymLink())
         return {};
-    return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + s.m_sTempFile
+    return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + s.tempFile
            + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
            + QString::number(length) + QStringLiteral(" bytes); the temp file is kept for 'Restart a file'.");
 }
@@ -105,7 +105,7 @@ Resumption::Result Resumption::Refuse(const QString& text)
 
 bool Resumption::ReopenTempFile()
 {
-    if (!m_c.g.files.Open(FileNr::Temp, m_c.s.m_sTempFile, QIODevice::ReadWrite | QIODevice::Unbuffered))
+    if (!m_c.g.files.Open(FileNr::Temp, m_c.s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
     m_c.g.files.File(FileNr::Temp).seek(m_c.s.FileReceivingPos - 1);
     return true;
@@ -114,15 +114,15 @@ bool Resumption::ReopenTempFile()
 QByteArray Resumption::LostBlockAnswer(const Block& b) const
 {
     const TransferState& s = m_c.s;
-    if (!s.m_bRepeatMayFollow || b.sequenceNrA != s.lastSequenceNr)
+    if (!s.repeatMayFollow || b.sequenceNrA != s.lastSequenceNr)
         return {};
     const QByteArray ok = BuildAnswerBlock(ANSWER_OK, s.lastSequenceNr - 1);
     if (b.type == BLOCK_DATA)
         return s.FileReceivingPos > 1 && PayloadIsHeld(b) ? ok : QByteArray();
     const QString text = FrameTransmitter::BytesToString(b.payload);
     FileHeader h;
-    if (ReceiverSide::ParseHeader(text, h) != HeaderKind::File || h.size != s.m_nFileSize || h.date != s.m_dFileDate
-        || h.name != s.m_sFileName)
+    if (ReceiverSide::ParseHeader(text, h) != HeaderKind::File || h.size != s.fileSize || h.date != s.fileDate
+        || h.name != s.fileName)
         return {};
     if (b.type == BLOCK_RESTART_HEADER)
         return BuildAnswerBlock(ANSWER_RESTART_POS, s.FileReceivingPos);
@@ -135,7 +135,7 @@ bool Resumption::PayloadIsHeld(const Block& b) const
     const TransferState& s = m_c.s;
     const qint32 n = b.length;
     const qint64 start = qint64(s.FileReceivingPos) - 1 - n;
-    if (n <= 0 || start < 0 || !m_c.g.files.GlbFileOpen(FileNr::Temp))
+    if (n <= 0 || start < 0 || !m_c.g.files.IsOpen(FileNr::Temp))
         return false;
     QFile& f = m_c.g.files.File(FileNr::Temp);
     const qint64 writeAt = f.pos();
@@ -153,15 +153,15 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
     if (!header || b.sequenceNrA != 1 || b.sequenceNrB != 1 || s.blockTypeExpecting != BLOCK_DATA
         || !CheckMatches(b, CalcChecksum))
         return NewRun::No;
-    if (!s.m_bRepeatMayFollow && !s.m_bLineWasQuiet) {
-        m_c.log.WriteDebugLine(QStringLiteral("header of a new run inside '") + s.m_sFileName
+    if (!s.repeatMayFollow && !s.lineWasQuiet) {
+        m_c.log.WriteDebugLine(QStringLiteral("header of a new run inside '") + s.fileName
                                + QStringLiteral("': not answered before the line has been quiet"));
         return NewRun::NotYet;
     }
     const QString left = QStringLiteral("'%1' was left unfinished at byte %2 of %3; its temp file is kept for 'Restart a file'")
-                             .arg(s.m_sFileName)
+                             .arg(s.fileName)
                              .arg(s.FileReceivingPos - 1)
-                             .arg(s.m_nFileSize);
+                             .arg(s.fileSize);
     m_c.log.WriteDebugLine(QStringLiteral("new run: ") + left);
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
     // The block being handled lives in the gathering.

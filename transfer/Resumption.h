@@ -29,7 +29,7 @@ public:
     // is the one lost with the port; empty otherwise.
     QByteArray LostBlockAnswer(const Block& b) const;
     // That answer was sent: no other repeat is allowed.
-    void LostBlockAnswered() { m_c.s.m_bRepeatMayFollow = false; }
+    void LostBlockAnswered() { m_c.s.repeatMayFollow = false; }
     // A header numbered 1 inside a file: a Sender that starts a new run will
     // not send the rest of this file. It begins when a resumption waits (the
     // old Sender is gone) or the line was quiet first (a late repeat never

@@ -55,9 +55,9 @@ frmPath::~frmPath() = default;
 
 void frmPath::ShowSettings()
 {
-    m_bOk = false;
+    m_ok = false;
     // A folder that no longer exists leaves the tree at the home folder.
-    if (m_g.GlbPathToChoose.isEmpty() || !SelectFolder(m_g.GlbPathToChoose))
+    if (m_g.pathToChoose.isEmpty() || !SelectFolder(m_g.pathToChoose))
         SelectFolder(QDir::homePath());
     ui->Dir1->setFocus();
 }
@@ -134,8 +134,8 @@ void frmPath::OnOk()
         ui->txtPath->setFocus();
         return;
     }
-    m_bOk = true;
-    m_g.GlbPathToChoose = SelectedFolder();
+    m_ok = true;
+    m_g.pathToChoose = SelectedFolder();
     accept();
 }
 

@@ -10,7 +10,7 @@ namespace Ui {
 class frmPath;
 }
 
-// Folder chooser for the receive path. Starts at GlbPathToChoose and, on OK,
+// Folder chooser for the receive path. Starts at pathToChoose and, on OK,
 // hands the selected folder back there; it saves nothing itself.
 class frmPath : public QDialog {
     Q_OBJECT
@@ -20,7 +20,7 @@ public:
     ~frmPath() override;
 
     // True once OK was pressed; false at every load.
-    bool m_bOk = false;
+    bool m_ok = false;
 
     // Shows an error with the critical icon. Tests replace it to capture the text.
     std::function<void(const QString& text)> showCritical;

@@ -27,11 +27,11 @@ frmSettGeneral::~frmSettGeneral() = default;
 
 void frmSettGeneral::ShowSettings()
 {
-    ui->chkWriteDebug->setChecked(m_g.GlbDbgFlag);
-    ui->txtDebugf->setText(TrimBlanks(m_g.GlbDebugFile));
-    ui->txtMsecs->setText(QString::number(m_g.GlbWaitBeforeSend));
-    ui->chkClassic->setChecked(m_g.GlbClassic);
-    ui->chkCompress->setChecked(m_g.GlbCompress);
+    ui->chkWriteDebug->setChecked(m_g.debugFlag);
+    ui->txtDebugf->setText(TrimBlanks(m_g.debugFile));
+    ui->txtMsecs->setText(QString::number(m_g.waitBeforeSend));
+    ui->chkClassic->setChecked(m_g.classicOnly);
+    ui->chkCompress->setChecked(m_g.compress);
     OnWriteDebugToggled();
     OnClassicToggled();
 }
@@ -71,11 +71,11 @@ bool frmSettGeneral::ChooseWithFileDialog(QString& path)
 
 void frmSettGeneral::OnOk()
 {
-    m_g.GlbDbgFlag = ui->chkWriteDebug->isChecked();
-    m_g.GlbDebugFile = TrimBlanks(ui->txtDebugf->text());
-    m_g.GlbWaitBeforeSend = GlbValLong(ui->txtMsecs->text());
-    m_g.GlbClassic = ui->chkClassic->isChecked();
-    m_g.GlbCompress = ui->chkCompress->isChecked();
+    m_g.debugFlag = ui->chkWriteDebug->isChecked();
+    m_g.debugFile = TrimBlanks(ui->txtDebugf->text());
+    m_g.waitBeforeSend = ValLong(ui->txtMsecs->text());
+    m_g.classicOnly = ui->chkClassic->isChecked();
+    m_g.compress = ui->chkCompress->isChecked();
     if (m_publSaveSettings)
         m_publSaveSettings();
     accept();

@@ -67,13 +67,13 @@ void frmSettings::ShowSettings()
     for (int n = 1; n <= 16; ++n)
         ui->comboPort->addItem(QStringLiteral("COM%1").arg(n));
     // A port outside the list (from a hand-edited qrn.ini) shows no selection.
-    ui->comboPort->setCurrentIndex(m_g.GlbComPort >= 1 && m_g.GlbComPort <= 16 ? m_g.GlbComPort - 1 : -1);
+    ui->comboPort->setCurrentIndex(m_g.comPort >= 1 && m_g.comPort <= 16 ? m_g.comPort - 1 : -1);
 
     int speedIndex = 0;
-    for (size_t i = 1; i < m_g.GlbSpeeds.size(); ++i) {
-        if (m_g.GlbSpeeds[i] == m_g.GlbSpeed)
+    for (size_t i = 1; i < m_g.speeds.size(); ++i) {
+        if (m_g.speeds[i] == m_g.speed)
             speedIndex = int(i) - 1;
-        ui->comboSpeed->addItem(QString::number(m_g.GlbSpeeds[i]));
+        ui->comboSpeed->addItem(QString::number(m_g.speeds[i]));
     }
     ui->comboSpeed->setCurrentIndex(speedIndex);
 
@@ -141,8 +141,8 @@ void frmSettings::OnOk()
         }
         m_bindNumber = 0;
     }
-    m_g.GlbComPort = ui->comboPort->currentIndex() + 1;
-    m_g.GlbSpeed = GlbValLong(ui->comboSpeed->currentText());
+    m_g.comPort = ui->comboPort->currentIndex() + 1;
+    m_g.speed = ValLong(ui->comboSpeed->currentText());
     if (m_publSaveSettings)
         m_publSaveSettings();
     accept();

@@ -46,7 +46,7 @@ protected:
         RecordingUi ui;
         Station station(g, port, ui);
         station.StartUp();
-        g.GlbWaitBeforeSend = m_waitMs;
+        g.waitBeforeSend = m_waitMs;
         ui.senderSelected = !m_receiver;
         ui.receivePathText = BuildPath(m_dir, "in");
         QDir().mkpath(ui.receivePathText);

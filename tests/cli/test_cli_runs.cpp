@@ -165,7 +165,7 @@ struct CoreStation {
         port = std::make_unique<SerialCommPort>(dir.path());
         station = std::make_unique<Station>(g, *port, ui);
         station->StartUp();
-        g.GlbWaitBeforeSend = 0;
+        g.waitBeforeSend = 0;
         ui.receivePathText = receivePath;
         ui.senderSelected = !receiver;
     }

@@ -20,21 +20,21 @@ TEST_P(SettingsLocation, SettingsFollowTheProgramFolderRule)
     g.programDir = folder.program;
     EXPECT_EQ(g.SettingsDir(), folder.expected);
     LoadSettings(g);
-    EXPECT_EQ(g.GlbComPort, GetParam() == FolderKind::ReadOnlyWithIni ? 3 : 1);
-    g.GlbComPort = 7;
+    EXPECT_EQ(g.comPort, GetParam() == FolderKind::ReadOnlyWithIni ? 3 : 1);
+    g.comPort = 7;
     ASSERT_TRUE(SaveSettingsFile(g));
     EXPECT_EQ(SettingsFilePath(g), BuildPath(folder.expected, "qrn.ini"));
     Globals back;
     back.programDir = folder.program;
     LoadSettings(back);
-    EXPECT_EQ(back.GlbComPort, 7);
+    EXPECT_EQ(back.comPort, 7);
 
     // The debug log says which folder is in use.
-    g.GlbDebugFile = BuildPath(folder.root.path(), "debug.log");
+    g.debugFile = BuildPath(folder.root.path(), "debug.log");
     DebugLog log(g);
     ASSERT_TRUE(log.Open(nullptr));
     log.Close();
-    EXPECT_TRUE(ReadFile(g.GlbDebugFile).contains(("Settings folder: " + folder.expected).toUtf8()));
+    EXPECT_TRUE(ReadFile(g.debugFile).contains(("Settings folder: " + folder.expected).toUtf8()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SettingsLocation,

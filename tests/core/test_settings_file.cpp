@@ -28,11 +28,11 @@ struct SettingsFixture : ::testing::Test {
 TEST_F(SettingsFixture, MissingFileGivesDefaultsAndFirstSaveWritesTheNineLinesThenTheTwoNewKeys)
 {
     LoadSettings(g);
-    EXPECT_EQ(g.GlbComPort, 1);
-    EXPECT_EQ(g.GlbSpeed, 115200);
+    EXPECT_EQ(g.comPort, 1);
+    EXPECT_EQ(g.speed, 115200);
     EXPECT_EQ(g.role, Role::Receiver);
-    EXPECT_FALSE(g.GlbDbgFlag);
-    EXPECT_EQ(g.GlbWaitBeforeSend, 2);
+    EXPECT_FALSE(g.debugFlag);
+    EXPECT_EQ(g.waitBeforeSend, 2);
     EXPECT_FALSE(QFile::exists(SettingsFilePath(g)));  // loading creates nothing
     ASSERT_TRUE(SaveSettingsFile(g));
     const QByteArray expected = "COM: 1\r\nSPEED: 115200\r\nRECEIVEPATH: \r\nSENDPATH: " + DefaultSendPath().toLocal8Bit()
@@ -47,11 +47,11 @@ TEST_F(SettingsFixture, TolerantReading)
     Write("com: 3\r\n   SPEED   :   9600   \rRECEIVEPATH: C:\\data\\\r\nnonsense\r\n: empty key\r\n"
           "OTHER: 5\r\nWAITBEFORESEND: 3.5\r\nCOM: 4\r\nDBGLEVEL: 99999999999");
     LoadSettings(g);
-    EXPECT_EQ(g.GlbComPort, 4);  // the last occurrence wins
-    EXPECT_EQ(g.GlbSpeed, 9600);
-    EXPECT_EQ(g.GlbReceivePath, "C:\\data\\");
-    EXPECT_EQ(g.GlbWaitBeforeSend, 4);
-    EXPECT_EQ(g.GlbDbgLevel, 0);
+    EXPECT_EQ(g.comPort, 4);  // the last occurrence wins
+    EXPECT_EQ(g.speed, 9600);
+    EXPECT_EQ(g.receivePath, "C:\\data\\");
+    EXPECT_EQ(g.waitBeforeSend, 4);
+    EXPECT_EQ(g.debugLevel, 0);
     EXPECT_EQ(g.role, Role::Receiver);  // missing keys keep their defaults
 }
 
@@ -62,72 +62,72 @@ TEST_F(SettingsFixture, DbgFlagOnlyForExactlyOne)
     for (size_t i = 0; i < std::size(values); ++i) {
         Write(QByteArray("DBGFLAG: ") + values[i] + "\r\n");
         LoadSettings(g);
-        EXPECT_EQ(g.GlbDbgFlag, expected[i]) << "value '" << values[i] << "'";
+        EXPECT_EQ(g.debugFlag, expected[i]) << "value '" << values[i] << "'";
     }
     Write("WAITBEFORESEND: 2.5\r\n");
     LoadSettings(g);
-    EXPECT_EQ(g.GlbWaitBeforeSend, 2);
+    EXPECT_EQ(g.waitBeforeSend, 2);
 }
 
 TEST_F(SettingsFixture, LoneLineFeedsMakeOneLine)
 {
     Write("COM: 3\nSPEED: 9600\nI_AM: 0\n");
     LoadSettings(g);
-    EXPECT_EQ(g.GlbComPort, 3);
-    EXPECT_EQ(g.GlbSpeed, 115200);
+    EXPECT_EQ(g.comPort, 3);
+    EXPECT_EQ(g.speed, 115200);
     EXPECT_EQ(g.role, Role::Receiver);
 }
 
 TEST_F(SettingsFixture, SaveRoundTripsAndRefusesReadOnlyFile)
 {
     LoadSettings(g);
-    g.GlbComPort = 7;
-    g.GlbReceivePath = "/srv/in box";
-    g.GlbDbgFlag = true;
-    g.GlbWaitBeforeSend = -3;
+    g.comPort = 7;
+    g.receivePath = "/srv/in box";
+    g.debugFlag = true;
+    g.waitBeforeSend = -3;
     ASSERT_TRUE(SaveSettingsFile(g));
     Globals back;
     back.programDir = dir.path();
     LoadSettings(back);
-    EXPECT_EQ(back.GlbComPort, 7);
-    EXPECT_EQ(back.GlbReceivePath, "/srv/in box");
-    EXPECT_TRUE(back.GlbDbgFlag);
-    EXPECT_EQ(back.GlbWaitBeforeSend, -3);
+    EXPECT_EQ(back.comPort, 7);
+    EXPECT_EQ(back.receivePath, "/srv/in box");
+    EXPECT_TRUE(back.debugFlag);
+    EXPECT_EQ(back.waitBeforeSend, -3);
 
     const QByteArray before = Read();
     QFile::setPermissions(SettingsFilePath(g), QFileDevice::ReadOwner);
-    g.GlbComPort = 9;
+    g.comPort = 9;
     EXPECT_FALSE(SaveSettingsFile(g));
     EXPECT_EQ(Read(), before);  // untouched, not half-written
     LoadSettings(back);
-    EXPECT_EQ(back.GlbComPort, 7);
+    EXPECT_EQ(back.comPort, 7);
 }
 
 TEST_F(SettingsFixture, ClassicAndCompressRoundTripAndAnOlderFileKeepsTheirDefaults)
 {
-    g.GlbClassic = true;
-    g.GlbCompress = false;
+    g.classicOnly = true;
+    g.compress = false;
     Write("COM: 2\r\nWAITBEFORESEND: 2\r\n");  // written by a copy that knows neither key
     LoadSettings(g);
-    EXPECT_FALSE(g.GlbClassic);
-    EXPECT_TRUE(g.GlbCompress);
+    EXPECT_FALSE(g.classicOnly);
+    EXPECT_TRUE(g.compress);
 
     for (const bool classic : {false, true}) {
-        g.GlbClassic = classic;
-        g.GlbCompress = classic;
+        g.classicOnly = classic;
+        g.compress = classic;
         ASSERT_TRUE(SaveSettingsFile(g));
         Globals back;
         back.programDir = dir.path();
         LoadSettings(back);
-        EXPECT_EQ(back.GlbClassic, classic);
-        EXPECT_EQ(back.GlbCompress, classic);
+        EXPECT_EQ(back.classicOnly, classic);
+        EXPECT_EQ(back.compress, classic);
     }
 
     // Only the value away from the default switches.
     Write("CLASSIC: yes\r\nCOMPRESS: off\r\n");
     LoadSettings(g);
-    EXPECT_FALSE(g.GlbClassic);
-    EXPECT_TRUE(g.GlbCompress);
+    EXPECT_FALSE(g.classicOnly);
+    EXPECT_TRUE(g.compress);
 }
 
 TEST(DebugLog, ZoneLayoutAppendingAndGate)
@@ -139,16 +139,16 @@ TEST(DebugLog, ZoneLayoutAppendingAndGate)
 
     QTemporaryDir dir;
     Globals g;
-    g.GlbDebugFile = BuildPath(dir.path(), "qrn_debug.log");
+    g.debugFile = BuildPath(dir.path(), "qrn_debug.log");
     DebugLog log(g);
     log.WriteDebugLine("before open");  // closed: nothing happens
-    EXPECT_FALSE(QFile::exists(g.GlbDebugFile));
+    EXPECT_FALSE(QFile::exists(g.debugFile));
     for (int run = 0; run < 2; ++run) {
         ASSERT_TRUE(log.Open(nullptr));
         log.WriteDebugLine("Stop");
         log.Close();
     }
-    QFile f(g.GlbDebugFile);
+    QFile f(g.debugFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString text = QString::fromLocal8Bit(f.readAll());
     EXPECT_EQ(text.count("Activated ("), 2);
@@ -157,7 +157,7 @@ TEST(DebugLog, ZoneLayoutAppendingAndGate)
     const QRegularExpression line("^\\d\\d:\\d\\d:\\d\\d {20}Activated \\(", QRegularExpression::MultilineOption);
     EXPECT_TRUE(line.match(text).hasMatch()) << text.toStdString();
 
-    g.GlbDebugFile = BuildPath(dir.path(), "no/such/folder.log");
+    g.debugFile = BuildPath(dir.path(), "no/such/folder.log");
     QString why;
     EXPECT_FALSE(log.Open(&why));
     EXPECT_FALSE(why.isEmpty());

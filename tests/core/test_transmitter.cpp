@@ -17,18 +17,18 @@ struct TransmitterFixture : ::testing::Test {
     FrameTransmitter tx{g, s, port, log};
     void SetUp() override
     {
-        g.GlbWaitBeforeSend = 0;
+        g.waitBeforeSend = 0;
         QString why;
         port.SetPortOpen(true, why);
-        s.m_nBlockTypeToSend = 13;
+        s.blockTypeToSend = 13;
     }
     QString OpenLog(int level)
     {
-        g.GlbDbgFlag = true;
-        g.GlbDbgLevel = level;
-        g.GlbDebugFile = BuildPath(dir.path(), "log.txt");
+        g.debugFlag = true;
+        g.debugLevel = level;
+        g.debugFile = BuildPath(dir.path(), "log.txt");
         EXPECT_TRUE(log.Open(nullptr));
-        return g.GlbDebugFile;
+        return g.debugFile;
     }
     static QString ReadAll(const QString& path)
     {
@@ -45,13 +45,13 @@ TEST_F(TransmitterFixture, SequenceNumbersAndResendRepeatsBytes)
     const QByteArray first = port.written;
     EXPECT_EQ(first.mid(1, 2), QByteArray("H\x0d"));
     tx.SendDataBlock({});
-    EXPECT_EQ(s.m_nSequenceNr, 2);
-    EXPECT_EQ(s.m_abLastBlock.size(), 16);
-    EXPECT_EQ(quint8(s.m_abLastBlock[2]), 2);  // k + 1
+    EXPECT_EQ(s.sequenceNr, 2);
+    EXPECT_EQ(s.lastBlock.size(), 16);
+    EXPECT_EQ(quint8(s.lastBlock[2]), 2);  // k + 1
     const QByteArray second = port.written.mid(first.size());
-    tx.SendBytes(s.m_abLastBlock);
+    tx.SendBytes(s.lastBlock);
     EXPECT_EQ(port.written.mid(first.size() + second.size()), second);  // a resend is byte for byte
-    EXPECT_EQ(s.m_nSequenceNr, 2);
+    EXPECT_EQ(s.sequenceNr, 2);
 }
 
 TEST_F(TransmitterFixture, AnswerValuesByCode)
@@ -59,13 +59,13 @@ TEST_F(TransmitterFixture, AnswerValuesByCode)
     s.lastSequenceNr = 41;
     s.FileReceivingPos = 2561;
     tx.SendAnswer(90, 0);
-    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x5a\x29\x00\x00\x00", 6));
+    EXPECT_EQ(s.lastAnswer, QByteArray("A\x5a\x29\x00\x00\x00", 6));
     tx.SendAnswer(99, 10);
-    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x63\x0a\x00\x00\x00", 6));
+    EXPECT_EQ(s.lastAnswer, QByteArray("A\x63\x0a\x00\x00\x00", 6));
     tx.SendAnswer(15, 0);
-    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x0f\x01\x0a\x00\x00", 6));
+    EXPECT_EQ(s.lastAnswer, QByteArray("A\x0f\x01\x0a\x00\x00", 6));
     tx.SendAnswer(93, 0);
-    EXPECT_EQ(s.m_abAnswer, QByteArray("A\x5d\x29\x00\x00\x00", 6));
+    EXPECT_EQ(s.lastAnswer, QByteArray("A\x5d\x29\x00\x00\x00", 6));
 }
 
 TEST_F(TransmitterFixture, EveryWriteHasOneLeadByteAndNoOtherZero)
@@ -76,17 +76,17 @@ TEST_F(TransmitterFixture, EveryWriteHasOneLeadByteAndNoOtherZero)
     tx.SendString("END");
     EXPECT_EQ(port.writes, 3);
     EXPECT_EQ(port.written.count('\0'), 3);
-    EXPECT_EQ(s.m_abLastBlock.mid(12, 3), QByteArray("END"));
-    EXPECT_EQ(quint8(s.m_abLastBlock[6]), 3);
+    EXPECT_EQ(s.lastBlock.mid(12, 3), QByteArray("END"));
+    EXPECT_EQ(quint8(s.lastBlock[6]), 3);
 }
 
 TEST_F(TransmitterFixture, PauseGoesWithTheWriteAndAClosedPortGetsNothing)
 {
-    g.GlbWaitBeforeSend = 30;
+    g.waitBeforeSend = 30;
     tx.DelayNextWrite(10);
     tx.SendAnswer(90, 0);
     EXPECT_EQ(port.lastPause, 40);
-    g.GlbWaitBeforeSend = -100;  // a negative pause is no pause
+    g.waitBeforeSend = -100;  // a negative pause is no pause
     tx.SendAnswer(90, 0);
     EXPECT_EQ(port.lastPause, 0);
     QString why;

@@ -17,7 +17,7 @@ protected:
         ASSERT_TRUE(m_tmp.isValid());
         m_root = QDir::cleanPath(m_tmp.path());
         ASSERT_TRUE(QDir(m_root).mkdir("old"));
-        g.GlbPathToChoose = m_root;
+        g.pathToChoose = m_root;
     }
 
     std::unique_ptr<frmPath> Open()
@@ -47,7 +47,7 @@ TEST_F(frmPathTest, StartsAtTheFolderHandedIn)
 {
     auto d = Open();
     EXPECT_EQ(d->windowTitle(), "Select path");
-    EXPECT_FALSE(d->m_bOk);
+    EXPECT_FALSE(d->m_ok);
     EXPECT_EQ(d->SelectedFolder(), m_root);
     EXPECT_EQ(Edit(*d, "txtPath")->text(), m_root);
     auto* tree = d->findChild<QTreeView*>("Dir1");
@@ -58,7 +58,7 @@ TEST_F(frmPathTest, StartsAtTheFolderHandedIn)
 TEST_F(frmPathTest, MissingOrEmptyStartFolderFallsBackToHome)
 {
     for (const QString& start : {m_root + "/gone", QString()}) {
-        g.GlbPathToChoose = start;
+        g.pathToChoose = start;
         auto d = Open();
         EXPECT_EQ(d->SelectedFolder(), QDir::cleanPath(QDir::homePath())) << start.toStdString();
     }
@@ -106,11 +106,11 @@ TEST_F(frmPathTest, NewNameIsCreatedInTheSelectedFolderAndSelected)
     EXPECT_TRUE(QDir(m_root + "/old/new").exists());
     EXPECT_EQ(d->SelectedFolder(), m_root + "/old/new");
     EXPECT_TRUE(d->isVisible()) << "creating does not confirm";
-    EXPECT_EQ(g.GlbPathToChoose, m_root);
+    EXPECT_EQ(g.pathToChoose, m_root);
 
     Click(*d, "btnOK");
-    EXPECT_TRUE(d->m_bOk);
-    EXPECT_EQ(g.GlbPathToChoose, m_root + "/old/new");
+    EXPECT_TRUE(d->m_ok);
+    EXPECT_EQ(g.pathToChoose, m_root + "/old/new");
     EXPECT_EQ(d->result(), QDialog::Accepted);
 }
 
@@ -123,7 +123,7 @@ TEST_F(frmPathTest, EnterInTheNameBoxCreatesWithoutClosing)
     EXPECT_TRUE(QDir(m_root + "/viaenter").exists());
     EXPECT_EQ(d->SelectedFolder(), m_root + "/viaenter");
     EXPECT_TRUE(d->isVisible());
-    EXPECT_FALSE(d->m_bOk);
+    EXPECT_FALSE(d->m_ok);
 }
 
 TEST_F(frmPathTest, CancelLeavesTheFolderAndTheFlag)
@@ -131,9 +131,9 @@ TEST_F(frmPathTest, CancelLeavesTheFolderAndTheFlag)
     auto d = Open();
     ASSERT_TRUE(d->SelectFolder(m_root + "/old"));
     Click(*d, "btnCancel");
-    EXPECT_FALSE(d->m_bOk);
+    EXPECT_FALSE(d->m_ok);
     EXPECT_EQ(d->result(), QDialog::Rejected);
-    EXPECT_EQ(g.GlbPathToChoose, m_root);
+    EXPECT_EQ(g.pathToChoose, m_root);
 }
 
 TEST_F(frmPathTest, TypedFolderIsGoneToAndTaken)
@@ -148,8 +148,8 @@ TEST_F(frmPathTest, TypedFolderIsGoneToAndTaken)
     // Typed and confirmed directly with OK.
     path->setText(m_root + "/");
     Click(*d, "btnOK");
-    EXPECT_TRUE(d->m_bOk);
-    EXPECT_EQ(g.GlbPathToChoose, m_root);
+    EXPECT_TRUE(d->m_ok);
+    EXPECT_EQ(g.pathToChoose, m_root);
 }
 
 TEST_F(frmPathTest, TypedFolderThatDoesNotExistKeepsTheDialogOpen)
@@ -164,7 +164,7 @@ TEST_F(frmPathTest, TypedFolderThatDoesNotExistKeepsTheDialogOpen)
     Click(*d, "btnOK");
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0], "Could not find path '" + m_root + "/nowhere'");
-    EXPECT_FALSE(d->m_bOk);
+    EXPECT_FALSE(d->m_ok);
     EXPECT_TRUE(d->isVisible());
-    EXPECT_EQ(g.GlbPathToChoose, m_root);
+    EXPECT_EQ(g.pathToChoose, m_root);
 }

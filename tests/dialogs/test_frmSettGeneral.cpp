@@ -24,9 +24,9 @@ struct GeneralDialog {
 Globals Settings(bool flag, const QString& file, qint32 wait)
 {
     Globals g;
-    g.GlbDbgFlag = flag;
-    g.GlbDebugFile = file;
-    g.GlbWaitBeforeSend = wait;
+    g.debugFlag = flag;
+    g.debugFile = file;
+    g.waitBeforeSend = wait;
     return g;
 }
 
@@ -96,7 +96,7 @@ TEST(frmSettGeneral, ChosenFileReplacesTheTextTrimmed)
     };
     d.click("cmdSelDebugf");
     EXPECT_EQ(d.path()->text(), "/home/user/new.log");
-    EXPECT_EQ(g.GlbDebugFile, "/tmp/a.log") << "only OK stores";
+    EXPECT_EQ(g.debugFile, "/tmp/a.log") << "only OK stores";
 }
 
 TEST(frmSettGeneral, OkStoresFlagPathAndPauseAndSaves)
@@ -108,9 +108,9 @@ TEST(frmSettGeneral, OkStoresFlagPathAndPauseAndSaves)
     d.msecs()->setText("abc");
     d.click("cmdOK");
     EXPECT_EQ(d.dlg.result(), QDialog::Accepted);
-    EXPECT_FALSE(g.GlbDbgFlag);
-    EXPECT_EQ(g.GlbDebugFile, "/var/log/b.log");
-    EXPECT_EQ(g.GlbWaitBeforeSend, 0);
+    EXPECT_FALSE(g.debugFlag);
+    EXPECT_EQ(g.debugFile, "/var/log/b.log");
+    EXPECT_EQ(g.waitBeforeSend, 0);
     EXPECT_EQ(d.saves, 1);
 }
 
@@ -123,17 +123,17 @@ TEST(frmSettGeneral, CancelChangesNothing)
     d.msecs()->setText("100");
     d.click("cmdCancel");
     EXPECT_EQ(d.dlg.result(), QDialog::Rejected);
-    EXPECT_FALSE(g.GlbDbgFlag);
-    EXPECT_EQ(g.GlbDebugFile, "/tmp/a.log");
-    EXPECT_EQ(g.GlbWaitBeforeSend, 2);
+    EXPECT_FALSE(g.debugFlag);
+    EXPECT_EQ(g.debugFile, "/tmp/a.log");
+    EXPECT_EQ(g.waitBeforeSend, 2);
     EXPECT_EQ(d.saves, 0);
 }
 
 TEST(frmSettGeneral, ClassicAndCompressShowStoreOnOkAndCompressIsOffWhileClassic)
 {
     Globals g = Settings(false, "/tmp/a.log", 2);
-    g.GlbClassic = true;
-    g.GlbCompress = false;
+    g.classicOnly = true;
+    g.compress = false;
     GeneralDialog d(g);
     QCheckBox* classic = d.box("chkClassic");
     QCheckBox* compress = d.box("chkCompress");
@@ -148,13 +148,13 @@ TEST(frmSettGeneral, ClassicAndCompressShowStoreOnOkAndCompressIsOffWhileClassic
     EXPECT_TRUE(compress->isEnabled());
     QTest::keyClick(compress, Qt::Key_Space);
     d.click("cmdOK");
-    EXPECT_FALSE(g.GlbClassic);
-    EXPECT_TRUE(g.GlbCompress);
+    EXPECT_FALSE(g.classicOnly);
+    EXPECT_TRUE(g.compress);
     EXPECT_EQ(d.saves, 1);
 
     GeneralDialog e(g);
     QTest::keyClick(e.box("chkClassic"), Qt::Key_Space);
     EXPECT_FALSE(e.box("chkCompress")->isEnabled());
     e.click("cmdCancel");
-    EXPECT_FALSE(g.GlbClassic);
+    EXPECT_FALSE(g.classicOnly);
 }

@@ -31,8 +31,8 @@ Globals WithSpeeds(qint32 port, qint32 speed)
 {
     Globals g;
     g.FillSpeeds();
-    g.GlbComPort = port;
-    g.GlbSpeed = speed;
+    g.comPort = port;
+    g.speed = speed;
     return g;
 }
 
@@ -61,8 +61,8 @@ TEST(frmSettings, ValuesOutsideTheListsAreStoredAsPortZeroAndSpeed110)
     EXPECT_EQ(d.speed()->currentText(), "110");
 
     d.click("cmdOK");
-    EXPECT_EQ(g.GlbComPort, 0);
-    EXPECT_EQ(g.GlbSpeed, 110);
+    EXPECT_EQ(g.comPort, 0);
+    EXPECT_EQ(g.speed, 110);
     EXPECT_EQ(d.saves, 1);
     EXPECT_EQ(d.dlg.result(), QDialog::Accepted);
     EXPECT_FALSE(d.dlg.isVisible());
@@ -86,8 +86,8 @@ TEST(frmSettings, UntouchedOkKeepsPortAndSpeedAtBothEndsOfTheLists)
         EXPECT_EQ(d.port()->currentText(), QString("COM%1").arg(port));
         EXPECT_EQ(d.speed()->currentText(), QString::number(speed));
         d.click("cmdOK");
-        EXPECT_EQ(g.GlbComPort, port);
-        EXPECT_EQ(g.GlbSpeed, speed);
+        EXPECT_EQ(g.comPort, port);
+        EXPECT_EQ(g.speed, speed);
         EXPECT_EQ(d.saves, 1);
     }
 }
@@ -109,8 +109,8 @@ TEST(frmSettings, CancelAndClosingChangeNothing)
         d.dlg.close();
         EXPECT_EQ(d.saves, 0);
     }
-    EXPECT_EQ(g.GlbComPort, 2);
-    EXPECT_EQ(g.GlbSpeed, 9600);
+    EXPECT_EQ(g.comPort, 2);
+    EXPECT_EQ(g.speed, 9600);
 }
 
 TEST(frmSettings, ChangedSelectionIsStored)
@@ -120,8 +120,8 @@ TEST(frmSettings, ChangedSelectionIsStored)
     d.port()->setCurrentIndex(4);
     d.speed()->setCurrentIndex(6);
     d.click("cmdOK");
-    EXPECT_EQ(g.GlbComPort, 5);
-    EXPECT_EQ(g.GlbSpeed, 9600);
+    EXPECT_EQ(g.comPort, 5);
+    EXPECT_EQ(g.speed, 9600);
 }
 
 TEST(frmSettings, TypedSpeedIsTakenAndEnterConfirms)
@@ -134,7 +134,7 @@ TEST(frmSettings, TypedSpeedIsTakenAndEnterConfirms)
     QTest::keyClicks(edit, "500000");
     QTest::keyClick(edit, Qt::Key_Return);
     EXPECT_EQ(d.dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(g.GlbSpeed, 500000);
+    EXPECT_EQ(g.speed, 500000);
     EXPECT_EQ(d.saves, 1);
     EXPECT_EQ(d.speed()->count(), 16) << "a typed speed must not join the list";
 }
@@ -230,6 +230,6 @@ TEST(frmSettings, BindsTheChosenNumberToTheSelectedPortOnlyOnOk)
         refused.click("cmdOK");
         EXPECT_EQ(bound, (QList<QPair<int, QString>>{{3, "/dev/ttyACM0"}}));
         EXPECT_EQ(refused.saves, 1);
-        EXPECT_EQ(g.GlbComPort, 3);
+        EXPECT_EQ(g.comPort, 3);
     }
 }

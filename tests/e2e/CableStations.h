@@ -28,7 +28,7 @@ struct CableStation {
         port = std::make_unique<SerialCommPort>(dir.path());
         station = std::make_unique<Station>(g, *port, ui);
         station->StartUp();
-        g.GlbWaitBeforeSend = 0;
+        g.waitBeforeSend = 0;
         receivePath = BuildPath(dir.path(), receiveFolderName);
         QDir().mkpath(receivePath);
         ui.receivePathText = receivePath;
@@ -36,12 +36,12 @@ struct CableStation {
     }
     void EnableLog()
     {
-        g.GlbDbgFlag = true;
-        g.GlbDebugFile = BuildPath(dir.path(), "qrn_debug.log");
+        g.debugFlag = true;
+        g.debugFile = BuildPath(dir.path(), "qrn_debug.log");
     }
     QString LogText() const
     {
-        QFile f(g.GlbDebugFile);
+        QFile f(g.debugFile);
         return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
     }
     TransferState& s() { return station->State(); }
@@ -65,5 +65,5 @@ struct CablePair {
         return true;
     }
     // Both speak the specified protocol only, as with the original program.
-    void Classic() { sender.g.GlbClassic = receiver.g.GlbClassic = true; }
+    void Classic() { sender.g.classicOnly = receiver.g.classicOnly = true; }
 };

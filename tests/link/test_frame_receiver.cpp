@@ -79,15 +79,15 @@ TEST_F(GatherFixture, BlockSplitAnywhereIsGatheredWholeAndParsed)
         EXPECT_EQ(b.seqB, 7);
         EXPECT_EQ(b.payload, payload);
         EXPECT_EQ(r.gather.nNrBytesData, 4);
-        EXPECT_FALSE(r.gather.m_bPrevIsChr1);
+        EXPECT_FALSE(r.gather.prevIsChr1);
     }
 }
 
 TEST_F(GatherFixture, ByteAtATimeAndBadEscape)
 {
-    g.GlbDbgFlag = true;
-    g.GlbDbgLevel = 1;
-    g.GlbDebugFile = BuildPath(dir.path(), "log.txt");
+    g.debugFlag = true;
+    g.debugLevel = 1;
+    g.debugFile = BuildPath(dir.path(), "log.txt");
     ASSERT_TRUE(log.Open(nullptr));
     for (char c : StuffForWrite(DataBlock(11, 1, "abc")))
         Feed(QByteArray(1, c));
@@ -96,8 +96,8 @@ TEST_F(GatherFixture, ByteAtATimeAndBadEscape)
     // An escape before 0x05 stores 0x05 and says so.
     Restart();
     Feed(QByteArray("\x01\x05", 2));
-    EXPECT_EQ(r.gather.m_abReceiveBuf[0], 0x05);
-    QFile f(g.GlbDebugFile);
+    EXPECT_EQ(r.gather.receiveBuf[0], 0x05);
+    QFile f(g.debugFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("ERROR: m_bPrevIsChr1 is incorrectly True!"));
 }
@@ -110,7 +110,7 @@ TEST_F(GatherFixture, OddKindsAndNegativeLengthsAreBadBlocks)
         b[6] = char(quint16(len) & 0xff);
         b[7] = char(quint16(len) >> 8);
         Feed(StuffForWrite(b));
-        EXPECT_EQ(r.gather.m_nReceiveBufCount, 0) << len;
+        EXPECT_EQ(r.gather.receiveBufCount, 0) << len;
     }
     EXPECT_TRUE(hooks.blocks.empty());
     EXPECT_EQ(hooks.bad, (std::vector<BadBlock>{BadBlock::NotDataOrAnswer, BadBlock::NegativeLength,

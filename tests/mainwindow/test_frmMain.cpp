@@ -159,7 +159,7 @@ TEST_F(MainWindow, ReceiverListensOnAGoodPathWithoutItsTrailingSeparators)
 
     EXPECT_TRUE(h.boxes.empty());
     EXPECT_TRUE(port.PortOpen());
-    EXPECT_EQ(h.g.GlbReceivePath, inbox);
+    EXPECT_EQ(h.g.receivePath, inbox);
     EXPECT_EQ(h.PathBox()->text(), typed);
     EXPECT_EQ(h.Label("lblStatus1"), "listening ...");
     EXPECT_EQ(h.Label("lblStatus2"), "");
@@ -191,9 +191,9 @@ TEST_F(MainWindow, ChosenFilesBecomeTheSendPathAndNamesAndTheFirstHeaderGoesOut)
     h.Button("cmdActivate")->click();
 
     EXPECT_TRUE(h.boxes.empty());
-    EXPECT_EQ(h.g.GlbSendPath, QDir::toNativeSeparators(outbox));
+    EXPECT_EQ(h.g.sendPath, QDir::toNativeSeparators(outbox));
     const std::vector<QString> names{"", "a.txt", "b c.txt"};
-    EXPECT_EQ(h.State().m_asFilesToSend, names);
+    EXPECT_EQ(h.State().filesToSend, names);
     EXPECT_TRUE(port.PortOpen());
     EXPECT_TRUE(port.written.contains("|a.txt"));
     EXPECT_TRUE(h.w->station().WatchdogActive());
@@ -216,9 +216,9 @@ TEST_F(MainWindow, RestartAsksForOneFileWithItsOwnTitle)
     ASSERT_EQ(h.fileDialogs.size(), 1u);
     EXPECT_FALSE(h.fileDialogs[0].multiSelect);
     EXPECT_EQ(h.fileDialogs[0].title, "Restart sending one file (other side must have the .tmp):");
-    EXPECT_TRUE(h.State().m_bRestart);
+    EXPECT_TRUE(h.State().restart);
     const std::vector<QString> names{"", "b c.txt"};
-    EXPECT_EQ(h.State().m_asFilesToSend, names);
+    EXPECT_EQ(h.State().filesToSend, names);
     ExpectLook(kSending);
 }
 
@@ -248,7 +248,7 @@ TEST_F(MainWindow, StopOnTheReceiverOffersToDeleteAnExistingTempFile)
         ASSERT_TRUE(port.PortOpen());
         if (c.tempExists)
             WindowHarness::WriteFile(temp, "part");
-        h.State().m_sTempFile = temp;
+        h.State().tempFile = temp;
         h.answers = {c.answer};
         port.written.clear();
         h.Button("cmdStop")->click();
@@ -276,7 +276,7 @@ TEST_F(MainWindow, StopOnTheSenderNeverAsksAboutATempFile)
     ASSERT_TRUE(port.PortOpen());
     const QString temp = outbox + "/_a.txt.tmp";
     WindowHarness::WriteFile(temp, "part");
-    h.State().m_sTempFile = temp;
+    h.State().tempFile = temp;
 
     h.Button("cmdStop")->click();
     EXPECT_TRUE(h.boxes.empty());
@@ -306,7 +306,7 @@ TEST_F(MainWindow, ClosingAfterTheAutomaticRestartSavedDoesNotSaveAgain)
     LoadReceiver(inbox);
     const QByteArray before = WindowHarness::ReadFile(h.Path("qrn.ini"));
     h.PathBox()->setText(outbox);
-    h.w->station().m_bSettingsSaved = true;
+    h.w->station().m_settingsSaved = true;
     h.w->close();
     EXPECT_EQ(WindowHarness::ReadFile(h.Path("qrn.ini")), before);
 }
@@ -332,7 +332,7 @@ TEST_F(MainWindow, PathButtonStartsAtTheTypedFolderAndTakesOnlyAConfirmedChoice)
     h.PathBox()->setText("  " + inbox + "  ");
 
     h.onDialog = [&](QDialog&) {
-        EXPECT_EQ(h.g.GlbPathToChoose, inbox);
+        EXPECT_EQ(h.g.pathToChoose, inbox);
         return int(QDialog::Rejected);
     };
     h.Button("btnPath")->click();
@@ -349,7 +349,7 @@ TEST_F(MainWindow, PathButtonStartsAtTheTypedFolderAndTakesOnlyAConfirmedChoice)
     h.Button("btnPath")->click();
     EXPECT_EQ(h.dialogsShown, (std::vector<QString>{"frmPath", "frmPath"}));
     EXPECT_EQ(h.PathBox()->text(), QDir::toNativeSeparators(inbox + "/sub"));
-    EXPECT_EQ(h.g.GlbReceivePath, inbox) << "the setting changes only at the next activation or save";
+    EXPECT_EQ(h.g.receivePath, inbox) << "the setting changes only at the next activation or save";
 }
 
 TEST_F(MainWindow, SettingsMenusShowTheirDialogsWhichSaveThroughTheWindow)

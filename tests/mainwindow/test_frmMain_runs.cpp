@@ -30,8 +30,8 @@ struct TwoWindows {
         rx->Load({"I_AM: 1", "RECEIVEPATH: " + in, mode});
         tx->Load({"I_AM: 0", "SENDPATH: " + tx->dir.path(), mode});
         for (WindowHarness* h : {tx.get(), rx.get()}) {
-            h->g.GlbSpeed = 0;  // the in-memory cable has no line time
-            h->g.GlbWaitBeforeSend = 0;
+            h->g.speed = 0;  // the in-memory cable has no line time
+            h->g.waitBeforeSend = 0;
         }
     }
     QString In(const QString& name) const { return QDir(in).filePath(name); }

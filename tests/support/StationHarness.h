@@ -27,8 +27,8 @@ struct StationHarness {
         g.programDir = programDir.isEmpty() ? dir.path() : programDir;
         station = std::make_unique<Station>(g, port, ui, TestClock());
         station->StartUp();
-        g.GlbWaitBeforeSend = 0;
-        g.GlbSpeed = 0;  // the in-memory cable carries every write at once: no line time
+        g.waitBeforeSend = 0;
+        g.speed = 0;  // the in-memory cable carries every write at once: no line time
         receivePath = BuildPath(g.programDir, "in");
         QDir().mkpath(receivePath);
         ui.receivePathText = receivePath;
@@ -48,5 +48,5 @@ struct StationPair {
     StationHarness receiver{true};
     StationPair() { MemoryCommPort::Connect(sender.port, receiver.port); }
     // Both speak the specified protocol only, as with the original program.
-    void Classic() { sender.g.GlbClassic = receiver.g.GlbClassic = true; }
+    void Classic() { sender.g.classicOnly = receiver.g.classicOnly = true; }
 };

@@ -55,7 +55,7 @@ struct ReceiverFixture : ::testing::Test {
     void SetUp() override
     {
         g.role = Role::Receiver;
-        g.GlbWaitBeforeSend = 0;
+        g.waitBeforeSend = 0;
         hooks.rx = &rx;
         hooks.s = &s;
         QString why;
@@ -82,15 +82,15 @@ struct ReceiverFixture : ::testing::Test {
     }
     QString StartLog()
     {
-        g.GlbDbgFlag = true;
-        g.GlbDbgLevel = 1;
-        g.GlbDebugFile = BuildPath(dir.path(), "log.txt");
+        g.debugFlag = true;
+        g.debugLevel = 1;
+        g.debugFile = BuildPath(dir.path(), "log.txt");
         EXPECT_TRUE(log.Open(nullptr));
-        return g.GlbDebugFile;
+        return g.debugFile;
     }
     QString LogText()
     {
-        QFile f(g.GlbDebugFile);
+        QFile f(g.debugFile);
         f.open(QIODevice::ReadOnly);
         return QString::fromLocal8Bit(f.readAll());
     }
@@ -102,7 +102,7 @@ TEST_F(ReceiverFixture, PendingEscapeSurvivesFrameResetAndNextBlockStillArrives)
     // Two junk bytes and a lone escape, then the line falls silent: rejected, escape left pending.
     Feed(QByteArray("XY\x01", 3));
     rx.IncompleteBlockTimedOut();
-    EXPECT_TRUE(s.gather.m_bPrevIsChr1);
+    EXPECT_TRUE(s.gather.prevIsChr1);
     // The next write's lead byte is dropped and its 'H' taken after the "bad" escape.
     Feed(StuffForWrite(DataBlock(11, 1, "a|1|n")));
     ASSERT_EQ(hooks.toReceiver.size(), 1u);
@@ -133,19 +133,19 @@ TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
 {
     s.lastSequenceNr = 4;
     Feed(StuffForWrite(DataBlock(11, 6, "x|1|n")));  // a number ahead
-    EXPECT_EQ(s.m_nCountIncorrectSeqnr, 1);
+    EXPECT_EQ(s.countIncorrectSeqnr, 1);
     QByteArray ab = DataBlock(11, 5, "x|1|n");
     ab[ab.size() - 4] = 6;  // copies differ
     Feed(StuffForWrite(ab));
-    EXPECT_EQ(s.m_nCountIncorrectSeqnrAB, 1);
+    EXPECT_EQ(s.countIncorrectSeqnrAB, 1);
     Feed(StuffForWrite(DataBlock(11, 5, "x|1|n", 1)));
-    EXPECT_EQ(s.m_nCountIncorrectChecksum, 1);
+    EXPECT_EQ(s.countIncorrectChecksum, 1);
     Feed(StuffForWrite(DataBlock(13, 5, "data")));  // data between files
-    EXPECT_EQ(s.m_nCountIncorrectBlockType, 1);
+    EXPECT_EQ(s.countIncorrectBlockType, 1);
     Feed(StuffForWrite(DataBlock(13, 5, {})));  // empty block between files
-    EXPECT_EQ(s.m_nCountNrBytesDataZero, 1);
+    EXPECT_EQ(s.countNrBytesDataZero, 1);
     Feed(StuffForWrite(QByteArray("XYZXYZ")));
-    EXPECT_EQ(s.m_nCount1NotHA, 1);
+    EXPECT_EQ(s.count1NotHA, 1);
     EXPECT_TRUE(hooks.toReceiver.empty());
     EXPECT_EQ(AnswersSent(), std::vector<int>(6, 91));
 
@@ -155,7 +155,7 @@ TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
     // Inside a file it is a wrong type, and an empty block passes without type and number tests.
     s.blockTypeExpecting = 13;
     Feed(StuffForWrite(DataBlock(14, 5, "x|1|n")));
-    EXPECT_EQ(s.m_nCountIncorrectBlockType, 2);
+    EXPECT_EQ(s.countIncorrectBlockType, 2);
     Feed(StuffForWrite(DataBlock(99 - 86, 1234, {})));
     EXPECT_EQ(hooks.toReceiver.size(), 2u);
 }
@@ -200,7 +200,7 @@ TEST_F(ReceiverFixture, AnswerResendLimitCountsAcrossGoodBlocks)
             s.lastSequenceNr = 2;
         }
     }
-    EXPECT_EQ(s.m_nResendCount, 10);
+    EXPECT_EQ(s.resendCount, 10);
     EXPECT_TRUE(hooks.localErrors.empty());
     EXPECT_GT(port.written.size(), before);
     Feed(StuffForWrite(Answer(94, 0)));
@@ -217,9 +217,9 @@ TEST_F(ReceiverFixture, NegativeAndOddLengthsNeverReadOutsideTheBuffer)
         b[7] = char(quint16(len) >> 8);
         Feed(StuffForWrite(b));
         EXPECT_TRUE(hooks.toReceiver.empty()) << len;
-        EXPECT_EQ(s.gather.m_nReceiveBufCount, 0);
+        EXPECT_EQ(s.gather.receiveBufCount, 0);
     }
-    EXPECT_EQ(s.m_nCountNrBytesDataZero, 5);
+    EXPECT_EQ(s.countNrBytesDataZero, 5);
 }
 
 TEST_F(ReceiverFixture, SenderHandsOverAnswersAndMeasuresDataBlocksAsEight)
@@ -229,7 +229,7 @@ TEST_F(ReceiverFixture, SenderHandsOverAnswersAndMeasuresDataBlocksAsEight)
     ASSERT_EQ(hooks.toSender.size(), 1u);
     EXPECT_EQ(hooks.toSender[0].sequenceNrA, 3);
     Feed(StuffForWrite(QByteArray("XYZXYZ")));
-    EXPECT_EQ(s.m_nCount1NotHA, 1);
+    EXPECT_EQ(s.count1NotHA, 1);
     EXPECT_EQ(AnswersSent(), std::vector<int>{94});
     Feed(StuffForWrite(DataBlock(11, 1, "long payload")));
     EXPECT_EQ(hooks.toSender.size(), 2u);  // taken after 8 bytes
@@ -238,7 +238,7 @@ TEST_F(ReceiverFixture, SenderHandsOverAnswersAndMeasuresDataBlocksAsEight)
 TEST_F(ReceiverFixture, CounterDumpAndResendReasonsText)
 {
     StartLog();
-    s.m_nCountIncorrectChecksum = 2;
+    s.countIncorrectChecksum = 2;
     rx.FrameReset();
     EXPECT_TRUE(LogText().contains("Now:\r\nbyte 1 not A/H: 0\r\nNrBytesDataZero: 0\r\nIncorrectBlockType: 0\r\n"
                                    "Seqnr start/end diff: 0\r\nSeqnr not last+1: 0\r\nIncorrectChecksum: 2\r\n"
@@ -281,7 +281,7 @@ TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
     EXPECT_EQ(hooks.outOfTurnOffers, 3);
     EXPECT_TRUE(port.written.isEmpty());
     EXPECT_TRUE(hooks.toReceiver.empty());
-    EXPECT_EQ(s.m_nCountIncorrectSeqnr + s.m_nCountIncorrectBlockType + s.m_nCountNrBytesDataZero, 0);
+    EXPECT_EQ(s.countIncorrectSeqnr + s.countIncorrectBlockType + s.countNrBytesDataZero, 0);
 
     // Declined, the copy is refused as any block out of turn; a damaged one is never offered.
     hooks.takeOutOfTurn = false;
@@ -289,7 +289,7 @@ TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
     Feed(StuffForWrite(DataBlock(13, 7, "data", 3)));
     EXPECT_EQ(hooks.outOfTurnOffers, 4);
     EXPECT_EQ(AnswersSent(), (std::vector<int>{91, 91}));
-    EXPECT_EQ(s.m_nCountIncorrectSeqnr, 2);  // the number is tested before the checksum
+    EXPECT_EQ(s.countIncorrectSeqnr, 2);  // the number is tested before the checksum
 
     // Number 1 out of turn: a header inside a file may begin a new run; any
     // block may be the lost one while a resumption waits.
@@ -297,7 +297,7 @@ TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
     EXPECT_EQ(hooks.outOfTurnOffers, 4);
     Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
     EXPECT_EQ(hooks.outOfTurnOffers, 5);
-    s.m_bRepeatMayFollow = true;
+    s.repeatMayFollow = true;
     Feed(StuffForWrite(DataBlock(13, 1, "data")));
     EXPECT_EQ(hooks.outOfTurnOffers, 6);
 }
@@ -319,7 +319,7 @@ TEST_F(ReceiverFixture, TheAgreedCheckDecidesWhichBlocksPass)
 {
     s.caps.check = BlockCheck::Crc32;
     Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));  // additive sum
-    EXPECT_EQ(s.m_nCountIncorrectChecksum, 1);
+    EXPECT_EQ(s.countIncorrectChecksum, 1);
     Feed(StuffForWrite(BuildDataBlock(11, 1, "x|1|n", Crc32Checksum)));
     EXPECT_EQ(hooks.toReceiver.size(), 1u);
 }

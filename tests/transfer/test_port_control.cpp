@@ -12,15 +12,15 @@ struct PortControlFixture : ::testing::Test {
 
 TEST_F(PortControlFixture, EachFailingStepSaysWhyAndLeavesThePortClosed)
 {
-    h.g.GlbSpeed = 115200;
+    h.g.speed = 115200;
     h.port.failSettingsWith = "Invalid baud rate";
     EXPECT_FALSE(Open());
     h.port.failSettingsWith.clear();
-    h.g.GlbComPort = 0;
+    h.g.comPort = 0;
     EXPECT_FALSE(Open());
-    h.g.GlbComPort = 70000;  // beyond 16 bits
+    h.g.comPort = 70000;  // beyond 16 bits
     EXPECT_FALSE(Open());
-    h.g.GlbComPort = 1;
+    h.g.comPort = 1;
     h.port.failModeWith = "not binary";
     EXPECT_FALSE(Open());
     h.port.failModeWith.clear();
@@ -42,46 +42,46 @@ TEST_F(PortControlFixture, EachFailingStepSaysWhyAndLeavesThePortClosed)
 
 TEST_F(PortControlFixture, DebugLogLivesExactlyAsLongAsTheActivation)
 {
-    h.g.GlbDbgFlag = true;
-    h.g.GlbDebugFile = BuildPath(h.dir.path(), "missing/folder/log.txt");
+    h.g.debugFlag = true;
+    h.g.debugFile = BuildPath(h.dir.path(), "missing/folder/log.txt");
     EXPECT_FALSE(Open());
     EXPECT_FALSE(h.port.PortOpen());  // nothing wrong with the port, still not opened
     ASSERT_EQ(h.ui.boxes.size(), 1u);
-    EXPECT_TRUE(h.ui.boxes[0].text.startsWith("Error creating debugfile: '" + h.g.GlbDebugFile + "'; "));
+    EXPECT_TRUE(h.ui.boxes[0].text.startsWith("Error creating debugfile: '" + h.g.debugFile + "'; "));
 
-    h.g.GlbDebugFile = BuildPath(h.dir.path(), "log.txt");
+    h.g.debugFile = BuildPath(h.dir.path(), "log.txt");
     h.port.failOpenWith = "busy";
     EXPECT_FALSE(Open());
-    EXPECT_FALSE(h.g.files.GlbFileOpen(99));
+    EXPECT_FALSE(h.g.files.IsOpen(99));
     h.port.failOpenWith.clear();
     ASSERT_TRUE(Open());
     QCoreApplication::processEvents();  // port events wait while the boxes above close
     h.port.InjectEvent(CommPort::comEvReceive);  // nothing waiting: only its line
     h.station->ClosePort();
     h.station->ClosePort();  // closing twice is harmless
-    EXPECT_FALSE(h.g.files.GlbFileOpen(99));
-    const QString log = QString::fromLocal8Bit(ReadFile(h.g.GlbDebugFile));
+    EXPECT_FALSE(h.g.files.IsOpen(99));
+    const QString log = QString::fromLocal8Bit(ReadFile(h.g.debugFile));
     EXPECT_EQ(log.count("Activated ("), 2);
     EXPECT_TRUE(log.contains("Error opening the port\r\n"));
     EXPECT_TRUE(log.contains("Event comEvReceive, MSComm1.InBufferCount=0\r\n"));
     EXPECT_EQ(log.count("Stop\r\n"), 1);  // the failed activation ended without one
     EXPECT_EQ(h.ui.status1, "Status: Not active");
 
-    h.g.GlbDbgFlag = false;
-    QFile::remove(h.g.GlbDebugFile);
+    h.g.debugFlag = false;
+    QFile::remove(h.g.debugFile);
     ASSERT_TRUE(Open());
     h.station->ClosePort();
-    EXPECT_FALSE(QFile::exists(h.g.GlbDebugFile));  // switched off: no file at all
+    EXPECT_FALSE(QFile::exists(h.g.debugFile));  // switched off: no file at all
 }
 
 TEST_F(PortControlFixture, ClosingAClosedPortStillResetsEverything)
 {
-    h.s().m_nFileIndex = 5;
+    h.s().fileIndex = 5;
     h.ui.status1 = "something";
     const int refreshes = h.ui.updateControlsCalls;
     h.station->ClosePort();
-    EXPECT_EQ(h.s().m_nFileIndex, 0);
-    EXPECT_EQ(h.s().gather.m_nReceiveBufExpected, 1);
+    EXPECT_EQ(h.s().fileIndex, 0);
+    EXPECT_EQ(h.s().gather.receiveBufExpected, 1);
     EXPECT_EQ(h.ui.status1, "Status: Not active");
     EXPECT_EQ(h.ui.updateControlsCalls, refreshes + 1);
     EXPECT_FALSE(h.station->WatchdogActive());
@@ -96,5 +96,5 @@ TEST_F(PortControlFixture, AnErrorEventIsReportedOnceEvenWithReceivesAfterIt)
     QCoreApplication::processEvents();
     EXPECT_EQ(h.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Break Received"});
     EXPECT_EQ(h.ui.status2, "Comport error!");
-    EXPECT_EQ(h.s().m_nCountCommErr, 0);  // counted, then reset by the stop
+    EXPECT_EQ(h.s().countCommErr, 0);  // counted, then reset by the stop
 }

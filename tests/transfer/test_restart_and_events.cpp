@@ -125,7 +125,7 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     rx.port.InjectEvent(CommPort::comEventFrame);
     ASSERT_TRUE(WaitFor([&] { return started && ended; }));
     EXPECT_FALSE(rx.port.PortOpen());
-    EXPECT_TRUE(rx.station->m_bSettingsSaved);
+    EXPECT_TRUE(rx.station->m_settingsSaved);
     const QString restartFile = RestartFilePath(rx.g);
     EXPECT_EQ(restartFile, BuildPath(folder.expectedRestart, "_qrn_receive_restart_.tmp"));
     EXPECT_TRUE(QFile::exists(BuildPath(folder.expected, "qrn.ini")));
@@ -198,7 +198,7 @@ TEST_F(RestartFixture, WatchdogOkStartsAgainFromSequenceOneAndCancelCloses)
     tx.ui.answers = {MsgAnswer::Ok, MsgAnswer::Cancel};
     tx.station->Sender().WatchdogTick();
     EXPECT_TRUE(tx.station->WatchdogActive());
-    EXPECT_EQ(tx.s().m_nSequenceNr, 1);
+    EXPECT_EQ(tx.s().sequenceNr, 1);
     EXPECT_EQ(tx.port.writes, 2);  // the same header again
     EXPECT_TRUE(tx.ui.boxes[0].text.startsWith("There seems no Velotrax-listener at other side activated;\r\n"));
     tx.station->Sender().WatchdogTick();
@@ -209,30 +209,30 @@ TEST_F(RestartFixture, WatchdogOkStartsAgainFromSequenceOneAndCancelCloses)
 TEST(RestartFileContent, RoundTripAndTolerantReading)
 {
     TransferState s;
-    s.m_sFileName = "a:b.txt";
+    s.fileName = "a:b.txt";
     s.FileReceivingPos = 2561;
-    s.m_nFileSize = 3000;
-    s.m_dFileDate = 20070315143055.0;
+    s.fileSize = 3000;
+    s.fileDate = 20070315143055.0;
     s.lastSequenceNr = -5;
-    s.m_nCountCommErr = 2;
+    s.countCommErr = 2;
     const QByteArray text = RestartFileContent(s);
     EXPECT_TRUE(text.startsWith("FILENAME: a:b.txt\r\nFILEPOS: 2561\r\nFILESIZE: 3000\r\nFILEDATE: 20070315143055\r\nSEQNR: -5\r\n"));
     EXPECT_TRUE(text.endsWith("M_NCOUNTCOMMERR: 2\r\n"));
     TransferState back;
     ParseRestartFile(text, back);
-    EXPECT_EQ(back.m_sFileName, "a:b.txt");  // a colon in the value survives
+    EXPECT_EQ(back.fileName, "a:b.txt");  // a colon in the value survives
     EXPECT_EQ(back.FileReceivingPos, 2561);
-    EXPECT_EQ(back.m_dFileDate, 20070315143055.0);
+    EXPECT_EQ(back.fileDate, 20070315143055.0);
     EXPECT_EQ(back.lastSequenceNr, -5);
-    EXPECT_EQ(back.m_nCountCommErr, 2);
+    EXPECT_EQ(back.countCommErr, 2);
 
     TransferState tolerant;
-    tolerant.m_nFileSize = 77;
+    tolerant.fileSize = 77;
     ParseRestartFile("m_ncountcommerr: 4\r\nno colon line\r\n  filepos : 9 \r\nWHATEVER: 1\r\nseqnr: 3", tolerant);
-    EXPECT_EQ(tolerant.m_nCountCommErr, 4);
+    EXPECT_EQ(tolerant.countCommErr, 4);
     EXPECT_EQ(tolerant.FileReceivingPos, 9);
     EXPECT_EQ(tolerant.lastSequenceNr, 3);
-    EXPECT_EQ(tolerant.m_nFileSize, 77);  // missing key keeps its value
+    EXPECT_EQ(tolerant.fileSize, 77);  // missing key keeps its value
 }
 
 TEST(RestartReceiving, RefusesPositionsThatWouldLeaveAGapOrOverwrite)
@@ -281,7 +281,7 @@ TEST(RestartReceiving, EmptyNameUsesUnderscoreTempFile)
 {
     QTemporaryDir dir;
     Globals g;
-    g.GlbReceivePath = dir.path();
+    g.receivePath = dir.path();
     MemoryCommPort port;
     RecordingUi ui;
     Station station(g, port, ui);

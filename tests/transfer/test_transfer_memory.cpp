@@ -138,7 +138,7 @@ struct LostLine : TransferFixture, ::testing::WithParamInterface<bool> {
     {
         if (GetParam())
             pair.Classic();
-        tx.g.GlbSpeed = rx.g.GlbSpeed = 115200;
+        tx.g.speed = rx.g.speed = 115200;
     }
 };
 
@@ -254,7 +254,7 @@ TEST_F(TransferFixture, HostileNamesNeverLeaveTheReceivePath)
     EXPECT_EQ(ReadFile(BuildPath(rx.dir.path(), "x")), "outside");
     EXPECT_EQ(ReadFile(rx.InReceivePath("x")), "EVIL!");
     EXPECT_TRUE(QFileInfo(rx.InReceivePath("sub")).isDir());
-    EXPECT_EQ(rx.s().m_nCountIncorrectSizDateFname, 4);  // "..", ".", "" and the control character
+    EXPECT_EQ(rx.s().countIncorrectSizDateFname, 4);  // "..", ".", "" and the control character
     EXPECT_TRUE(rx.port.PortOpen());
 }
 
@@ -297,7 +297,7 @@ TEST_F(TransferFixture, AFullDiskNamesTheReasonKeepsTheTempFileAndLosesNothing)
     const QString temp = rx.InReceivePath("_big.bin.tmp");
     for (bool classic : {false, true}) {
         SCOPED_TRACE(classic);
-        rx.g.GlbClassic = tx.g.GlbClassic = classic;
+        rx.g.classicOnly = tx.g.classicOnly = classic;
         Listen();
         Send({"big.bin"});
         ASSERT_TRUE(WaitSenderDone());
@@ -373,7 +373,7 @@ TEST_F(TransferFixture, ANameWithAQuestionMarkGetsItsDateAndNoOtherFileIsTouched
     EXPECT_EQ(ReadFile(rx.InReceivePath("a b.bin")), "mine");
     EXPECT_EQ(QFileInfo(rx.InReceivePath("a b.bin")).lastModified(), other);
     EXPECT_TRUE(rx.startedPrograms.isEmpty()) << rx.startedPrograms.join('|').toStdString();
-    EXPECT_EQ(rx.s().m_nCountModifiedDateErr, 0);
+    EXPECT_EQ(rx.s().countModifiedDateErr, 0);
 }
 
 TEST(AnswerMatch, EveryAnswerOfTheExchangeIsReadAgainstTheBlockItAnswers)
