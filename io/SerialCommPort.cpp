@@ -262,24 +262,6 @@ bool SerialCommPort::SetInputMode(int mode, QString& why)
     return true;
 }
 
-bool SerialCommPort::SetRThreshold(int threshold, QString& why)
-{
-    if (threshold != 1) {
-        why = QStringLiteral("Receive threshold %1 is not supported (only 1)").arg(threshold);
-        return false;
-    }
-    return true;
-}
-
-bool SerialCommPort::SetInputLen(int len, QString& why)
-{
-    if (len != 0) {
-        why = QStringLiteral("Read length %1 is not supported (only 0, everything waiting)").arg(len);
-        return false;
-    }
-    return true;
-}
-
 bool SerialCommPort::SetInBufferSize(int size, QString& why)
 {
     if (size < 1) {
@@ -290,17 +272,6 @@ bool SerialCommPort::SetInBufferSize(int size, QString& why)
     // Only limits how much Qt holds; the rest waits in the driver and
     // Input() fetches it from there, so nothing is dropped.
     m_port.setReadBufferSize(size);
-    return true;
-}
-
-bool SerialCommPort::SetOutBufferSize(int size, QString& why)
-{
-    if (size < 1) {
-        why = QStringLiteral("Invalid output buffer size %1").arg(size);
-        return false;
-    }
-    // Output() writes through to the driver; the size is kept for reading back.
-    m_outBufferSize = size;
     return true;
 }
 
@@ -441,7 +412,7 @@ void SerialCommPort::AttachOutput(int fd)
         if (m_flushing)
             FinishClose();
         else
-            PostEvent(comEventTxFull);
+            PostEvent(PortEvent::TransmitFull);
     };
     hooks.idle = [this] {
         if (m_flushing)

@@ -37,13 +37,13 @@
 // from reading, since a read that finds the bytes already taken reports the
 // device as gone.
 //
-// Events: bytes arriving give comEvReceive. A device that vanishes or hangs up
-// gives one comEventUnknown; after it the port stays "open" but is silent and
+// Events: bytes arriving give PortEvent::Receive. A device that vanishes or hangs up
+// gives one PortEvent::Unknown; after it the port stays "open" but is silent and
 // inert until the program closes it. Where the driver keeps interrupt
 // counters (TIOCGICOUNT), rising frame/overrun/parity/break counters give the
-// matching error events and modem-line changes give comEvCTS/DSR/CD/Ring;
+// matching error events and modem-line changes give PortEvent::CtsChanged/DSR/CD/Ring;
 // otherwise modem lines are polled with TIOCMGET if the driver has it. A write
-// that makes no progress for the stall time is abandoned with comEventTxFull.
+// that makes no progress for the stall time is abandoned with PortEvent::TransmitFull.
 class SerialCommPort : public QObject, public CommPort {
     Q_OBJECT
 public:
@@ -62,10 +62,7 @@ public:
     bool SetCommPort(qint16 number, QString& why) override;
     bool SetSettings(const QString& settings, QString& why) override;
     bool SetInputMode(int mode, QString& why) override;
-    bool SetRThreshold(int threshold, QString& why) override;
-    bool SetInputLen(int len, QString& why) override;
     bool SetInBufferSize(int size, QString& why) override;
-    bool SetOutBufferSize(int size, QString& why) override;
 
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }
@@ -97,10 +94,9 @@ public:
     qint16 CommPortNumber() const { return m_number; }
     const LineSettings& Settings() const { return m_settings; }
     int InBufferSize() const { return m_inBufferSize; }
-    int OutBufferSize() const { return m_outBufferSize; }
 
     // How long a write waits for a line that takes no more bytes before it
-    // gives up on the rest and reports comEventTxFull. Unset: 5 s, or the
+    // gives up on the rest and reports PortEvent::TransmitFull. Unset: 5 s, or the
     // time the line needs for 8 KiB when that is longer.
     void SetWriteStallTimeout(int ms) { m_writeStallMs = ms; }
 
@@ -126,7 +122,7 @@ private:
     void OnLineTimer();
     bool DeviceGone() const;
     void DeviceFailed();
-    void PostEvent(int event);
+    void PostEvent(PortEvent event);
     void DrainDriver(QByteArray& into);
 
     QString m_folder;
@@ -139,7 +135,6 @@ private:
     qint16 m_number = 0;
     LineSettings m_settings;
     int m_inBufferSize = 1024;
-    int m_outBufferSize = 512;
     OutputQueue m_out;
     std::optional<int> m_writeStallMs;
     QTimer m_flushDeadline;

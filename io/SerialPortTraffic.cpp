@@ -146,7 +146,7 @@ void SerialCommPort::DiscardInputFor(int ms)
 
 // ---- events ----
 
-void SerialCommPort::PostEvent(int event)
+void SerialCommPort::PostEvent(PortEvent event)
 {
     // Delivered from the event loop, never from inside a QSerialPort call or
     // a caller's Output(), so a handler may close the port freely.
@@ -172,7 +172,7 @@ void SerialCommPort::OnReadyRead()
         // An earlier handler may have taken these bytes already; a device
         // that hung up is readable with nothing to read.
         if (InBufferCount() > 0)
-            RaiseEvent(comEvReceive);
+            RaiseEvent(PortEvent::Receive);
         else if (DeviceGone())
             DeviceFailed();
         else
@@ -270,7 +270,7 @@ void SerialCommPort::DeviceFailed()
         m_configuring = true;
         m_port.close();
         m_configuring = false;
-        RaiseEvent(comEventUnknown);
+        RaiseEvent(PortEvent::Unknown);
     }, Qt::QueuedConnection);
 }
 
@@ -289,15 +289,15 @@ void SerialCommPort::OnLineTimer()
     if (!m_receivePosted && InBufferCount() > 0)
         OnReadyRead();
     const int fd = int(m_port.handle());
-    int events[9];
+    PortEvent events[9];
     int count = 0;
 #ifdef Q_OS_LINUX
     if (m_haveCounters) {
         serial_icounter_struct ic{};
         if (::ioctl(fd, TIOCGICOUNT, &ic) == 0) {
-            static constexpr int kinds[9] = {comEventFrame, comEventOverrun, comEventRxParity,
-                                             comEventBreak, comEventRxOver, comEvCTS,
-                                             comEvDSR, comEvCD, comEvRing};
+            static constexpr PortEvent kinds[9] = {PortEvent::Framing, PortEvent::Overrun, PortEvent::Parity,
+                                             PortEvent::Break, PortEvent::ReceiveOverflow, PortEvent::CtsChanged,
+                                             PortEvent::DsrChanged, PortEvent::CdChanged, PortEvent::Ring};
             const int now[9] = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun,
                                 ic.cts, ic.dsr, ic.dcd, ic.rng};
             for (int i = 0; i < 9; ++i) {
@@ -315,13 +315,13 @@ void SerialCommPort::OnLineTimer()
         if (::ioctl(fd, TIOCMGET, &bits) == 0) {
             const int changed = bits ^ m_modemBits;
             if (changed & TIOCM_CTS)
-                events[count++] = comEvCTS;
+                events[count++] = PortEvent::CtsChanged;
             if (changed & TIOCM_DSR)
-                events[count++] = comEvDSR;
+                events[count++] = PortEvent::DsrChanged;
             if (changed & TIOCM_CAR)
-                events[count++] = comEvCD;
+                events[count++] = PortEvent::CdChanged;
             if ((changed & TIOCM_RNG) && (bits & TIOCM_RNG))
-                events[count++] = comEvRing;
+                events[count++] = PortEvent::Ring;
             m_modemBits = bits;
         } else {
             m_haveModemBits = false;

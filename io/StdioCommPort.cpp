@@ -121,7 +121,7 @@ bool StdioCommPort::SetPortOpen(bool open, QString& why)
         const quint32 generation = m_generation;
         QMetaObject::invokeMethod(this, [this, generation] {
             if (generation == m_generation && m_open)
-                RaiseEvent(comEventTxFull);
+                RaiseEvent(PortEvent::TransmitFull);
         }, Qt::QueuedConnection);
     };
     hooks.idle = [this] {
@@ -161,7 +161,7 @@ void StdioCommPort::OnReadable()
     const qsizetype before = m_in.size();
     ReadWaiting();
     if (m_in.size() > before && m_open)
-        RaiseEvent(comEvReceive);
+        RaiseEvent(PortEvent::Receive);
 }
 
 int StdioCommPort::InBufferCount() const
@@ -236,6 +236,6 @@ void StdioCommPort::Failed()
     const quint32 generation = m_generation;
     QMetaObject::invokeMethod(this, [this, generation] {
         if (generation == m_generation && m_open)
-            RaiseEvent(comEventUnknown);
+            RaiseEvent(PortEvent::Unknown);
     }, Qt::QueuedConnection);
 }

@@ -14,9 +14,9 @@
 // The same event rules as the serial port: events come from the event loop,
 // never from inside a call, receive events are merged, and closing drops
 // what was pending. The end of the input (end of file, hang-up, a read
-// error) or a failed write gives one comEventUnknown; after it the port stays
+// error) or a failed write gives one PortEvent::Unknown; after it the port stays
 // "open" but silent until closed, and does not open again: the line is gone.
-// A write that makes no progress for the stall time gives comEventTxFull.
+// A write that makes no progress for the stall time gives PortEvent::TransmitFull.
 // Writes are queued and never wait for the reader; closing lets the queue
 // finish first, for a bounded time.
 //

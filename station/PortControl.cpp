@@ -17,8 +17,7 @@ bool PortControl::OpenPort()
         Refuse(QStringLiteral("Error setting the portnumber: ") + why);
         return false;
     }
-    if (!port.SetInputMode(1, why) || !port.SetRThreshold(1, why) || !port.SetInputLen(0, why)
-        || !port.SetOutBufferSize(10240, why) || !port.SetInBufferSize(10240, why)) {
+    if (!port.SetInputMode(1, why) || !port.SetInBufferSize(10240, why)) {
         Refuse(QStringLiteral("Error setting mode to binary: ") + why);
         return false;
     }
@@ -67,27 +66,27 @@ void PortControl::StopTransfer()
     ShowProgress(m_c.ui, 0, 100);
 }
 
-std::pair<QString, QString> PortControl::ClassifyEvent(int event)
+std::pair<QString, QString> PortControl::ClassifyEvent(PortEvent event)
 {
     switch (event) {
-    case CommPort::comEvReceive:
-    case CommPort::comEvSend:
+    case PortEvent::Receive:
+    case PortEvent::Send:
         return {};
-    case CommPort::comEvCTS: return {QStringLiteral("Change in CTS Detected"), {}};
-    case CommPort::comEvDSR: return {QStringLiteral("Change in DSR Detected"), {}};
-    case CommPort::comEvCD: return {QStringLiteral("Change in CD Detected"), {}};
-    case CommPort::comEvRing: return {QStringLiteral("The Phone is Ringing"), {}};
-    case CommPort::comEvEOF: return {QStringLiteral("End of File Detected"), {}};
-    case CommPort::comEventBreak: return {{}, QStringLiteral("Break Received")};
-    case CommPort::comEventCDTO: return {{}, QStringLiteral("Carrier Detect Timeout")};
-    case CommPort::comEventCTSTO: return {{}, QStringLiteral("CTS Timeout")};
-    case CommPort::comEventDCB: return {{}, QStringLiteral("Error retrieving DCB")};
-    case CommPort::comEventDSRTO: return {{}, QStringLiteral("DSR Timeout")};
-    case CommPort::comEventFrame: return {{}, QStringLiteral("Framing Error")};
-    case CommPort::comEventOverrun: return {{}, QStringLiteral("Overrun Error")};
-    case CommPort::comEventRxOver: return {{}, QStringLiteral("Receive Buffer Overflow")};
-    case CommPort::comEventRxParity: return {{}, QStringLiteral("Parity Error")};
-    case CommPort::comEventTxFull: return {{}, QStringLiteral("Transmit Buffer Full")};
+    case PortEvent::CtsChanged: return {QStringLiteral("Change in CTS Detected"), {}};
+    case PortEvent::DsrChanged: return {QStringLiteral("Change in DSR Detected"), {}};
+    case PortEvent::CdChanged: return {QStringLiteral("Change in CD Detected"), {}};
+    case PortEvent::Ring: return {QStringLiteral("The Phone is Ringing"), {}};
+    case PortEvent::EndOfFile: return {QStringLiteral("End of File Detected"), {}};
+    case PortEvent::Break: return {{}, QStringLiteral("Break Received")};
+    case PortEvent::CdTimeout: return {{}, QStringLiteral("Carrier Detect Timeout")};
+    case PortEvent::CtsTimeout: return {{}, QStringLiteral("CTS Timeout")};
+    case PortEvent::ControlBlock: return {{}, QStringLiteral("Error retrieving DCB")};
+    case PortEvent::DsrTimeout: return {{}, QStringLiteral("DSR Timeout")};
+    case PortEvent::Framing: return {{}, QStringLiteral("Framing Error")};
+    case PortEvent::Overrun: return {{}, QStringLiteral("Overrun Error")};
+    case PortEvent::ReceiveOverflow: return {{}, QStringLiteral("Receive Buffer Overflow")};
+    case PortEvent::Parity: return {{}, QStringLiteral("Parity Error")};
+    case PortEvent::TransmitFull: return {{}, QStringLiteral("Transmit Buffer Full")};
     default: return {{}, QStringLiteral("Unknown error or event")};
     }
 }
@@ -95,8 +94,8 @@ std::pair<QString, QString> PortControl::ClassifyEvent(int event)
 void PortControl::HandlePortEvent()
 {
     CommPort& port = m_c.port;
-    const int event = port.CommEvent();
-    if (event == CommPort::comEvReceive) {
+    const PortEvent event = port.CommEvent();
+    if (event == PortEvent::Receive) {
         const int waiting = port.InBufferCount();
         m_c.log.WriteDebugLine(QStringLiteral("Event comEvReceive, MSComm1.InBufferCount=") + QString::number(waiting));
         if (waiting > 0)

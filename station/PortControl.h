@@ -20,7 +20,7 @@ public:
     std::function<bool(const QString& errorText)> automaticRestart;
 
     // Texts of the event table: {event text, error text}.
-    static std::pair<QString, QString> ClassifyEvent(int event);
+    static std::pair<QString, QString> ClassifyEvent(PortEvent event);
 
 private:
     void ShowError(const QString& text) { m_c.ui.MsgBox(text, MsgIcon::Critical); }

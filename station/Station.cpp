@@ -65,7 +65,7 @@ Station::~Station()
 
 void Station::OnComm()
 {
-    if (m_port.CommEvent() == CommPort::comEvReceive) {
+    if (m_port.CommEvent() == PortEvent::Receive) {
         const qint64 now = m_time.NowMs();
         if (!m_rx.BlockIncomplete())
             m_s.lineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.speed);

@@ -1,9 +1,9 @@
 #include "CommPort.h"
 #include <algorithm>
 
-void CommPort::RaiseEvent(int event)
+void CommPort::RaiseEvent(PortEvent event)
 {
-    if (event == comEvReceive && std::find(m_pending.begin(), m_pending.end(), comEvReceive) != m_pending.end())
+    if (event == PortEvent::Receive && std::find(m_pending.begin(), m_pending.end(), PortEvent::Receive) != m_pending.end())
         return;
     m_pending.push_back(event);
     DeliverPending();

@@ -4,44 +4,28 @@
 #include <deque>
 #include <functional>
 
+// What a port reports besides the bytes themselves: bytes arrived, a modem
+// line changed, or a line error.
+enum class PortEvent {
+    Send, Receive, CtsChanged, DsrChanged, CdChanged, Ring, EndOfFile,
+    Break, CtsTimeout, DsrTimeout, Framing, Overrun, CdTimeout, ReceiveOverflow, Parity, TransmitFull, ControlBlock,
+    Unknown,  // the device failed or went away
+};
+
 // The serial-port operations the program relies on. Events are delivered on
 // the owning thread through the OnComm handler, which reads CommEvent().
 // An event raised while an earlier handler (or a box it opened) is still
 // running waits and is delivered after it, in order.
 class CommPort {
 public:
-    enum Event : int {
-        comEvSend = 1,
-        comEvReceive = 2,
-        comEvCTS = 3,
-        comEvDSR = 4,
-        comEvCD = 5,
-        comEvRing = 6,
-        comEvEOF = 7,
-        comEventBreak = 1001,
-        comEventCTSTO = 1002,
-        comEventDSRTO = 1003,
-        comEventFrame = 1004,
-        comEventOverrun = 1006,
-        comEventCDTO = 1007,
-        comEventRxOver = 1008,
-        comEventRxParity = 1009,
-        comEventTxFull = 1010,
-        comEventDCB = 1011,
-        comEventUnknown = 9999,
-    };
-
     virtual ~CommPort() = default;
 
     // Configuration; each returns false with a readable description on failure.
     virtual bool SetCommPort(qint16 number, QString& why) = 0;
     virtual bool SetSettings(const QString& settings, QString& why) = 0;
     virtual bool SetInputMode(int mode, QString& why) = 0;   // 1 = binary
-    // A line without these settings takes any value.
-    virtual bool SetRThreshold(int, QString&) { return true; }
-    virtual bool SetInputLen(int, QString&) { return true; }
+    // A line without a receive buffer of its own takes any size.
     virtual bool SetInBufferSize(int, QString&) { return true; }
-    virtual bool SetOutBufferSize(int, QString&) { return true; }
 
     virtual bool SetPortOpen(bool open, QString& why) = 0;
     virtual bool PortOpen() const = 0;
@@ -83,7 +67,7 @@ public:
     // for and whether they were granted); empty when nothing.
     virtual QString OpenNote() const { return {}; }
 
-    int CommEvent() const { return m_commEvent; }
+    PortEvent CommEvent() const { return m_commEvent; }
     void SetOnComm(std::function<void()> handler) { m_onComm = std::move(handler); }
 
     // While a box of a run is open its nested event loop must not run the
@@ -96,7 +80,7 @@ public:
 protected:
     // Queues an event and delivers it unless a handler is running already.
     // Receive events waiting in the queue are merged: one read takes all bytes.
-    void RaiseEvent(int event);
+    void RaiseEvent(PortEvent event);
     // Called when the port closes: nothing that was waiting is delivered any more.
     void DropPendingEvents() { m_pending.clear(); }
 
@@ -104,8 +88,8 @@ private:
     void DeliverPending();
 
     std::function<void()> m_onComm;
-    std::deque<int> m_pending;
+    std::deque<PortEvent> m_pending;
     bool m_inHandler = false;
     int m_holds = 0;
-    int m_commEvent = 0;
+    PortEvent m_commEvent = PortEvent::Unknown;
 };

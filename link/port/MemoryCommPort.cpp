@@ -97,5 +97,5 @@ void MemoryCommPort::Deliver(const QByteArray& bytes)
         return;
     }
     m_in += bytes;
-    RaiseEvent(comEvReceive);
+    RaiseEvent(PortEvent::Receive);
 }

@@ -33,7 +33,7 @@ public:
     QByteArray written;                                       // everything this end wrote
     int writes = 0;
     int lastPause = 0;                                        // the pause the last write asked for
-    void InjectEvent(int event) { RaiseEvent(event); }
+    void InjectEvent(PortEvent event) { RaiseEvent(event); }
     void InjectBytes(const QByteArray& bytes);                // as if they came from the line
     bool hold = false;     // arriving bytes wait in held instead of being delivered
     QByteArray held;

@@ -13,13 +13,13 @@
 
 namespace {
 
-constexpr int kReceive = 2;
-constexpr int kUnknown = 9999;
+constexpr PortEvent kReceive = PortEvent::Receive;
+constexpr PortEvent kUnknown = PortEvent::Unknown;
 
 struct Station {
     QTemporaryDir folder;
     SerialCommPort port{folder.path()};
-    std::vector<int> events;
+    std::vector<PortEvent> events;
     QByteArray received;
 
     Station()
@@ -60,8 +60,8 @@ TEST_F(CableLineTest, BlockAndAnswerAtLineSpeed)
     b.port.Output(answer);
     ASSERT_TRUE(WaitUntil([&] { return a.received.size() >= answer.size(); }));
     EXPECT_EQ(a.received, answer);
-    EXPECT_TRUE(std::all_of(a.events.begin(), a.events.end(), [](int e) { return e == kReceive; }));
-    EXPECT_TRUE(std::all_of(b.events.begin(), b.events.end(), [](int e) { return e == kReceive; }));
+    EXPECT_TRUE(std::all_of(a.events.begin(), a.events.end(), [](PortEvent e) { return e == kReceive; }));
+    EXPECT_TRUE(std::all_of(b.events.begin(), b.events.end(), [](PortEvent e) { return e == kReceive; }));
 }
 
 TEST_F(CableLineTest, HangUpReachesOnlyThatEndOnceAndReopenWorks)

@@ -29,9 +29,9 @@
 namespace {
 
 // Event values as the port reports them.
-constexpr int kReceive = 2;
-constexpr int kTxFull = 1010;
-constexpr int kUnknown = 9999;
+constexpr PortEvent kReceive = PortEvent::Receive;
+constexpr PortEvent kTxFull = PortEvent::TransmitFull;
+constexpr PortEvent kUnknown = PortEvent::Unknown;
 
 // The far end of the line: the master of a pty, driven with raw reads and writes.
 struct Pty {
@@ -121,12 +121,12 @@ protected:
         QString why;
         ASSERT_TRUE(port.SetPortOpen(true, why)) << why.toStdString();
     }
-    int Count(int event) const { return int(std::count(events.begin(), events.end(), event)); }
+    int Count(PortEvent event) const { return int(std::count(events.begin(), events.end(), event)); }
 
     QTemporaryDir folder;
     Pty pty;
     SerialCommPort port{folder.path()};
-    std::vector<int> events;
+    std::vector<PortEvent> events;
     QByteArray received;
     bool readOnReceive = true;
     std::function<void()> onEvent;
@@ -387,7 +387,7 @@ TEST_F(SerialPortTest, StalledLineReportsTransmitBufferFullOnce)
     Open();
     port.Output(Pattern(256 * 1024));  // nobody reads the far end
     ASSERT_TRUE(WaitUntil([&] { return !events.empty(); }));
-    EXPECT_EQ(events, std::vector<int>{kTxFull});
+    EXPECT_EQ(events, std::vector<PortEvent>{kTxFull});
     EXPECT_TRUE(port.PortOpen());
 }
 
@@ -396,14 +396,14 @@ TEST_F(SerialPortTest, HangUpGivesOneErrorAndThePortStaysOpen)
     Open();
     pty.HangUp();
     ASSERT_TRUE(WaitUntil([&] { return !events.empty(); }));
-    EXPECT_EQ(events, std::vector<int>{kUnknown});
+    EXPECT_EQ(events, std::vector<PortEvent>{kUnknown});
 
     port.Output("more");
     EXPECT_TRUE(port.Input().isEmpty());
     EXPECT_EQ(port.InBufferCount(), 0);
     EXPECT_EQ(port.OutBufferCount(), 0);
     RunEventLoopFor(350);
-    EXPECT_EQ(events, std::vector<int>{kUnknown});
+    EXPECT_EQ(events, std::vector<PortEvent>{kUnknown});
     EXPECT_TRUE(port.PortOpen());
     QString why;
     EXPECT_TRUE(port.SetPortOpen(false, why));
@@ -468,7 +468,7 @@ TEST_F(SerialPortTest, EventsWaitForTheRunningHandler)
     EXPECT_EQ(deepest, 1);
     EXPECT_EQ(chunks[0], "first");
     EXPECT_EQ(chunks[1], "second");
-    EXPECT_EQ(events, (std::vector<int>{kReceive, kReceive}));
+    EXPECT_EQ(events, (std::vector<PortEvent>{kReceive, kReceive}));
 }
 
 } // namespace

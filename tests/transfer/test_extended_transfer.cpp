@@ -163,7 +163,7 @@ TEST_F(ExtendedFixture, AutomaticResumptionStaysExtended)
         ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
         tx->port.held.clear();  // gone with the port
         tx->port.hold = false;
-        rx->port.InjectEvent(CommPort::comEventFrame);
+        rx->port.InjectEvent(PortEvent::Framing);
         ASSERT_FALSE(rx->port.PortOpen());
         EXPECT_TRUE(ReadFile(RestartFilePath(rx->g)).contains("\r\nEXTENDED: "));
         if (wrongByte) {

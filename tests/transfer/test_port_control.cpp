@@ -56,7 +56,7 @@ TEST_F(PortControlFixture, DebugLogLivesExactlyAsLongAsTheActivation)
     h.port.failOpenWith.clear();
     ASSERT_TRUE(Open());
     QCoreApplication::processEvents();  // port events wait while the boxes above close
-    h.port.InjectEvent(CommPort::comEvReceive);  // nothing waiting: only its line
+    h.port.InjectEvent(PortEvent::Receive);  // nothing waiting: only its line
     h.station->ClosePort();
     h.station->ClosePort();  // closing twice is harmless
     EXPECT_FALSE(h.g.files.IsOpen(99));
@@ -91,7 +91,7 @@ TEST_F(PortControlFixture, AnErrorEventIsReportedOnceEvenWithReceivesAfterIt)
 {
     h.station->Activate(false);
     ASSERT_TRUE(h.port.PortOpen());
-    h.port.InjectEvent(CommPort::comEventBreak);
+    h.port.InjectEvent(PortEvent::Break);
     h.port.InjectBytes("late bytes");
     QCoreApplication::processEvents();
     EXPECT_EQ(h.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Break Received"});

@@ -122,7 +122,7 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     ASSERT_TRUE(WaitFor([&] { return !lostAt.held.isEmpty(); }));
     lostAt.held.clear();  // gone with the port
     lostAt.hold = false;
-    rx.port.InjectEvent(CommPort::comEventFrame);
+    rx.port.InjectEvent(PortEvent::Framing);
     ASSERT_TRUE(WaitFor([&] { return started && ended; }));
     EXPECT_FALSE(rx.port.PortOpen());
     EXPECT_TRUE(rx.station->m_settingsSaved);
@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(BothLosses, ResumeFixture,
 TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
 {
     rx.station->Activate(false);
-    rx.port.InjectEvent(CommPort::comEventRxParity);
+    rx.port.InjectEvent(PortEvent::Parity);
     ASSERT_TRUE(WaitFor([&] { return !rx.port.PortOpen(); }));
     EXPECT_EQ(rx.ui.status2, "Comport error!");
     EXPECT_EQ(rx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Parity Error"});
@@ -171,7 +171,7 @@ TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
     HoldSenderWhenReceiverPasses(1);
     SendBig(false);
     ASSERT_TRUE(WaitFor([&] { return !tx.port.held.isEmpty(); })) << rx.ui.BoxTexts().join("|").toStdString() << tx.ui.BoxTexts().join("|").toStdString();
-    rx.port.InjectEvent(9999);
+    rx.port.InjectEvent(PortEvent::Unknown);
     EXPECT_FALSE(rx.port.PortOpen());
     ASSERT_TRUE(WaitFor([&] { return !rx.ui.boxes.empty(); }));
     EXPECT_EQ(rx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Unknown error or event"});
@@ -181,11 +181,11 @@ TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
 TEST_F(RestartFixture, LineEventsOnlyShowText)
 {
     rx.station->Activate(false);
-    rx.port.InjectEvent(CommPort::comEvCTS);
+    rx.port.InjectEvent(PortEvent::CtsChanged);
     EXPECT_EQ(rx.ui.status2, "Change in CTS Detected");
     rx.ui.status2 = "unchanged";
-    rx.port.InjectEvent(CommPort::comEvSend);
-    rx.port.InjectEvent(CommPort::comEvReceive);  // nothing waiting
+    rx.port.InjectEvent(PortEvent::Send);
+    rx.port.InjectEvent(PortEvent::Receive);  // nothing waiting
     EXPECT_EQ(rx.ui.status2, "unchanged");
     EXPECT_TRUE(rx.port.PortOpen());
     EXPECT_TRUE(rx.ui.boxes.empty());
