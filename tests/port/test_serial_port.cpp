@@ -320,27 +320,6 @@ TEST_F(SerialPortTest, DiscardInputDropsWhatWaits)
     EXPECT_EQ(received, "after");
 }
 
-// The sender polls OutBufferCount on a blocked thread: no event loop runs here.
-TEST_F(SerialPortTest, OutputQueueDrainsWithoutEventLoop)
-{
-    Open();
-    const QByteArray block = Pattern(2048, 1);
-    port.Output(block);
-    QByteArray arrived;
-    int most = 0;
-    QDeadlineTimer deadline(5000);
-    for (int queued = port.OutBufferCount(); queued > 0 && !deadline.hasExpired(); queued = port.OutBufferCount()) {
-        most = std::max(most, queued);
-        arrived += pty.ReadSome(64);
-        QThread::msleep(1);
-    }
-    EXPECT_EQ(port.OutBufferCount(), 0);
-    arrived += pty.Read(block.size() - arrived.size());
-    EXPECT_EQ(arrived, block);
-    std::cout << "[ info ] largest output queue seen on a pty: " << most << " bytes\n";
-    RecordProperty("largest_output_queue", most);
-}
-
 // Far more than the driver holds, with nobody reading yet: Output must not wait.
 TEST_F(SerialPortTest, OutputQueuesAndTheLineGetsEverythingInOrder)
 {
