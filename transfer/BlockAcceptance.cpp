@@ -5,7 +5,6 @@
 #include "Negotiation.h"
 
 namespace {
-constexpr qint32 kMaxAnswerResends = 10;
 }
 
 void BlockAcceptance::BlockBad(BadBlock why)
@@ -207,8 +206,7 @@ bool BlockAcceptance::ChecksumTest(const Block& b)
 
 void BlockAcceptance::ResendLastAnswer()
 {
-    ++m_s.resendCount;
-    if (m_s.resendCount > kMaxAnswerResends) {
+    if (!m_s.OneMoreResend()) {
         m_hooks.ReportLocalError(ErrorNr::TooManyResends);
         return;
     }

@@ -4,7 +4,6 @@
 #include "FileCrc.h"
 
 namespace {
-constexpr qint32 kMaxResends = 10;
 
 QByteArray Le32(qint64 v)
 {
@@ -115,7 +114,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
 
 bool ExtendedSender::OverResendLimit()
 {
-    if (++m_c.s.resendCount <= kMaxResends)
+    if (m_c.s.OneMoreResend())
         return false;
     m_errors.ReportLocalError(ErrorNr::TooManyResends);
     return true;

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 
 namespace {
-constexpr qint32 kMaxBlockResends = 10;
 constexpr qint64 kLargestFile = 2147483646;  // positions are 1-based 32-bit numbers
 
 // The header is "size|date|name": a "|" in the name would cut it short.
@@ -258,8 +257,7 @@ void SenderSide::AllReceived()
 void SenderSide::Resend()
 {
     TransferState& s = m_c.s;
-    ++s.resendCount;
-    if (s.resendCount > kMaxBlockResends) {
+    if (!s.OneMoreResend()) {
         m_errors.ReportLocalError(ErrorNr::TooManyResends);
         return;
     }
@@ -272,8 +270,7 @@ void SenderSide::Resend()
 void SenderSide::AnswerSilence()
 {
     TransferState& s = m_c.s;
-    ++s.resendCount;
-    if (s.resendCount > kMaxBlockResends) {
+    if (!s.OneMoreResend()) {
         m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
         m_errors.ReportLocalError(ErrorNr::TooManyResends);
         return;

@@ -27,6 +27,9 @@ struct TransferState : LinkRecord {
     qint32 fileSize = 0;
     double fileDate = 0;
     qint32 resendCount = 0;
+    // Counts one more resend (a block, a request for an answer, an answer
+    // again); false once the tenth is passed, which ends the run with error 10.
+    bool OneMoreResend() { return ++resendCount <= 10; }
     qint32 filesReceivedCounter = 0;
     QString tempFile;
     QString m_qrnSetModifiedDateExe;
