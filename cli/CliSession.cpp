@@ -49,6 +49,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     m_g.GlbWaitBeforeSend = m_o.waitMs;
     m_g.GlbClassic = m_o.classic;
     m_g.GlbCompress = m_o.compress;
+    m_g.GlbCompressReference = m_o.reference;
     m_g.GlbDbgFlag = !m_o.logFile.isEmpty();
     if (m_g.GlbDbgFlag)
         m_g.GlbDebugFile = m_o.logFile;

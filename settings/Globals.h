@@ -20,6 +20,7 @@ struct Globals {
     // Keys an older copy ignores: the extension of the protocol between two copies.
     bool GlbClassic = false;    // true: never offer or accept the extension
     bool GlbCompress = true;    // false: extended without compression
+    bool GlbCompressReference = true;  // false: each block compressed alone, as earlier copies do
 
     // Tables filled when the program starts.
     std::vector<QString> GlbErrorTexts;   // 0 to 14, 0 empty

@@ -116,7 +116,8 @@ void ReceiverSide::HandleHeader(const Block& b)
     s.m_sTempFile = MakeTempFileName(s.m_sFileName);
     s.m_bAfterExtended = false;
     const Capabilities caps = h.offer && !m_c.g.GlbClassic
-                                  ? Negotiation::Agreed(h.offer, m_c.g.GlbCompress, Negotiation::kLargestPayload)
+                                  ? Negotiation::Agreed(h.offer, m_c.g.GlbCompress, m_c.g.GlbCompressReference,
+                                                        Negotiation::kLargestPayload)
                                   : Capabilities::Classic();
     if (b.type == BLOCK_RESTART_HEADER)
         RestartFile(b, caps);

@@ -72,7 +72,7 @@ bool SenderSide::SendNextFile()
     // The offer rides in fields the original Receiver drops.
     s.m_bOffered = !m_c.g.GlbClassic;
     if (s.m_bOffered)
-        header += u'|' + Negotiation::OfferFields(m_c.g.GlbCompress) + u'|' + Negotiation::RunFields(s.m_run);
+        header += u'|' + Negotiation::OfferFields(m_c.g.GlbCompress, m_c.g.GlbCompressReference) + u'|' + Negotiation::RunFields(s.m_run);
     m_c.tx.SendString(header);
     s.m_nBlockTypeToSend = BLOCK_DATA;
     return true;
@@ -147,7 +147,7 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::Accepted: {
         QString why;
         const std::optional<Capabilities> caps
-            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.GlbCompress), why);
+            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.GlbCompress, m_c.g.GlbCompressReference), why);
         if (!caps) {
             // Guessing at terms that were never offered could only fail later, or use what the user refused.
             const QString text = QStringLiteral("The other side answered the extended-mode offer with %1: %2")
