@@ -34,8 +34,13 @@ void CompressionPace::Compressed(qint64 rawBytes, qint64 lineBytes, qint64 nanos
         return;
     const double lineNs = double(lineBytes) * 1e9 / double(m_lineBytesPerSecond);
     const double share = double(nanoseconds) / lineNs;
-    if (share > kShare && m_rung > 0)
-        --m_rung;
-    else if (m_rung < kTop && share * kNsPerByte[m_rung + 1] / kNsPerByte[m_rung] < kShare * kRoomToRise)
+    const int from = m_rung;
+    const auto at = [&](int rung) { return share * kNsPerByte[rung] / kNsPerByte[from]; };
+    // Down at once to a level that fits, so a slow block is never followed by
+    // another; up one step at a time, as references grow and cost more.
+    if (share > kShare)
+        while (m_rung > 0 && at(m_rung) > kShare)
+            --m_rung;
+    else if (m_rung < kTop && at(m_rung + 1) < kShare * kRoomToRise)
         ++m_rung;
 }

@@ -10,7 +10,7 @@ class CompressionPace {
 public:
     // The share of a block's line time its compression may take: the rest of
     // the half core a side may use goes to the rest of the work.
-    static constexpr double kShare = 0.3;
+    static constexpr double kShare = 0.4;
 
     // lineBytesPerSecond: what the line carries (baud / 10).
     void Start(qint64 lineBytesPerSecond);

@@ -28,14 +28,18 @@ qint32 SendWindow::BestBlockSize() const
 
 qint64 SendWindow::LineBlock() const
 {
-    return std::max<qint64>(1, std::min<qint64>(m_blockSize, qint64(m_largest * m_lineShare)));
+    // Never below the first block size, so that blocks of a few bytes (zeros)
+    // still stream rather than wait for each answer.
+    const qint64 compressed = std::max<qint64>(qint64(m_largest * m_lineShare), kFirstBlockSize);
+    return std::min<qint64>(m_blockSize, compressed);
 }
 
 qint64 SendWindow::WindowBytes() const
 {
-    // One block on the line, the next behind it, and the answers' way back.
+    // One block on the line, two behind it (the next is compressed meanwhile
+    // and the process may be held up), and the answers' way back.
     const qint64 roundTrip = m_bytesPerSecond * m_rttMs * 3 / 2000;
-    return LineBlock() + std::max<qint64>(LineBlock(), roundTrip);
+    return LineBlock() + std::max<qint64>(2 * LineBlock(), roundTrip);
 }
 
 qint64 SendWindow::Taken() const
