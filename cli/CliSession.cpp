@@ -43,17 +43,17 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     if (!m_runDir.isValid())
         return;  // never start up on some other folder's qrn.ini or restart file
     // A fresh program folder: defaults, no restart file to resume.
-    m_station.Form_Load();
-    m_g.GlbComPort = m_o.comPort;
-    m_g.GlbSpeed = m_o.speed;
-    m_g.GlbWaitBeforeSend = m_o.waitMs;
-    m_g.GlbClassic = m_o.classic;
-    m_g.GlbCompress = m_o.compress;
-    m_g.GlbCompressReference = m_o.reference;
-    m_g.GlbDbgFlag = !m_o.logFile.isEmpty();
-    if (m_g.GlbDbgFlag)
-        m_g.GlbDebugFile = m_o.logFile;
-    m_g.GlbDbgLevel = m_o.logLevel;
+    m_station.StartUp();
+    m_g.comPort = m_o.comPort;
+    m_g.speed = m_o.speed;
+    m_g.waitBeforeSend = m_o.waitMs;
+    m_g.classicOnly = m_o.classic;
+    m_g.compress = m_o.compress;
+    m_g.compressReference = m_o.reference;
+    m_g.debugFlag = !m_o.logFile.isEmpty();
+    if (m_g.debugFlag)
+        m_g.debugFile = m_o.logFile;
+    m_g.debugLevel = m_o.logLevel;
     m_station.UseQrnstampFrom(m_programFolder);
 
     m_ui.SetReceivePathText(m_o.receiveDir);
@@ -170,7 +170,7 @@ void CliSession::Interrupt()
     m_reopening = false;
     m_ui.Note(QStringLiteral("velotrax-cli: interrupted, stopping"));
     if (m_active)
-        m_station.cmdStop_Click();
+        m_station.StopByUser();
     QueueConclude();
 }
 
@@ -264,7 +264,7 @@ int CliSession::Outcome() const
 void CliSession::OnRunEnded(const RunOutcome& outcome)
 {
     if (outcome.kind == RunOutcome::Kind::Error)
-        m_ui.Note(ErrorLine(outcome, m_g.GlbErrorTexts));
+        m_ui.Note(ErrorLine(outcome, m_g.errorTexts));
     // The first numbered error is the one that ended it; what follows is its aftermath.
     if (!m_outcome || m_outcome->kind != RunOutcome::Kind::Error)
         m_outcome = outcome;
@@ -318,7 +318,7 @@ void CliSession::Resume()
 {
     if (m_station.Resume() == Resumption::Result::Resumed) {
         const TransferState& s = m_station.State();
-        m_ui.Note(QStringLiteral("velotrax-cli: continuing '%1' at byte %2").arg(s.m_sFileName).arg(s.FileReceivingPos - 1));
+        m_ui.Note(QStringLiteral("velotrax-cli: continuing '%1' at byte %2").arg(s.fileName).arg(s.FileReceivingPos - 1));
         return;
     }
     // It has said why; closing ends the run.

@@ -8,25 +8,25 @@
 // reference, so two stations in one test process never share a role or path.
 struct Globals {
     // Settings (qrn.ini).
-    qint32 GlbComPort = 0;
-    qint32 GlbSpeed = 0;
-    QString GlbReceivePath;
-    QString GlbSendPath;
-    qint32 GlbIAm = 0;          // 0 = Sender, anything else = Receiver
-    bool GlbDbgFlag = false;
-    qint32 GlbDbgLevel = 0;
-    QString GlbDebugFile;
-    qint32 GlbWaitBeforeSend = 0;
+    qint32 comPort = 0;
+    qint32 speed = 0;
+    QString receivePath;
+    QString sendPath;
+    qint32 role = 0;          // 0 = Sender, anything else = Receiver
+    bool debugFlag = false;
+    qint32 debugLevel = 0;
+    QString debugFile;
+    qint32 waitBeforeSend = 0;
     // Keys an older copy ignores: the extension of the protocol between two copies.
-    bool GlbClassic = false;    // true: never offer or accept the extension
-    bool GlbCompress = true;    // false: extended without compression
-    bool GlbCompressReference = true;  // false: each block compressed alone, as earlier copies do
+    bool classicOnly = false;    // true: never offer or accept the extension
+    bool compress = true;    // false: extended without compression
+    bool compressReference = true;  // false: each block compressed alone, as earlier copies do
 
     // Tables filled when the program starts.
-    std::vector<QString> GlbErrorTexts;   // 0 to 14, 0 empty
-    std::vector<qint32> GlbSpeeds;        // 1 to 16, 0 unused
-    QString GlbNewLine;
-    QString GlbPathToChoose;
+    std::vector<QString> errorTexts;   // 0 to 14, 0 empty
+    std::vector<qint32> speeds;        // 1 to 16, 0 unused
+    QString newLine;
+    QString pathToChoose;
 
     // Folder of the program file: the help page and qrnstamp are here.
     QString programDir;
@@ -37,8 +37,8 @@ struct Globals {
 
     NumberedFiles files;
 
-    bool IsReceiver() const { return GlbIAm != 0; }
-    bool DumpsWanted() const { return GlbDbgFlag && GlbDbgLevel > 0; }
+    bool IsReceiver() const { return role != 0; }
+    bool DumpsWanted() const { return debugFlag && debugLevel > 0; }
 
     void FillErrorTexts();
     void FillSpeeds();

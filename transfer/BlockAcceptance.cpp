@@ -11,9 +11,9 @@ constexpr qint32 kMaxAnswerResends = 10;
 void BlockAcceptance::BlockBad(BadBlock why)
 {
     if (why == BadBlock::NegativeLength || why == BadBlock::Truncated)
-        ++m_s.m_nCountNrBytesDataZero;
+        ++m_s.countNrBytesDataZero;
     else
-        ++m_s.m_nCount1NotHA;
+        ++m_s.count1NotHA;
     Reject();
 }
 
@@ -24,7 +24,7 @@ void BlockAcceptance::BufferOverflow()
     // ends a listening Receiver.
     if (m_g.IsReceiver() && m_s.blockTypeExpecting == BLOCK_HEADER) {
         m_log.WriteDebugLine(QStringLiteral("block longer than the buffer while a header is awaited: refused"));
-        ++m_s.m_nCountIncorrectBlockType;
+        ++m_s.countIncorrectBlockType;
         Reject();
         return;
     }
@@ -67,7 +67,7 @@ void BlockAcceptance::BlockComplete(const Block& b)
         AcceptExtended(b);
         return;
     }
-    if (m_s.m_bAfterExtended && LateExtendedBlock(b))
+    if (m_s.afterExtended && LateExtendedBlock(b))
         return;
     if (AcceptOnReceiver(b))
         m_hooks.HandOverToReceiver(b);
@@ -90,7 +90,7 @@ void BlockAcceptance::AcceptExtended(const Block& b)
             ResendLastAnswer();
             return;
         }
-        ++m_s.m_nCountIncorrectBlockType;
+        ++m_s.countIncorrectBlockType;
         Reject();
         return;
     }
@@ -106,17 +106,17 @@ void BlockAcceptance::AcceptExtended(const Block& b)
                 m_hooks.HandOverToReceiver(b);
             return;
         }
-        ++m_s.m_nCountIncorrectBlockType;
+        ++m_s.countIncorrectBlockType;
         Reject();
         return;
     }
     if (b.sequenceNrA != b.sequenceNrB) {
-        ++m_s.m_nCountIncorrectSeqnrAB;
+        ++m_s.countIncorrectSeqnrAB;
         Reject();
         return;
     }
     if (!CheckMatches(b, Check())) {
-        ++m_s.m_nCountIncorrectChecksum;
+        ++m_s.countIncorrectChecksum;
         Reject(b.sequenceNrA);
         return;
     }
@@ -144,7 +144,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     // waits or as a header inside a file (a new run): the receiver side may
     // place it where these tests would refuse it.
     const bool header = b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER;
-    const bool newRun = b.sequenceNrA == 1 && (m_s.m_bRepeatMayFollow || (header && m_s.blockTypeExpecting == BLOCK_DATA));
+    const bool newRun = b.sequenceNrA == 1 && (m_s.repeatMayFollow || (header && m_s.blockTypeExpecting == BLOCK_DATA));
     const bool outOfTurn = b.sequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0 : newRun;
     if (b.IsData() && outOfTurn && b.sequenceNrB == b.sequenceNrA && CheckMatches(b, Check())
         && m_hooks.ReceiverTakesOutOfTurn(b)) {
@@ -154,7 +154,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     // An answer block meets these tests with the length of the last data block.
     if (m_s.gather.nNrBytesData <= 0) {
         if (m_s.blockTypeExpecting != BLOCK_DATA) {
-            ++m_s.m_nCountNrBytesDataZero;
+            ++m_s.countNrBytesDataZero;
             Reject();
             return false;
         }
@@ -162,14 +162,14 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     }
     if (b.type == m_s.blockTypeExpecting) {
         if (b.sequenceNrA != b.sequenceNrB) {
-            ++m_s.m_nCountIncorrectSeqnrAB;
+            ++m_s.countIncorrectSeqnrAB;
             Reject();
             return false;
         }
         // After an extended file the Sender's numbers may have run ahead.
-        const bool above = m_s.m_bAfterExtended && b.type == BLOCK_HEADER && b.sequenceNrA > m_s.lastSequenceNr;
+        const bool above = m_s.afterExtended && b.type == BLOCK_HEADER && b.sequenceNrA > m_s.lastSequenceNr;
         if (b.sequenceNrA != m_s.lastSequenceNr + 1 && !above) {
-            ++m_s.m_nCountIncorrectSeqnr;
+            ++m_s.countIncorrectSeqnr;
             Reject();
             return false;
         }
@@ -181,7 +181,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     }
     if (b.type == BLOCK_RESTART_HEADER && m_s.blockTypeExpecting == BLOCK_HEADER)
         return ChecksumTest(b);
-    ++m_s.m_nCountIncorrectBlockType;
+    ++m_s.countIncorrectBlockType;
     Reject();
     return false;
 }
@@ -194,23 +194,23 @@ bool BlockAcceptance::ChecksumTest(const Block& b)
         m_log.WriteDebugLine(QStringLiteral("nChecksumCalc, nCheckSumShouldBe: ") + QString::number(calc)
                              + QStringLiteral(", ") + QString::number(b.checksum));
         if (calc == b.checksum) {
-            m_s.m_bRepeatMayFollow = false;
+            m_s.repeatMayFollow = false;
             return true;
         }
     }
-    ++m_s.m_nCountIncorrectChecksum;
+    ++m_s.countIncorrectChecksum;
     Reject();
     return false;
 }
 
 void BlockAcceptance::ResendLastAnswer()
 {
-    ++m_s.m_nResendCount;
-    if (m_s.m_nResendCount > kMaxAnswerResends) {
+    ++m_s.resendCount;
+    if (m_s.resendCount > kMaxAnswerResends) {
         m_hooks.ReportLocalError(ErrorNr::TooManyResends);
         return;
     }
-    m_tx.SendBytes(m_s.m_abAnswer);
+    m_tx.SendBytes(m_s.lastAnswer);
     m_log.WriteDebugLine(QStringLiteral("resent: answer."));
     FrameReset();
 }
@@ -220,8 +220,8 @@ void BlockAcceptance::IncompleteBlockTimedOut()
     if (!m_rx.BlockIncomplete() || !m_port.PortOpen())
         return;
     const GatherState& gs = m_rx.State();
-    m_log.WriteDebugLine(QStringLiteral("Incomplete block: line silent after ") + QString::number(gs.m_nReceiveBufCount)
-                         + QStringLiteral(" of ") + QString::number(gs.m_nReceiveBufExpected) + QStringLiteral(" bytes"));
+    m_log.WriteDebugLine(QStringLiteral("Incomplete block: line silent after ") + QString::number(gs.receiveBufCount)
+                         + QStringLiteral(" of ") + QString::number(gs.receiveBufExpected) + QStringLiteral(" bytes"));
     Reject();
 }
 

@@ -7,7 +7,7 @@
 bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 headerNr)
 {
     m_c.s.caps = caps;
-    m_c.s.m_bExtendedReady = true;
+    m_c.s.extendedReady = true;
     m_held = held;
     m_ahead.clear();
     m_aheadBytes = 0;
@@ -31,7 +31,7 @@ void ExtendedReceiver::AnswerOk(qint32 nr)
 {
     TransferState& s = m_c.s;
     s.lastSequenceNr = qMax(s.lastSequenceNr, nr);
-    s.m_nResendCount = 0;
+    s.resendCount = 0;
     Answer(ANSWER_OK, nr);
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: received ok: ") + QString::number(nr));
 }
@@ -56,13 +56,13 @@ void ExtendedReceiver::RefuseAndGoOn(qint32 nr)
 
 ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quint8* payload, qint32 n)
 {
-    if (!m_c.s.m_bExtendedReady && !Begin(m_c.s.caps, m_c.s.FileReceivingPos - 1, m_c.s.lastSequenceNr)) {
+    if (!m_c.s.extendedReady && !Begin(m_c.s.caps, m_c.s.FileReceivingPos - 1, m_c.s.lastSequenceNr)) {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
         return Step::Failed;
     }
     // Two copies damaged alike pass the payload's CRC: such a number is never taken.
     if (!Plausible(nr)) {
-        ++m_c.s.m_nCountIncorrectSeqnr;
+        ++m_c.s.countIncorrectSeqnr;
         m_c.log.WriteDebugLine(QStringLiteral("block number ") + QString::number(nr)
                                + QStringLiteral(" cannot be one of this file's: refused"));
         RefuseAndGoOn(0);
@@ -99,7 +99,7 @@ ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quin
         bytes = m_inflated.constData();
         count = qint32(m_inflated.size());
     } else if (type != BLOCK_DATA) {
-        ++m_c.s.m_nCountIncorrectBlockType;
+        ++m_c.s.countIncorrectBlockType;
         RefuseAndGoOn(nr);
         return Step::Going;
     }
@@ -166,13 +166,13 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
     if (skip >= n)
         return true;
     const qint64 fresh = n - skip;
-    if (!m_c.g.files.GlbFileOpen(FileNr::Temp)) {
+    if (!m_c.g.files.IsOpen(FileNr::Temp)) {
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         return false;
     }
     QFile& f = m_c.g.files.File(FileNr::Temp);
     if (f.write(bytes + skip, fresh) != fresh) {
-        const QString text = TempWriteFailedText(s.m_sTempFile, f);
+        const QString text = TempWriteFailedText(s.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
         return false;
@@ -185,8 +185,8 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
 ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const char* bytes, qint32 n)
 {
     TransferState& s = m_c.s;
-    if (offset + n > s.m_nFileSize || n <= 0) {
-        ++s.m_nCountIncorrectSizDateFname;
+    if (offset + n > s.fileSize || n <= 0) {
+        ++s.countIncorrectSizDateFname;
         RefuseAndGoOn(nr);
         return Step::Going;
     }
@@ -210,10 +210,10 @@ ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const ch
             return Step::Failed;
     }
     if (m_held > before) {
-        m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.m_sFileName + QStringLiteral("..."));
+        m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.fileName + QStringLiteral("..."));
         m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(m_held) + QStringLiteral(" of ")
-                          + QString::number(s.m_nFileSize));
-        ShowProgress(m_c.ui, m_held, s.m_nFileSize);
+                          + QString::number(s.fileSize));
+        ShowProgress(m_c.ui, m_held, s.fileSize);
     }
     AnswerOk(nr);
     return Step::Going;
@@ -223,8 +223,8 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
 {
     TransferState& s = m_c.s;
     const qint64 size = quint32(GetLE32(payload));
-    if (n != 8 || size != s.m_nFileSize) {
-        ++s.m_nCountIncorrectSizDateFname;
+    if (n != 8 || size != s.fileSize) {
+        ++s.countIncorrectSizDateFname;
         RefuseAndGoOn(nr);
         return Step::Going;
     }
@@ -237,7 +237,7 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
     if (!onDisk || quint32(GetLE32(payload + 4)) != *onDisk) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
         m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
-        m_c.ui.MsgBox(QStringLiteral("File check failed: '") + s.m_sTempFile
+        m_c.ui.MsgBox(QStringLiteral("File check failed: '") + s.tempFile
                           + QStringLiteral("' differs from the file sent; it is kept and nothing was renamed"),
                       MsgIcon::Critical);
         return Step::Failed;
@@ -265,7 +265,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
         m_ahead.clear();
         m_aheadBytes = 0;
         m_reference.Clear();
-        m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + s.m_sFileName
+        m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + s.fileName
                           + QStringLiteral("' differ from the sender's file: receiving it from its first byte"));
         m_c.log.WriteDebugLine(QStringLiteral("verify failed: temp file emptied"));
     }

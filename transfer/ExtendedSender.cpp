@@ -22,9 +22,9 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
     m_fileCrc = Crc32Start();
     m_crcUpTo = 0;
     m_lineShare = 1;
-    m_c.s.m_nResendCount = 0;
-    m_c.s.m_bSilenceAsked = false;
-    m_packer.Start(caps, qMax(1, m_c.g.GlbSpeed / 10));
+    m_c.s.resendCount = 0;
+    m_c.s.silenceAsked = false;
+    m_packer.Start(caps, qMax(1, m_c.g.speed / 10));
     m_reference.Clear();
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
                            + (caps.compression ? QStringLiteral(", compression") : QString())
@@ -41,7 +41,7 @@ void ExtendedSender::StartStreaming(qint64 from)
 {
     m_phase = Phase::Streaming;
     // Four bytes of every data payload carry the offset.
-    m_window.Start(m_size, from, m_c.s.caps.largestPayload - 4, qMax(1, m_c.g.GlbSpeed / 10));
+    m_window.Start(m_size, from, m_c.s.caps.largestPayload - 4, qMax(1, m_c.g.speed / 10));
     m_window.SetLineShare(m_lineShare);
     Pump();
 }
@@ -49,12 +49,12 @@ void ExtendedSender::StartStreaming(qint64 from)
 qint32 ExtendedSender::SendBlock(quint8 type, const QByteArray& payload)
 {
     TransferState& s = m_c.s;
-    ++s.m_nSequenceNr;
-    const QByteArray block = BuildDataBlock(type, s.m_nSequenceNr, payload, m_c.s.caps.check);
-    s.m_abLastBlock = block;
+    ++s.sequenceNr;
+    const QByteArray block = BuildDataBlock(type, s.sequenceNr, payload, m_c.s.caps.check);
+    s.lastBlock = block;
     m_c.tx.SendBytes(block);
     m_lastWriteLine = m_c.tx.LastWriteBytes();
-    return s.m_nSequenceNr;
+    return s.sequenceNr;
 }
 
 void ExtendedSender::SendVerify(const QByteArray& payload)
@@ -134,7 +134,7 @@ qint64 ExtendedSender::ReferenceEnd(SendWindow::Block& b) const
 
 bool ExtendedSender::OverResendLimit()
 {
-    if (++m_c.s.m_nResendCount <= kMaxResends)
+    if (++m_c.s.resendCount <= kMaxResends)
         return false;
     m_errors.ReportLocalError(ErrorNr::TooManyResends);
     return true;
@@ -199,11 +199,11 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: ok ") + QString::number(value));
             return Step::Going;
         case SendWindow::Answer::FileTaken:
-            s.m_nResendCount = 0;
+            s.resendCount = 0;
             return Step::FileDone;
         case SendWindow::Answer::Taken:
-            s.m_nResendCount = 0;
-            s.m_bSilenceAsked = false;
+            s.resendCount = 0;
+            s.silenceAsked = false;
             ShowProgress();
             return Pump() ? Step::Going : Step::Failed;
         }
@@ -245,7 +245,7 @@ void ExtendedSender::SendAgainAfterSilence()
 {
     if (m_phase != Phase::Streaming) {
         // A verify is answered the same however often it comes.
-        m_c.tx.SendBytes(m_c.s.m_abLastBlock);
+        m_c.tx.SendBytes(m_c.s.lastBlock);
         m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: verify."));
         return;
     }

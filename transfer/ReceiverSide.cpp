@@ -35,7 +35,7 @@ void ReceiverSide::HandleBlock(const Block& b)
 
 QString ReceiverSide::TempFilePath(const Globals& g, const QString& name)
 {
-    return BuildPath(g.GlbReceivePath, u'_' + name + QStringLiteral(".tmp"));
+    return BuildPath(g.receivePath, u'_' + name + QStringLiteral(".tmp"));
 }
 
 QString ReceiverSide::SafeFileName(const QString& received)
@@ -59,15 +59,15 @@ QString ReceiverSide::SafeFileName(const QString& received)
 HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
 {
     TextArray fields(11);
-    GlbSplit(fields, false, text, QStringLiteral("|"));
+    SplitFields(fields, false, text, QStringLiteral("|"));
     if (fields[3].isEmpty())
         return fields[1] == u"END" && fields[2].isEmpty() ? HeaderKind::End : HeaderKind::Malformed;
-    header.size = GlbValLong(fields[1]);
+    header.size = ValLong(fields[1]);
     header.sizeText = fields[1];
     bool number = false;
     const qlonglong size = fields[1].toLongLong(&number);
     header.sizeFits = number && size >= 0 && size <= FileHeader::kLargestSize;
-    header.date = GlbValDouble(fields[2]);
+    header.date = ValDouble(fields[2]);
     header.receivedName = fields[3];
     // A name that would leave the receive path is a malformed header.
     header.name = SafeFileName(fields[3]);
@@ -91,7 +91,7 @@ void ReceiverSide::HandleHeader(const Block& b)
     case HeaderKind::Malformed:
         if (!h.receivedName.isEmpty())
             m_c.log.WriteDebugLine(QStringLiteral("Refused file name: '") + h.receivedName + u'\'');
-        ++s.m_nCountIncorrectSizDateFname;
+        ++s.countIncorrectSizDateFname;
         m_c.acceptance.Reject();
         return;
     case HeaderKind::File:
@@ -99,8 +99,8 @@ void ReceiverSide::HandleHeader(const Block& b)
     }
     // A Velotrax Sender says at once what it cannot send; the original
     // program's headers keep the lenient reading.
-    if (h.offer && !m_c.g.GlbClassic && !h.sizeFits) {
-        s.m_sFileName = h.name;
+    if (h.offer && !m_c.g.classicOnly && !h.sizeFits) {
+        s.fileName = h.name;
         m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
         m_c.ui.MsgBox(QStringLiteral("Cannot receive '%1': its size '%2' is not a number of bytes up to %3")
                           .arg(h.name, h.sizeText)
@@ -108,15 +108,15 @@ void ReceiverSide::HandleHeader(const Block& b)
                       MsgIcon::Critical);
         return;
     }
-    s.m_nFileSize = h.size;
-    s.m_dFileDate = h.date;
+    s.fileSize = h.size;
+    s.fileDate = h.date;
     s.m_run = h.run;
-    s.m_sFileName = h.name;
+    s.fileName = h.name;
     s.FileReceivingPos = 1;
-    s.m_sTempFile = MakeTempFileName(s.m_sFileName);
-    s.m_bAfterExtended = false;
-    const Capabilities caps = h.offer && !m_c.g.GlbClassic
-                                  ? Negotiation::Agreed(h.offer, m_c.g.GlbCompress, m_c.g.GlbCompressReference,
+    s.tempFile = MakeTempFileName(s.fileName);
+    s.afterExtended = false;
+    const Capabilities caps = h.offer && !m_c.g.classicOnly
+                                  ? Negotiation::Agreed(h.offer, m_c.g.compress, m_c.g.compressReference,
                                                         Negotiation::kLargestPayload)
                                   : Capabilities::Classic();
     if (b.type == BLOCK_RESTART_HEADER)
@@ -140,7 +140,7 @@ void ReceiverSide::AcceptExtended(const Block& b, const Capabilities& caps)
         return;
     }
     s.lastSequenceNr = b.sequenceNrA;
-    s.m_nResendCount = 0;
+    s.resendCount = 0;
     m_c.tx.SendAnswerValue(ANSWER_OK, Negotiation::AcceptanceValue(caps));
     m_c.log.WriteDebugLine(QStringLiteral("sent: answer: extended mode accepted."));
     m_repeats.RememberAccepted(b);
@@ -154,20 +154,20 @@ void ReceiverSide::ExtendedData(const Block& b)
         return;
     if (!FinishFile())
         return;
-    m_c.s.m_bAfterExtended = true;
+    m_c.s.afterExtended = true;
     m_extended.AnswerOk(b.sequenceNrA);
 }
 
 void ReceiverSide::CreateFailed(const QString& why)
 {
     m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-    m_c.ui.MsgBox(QStringLiteral("Error creating file '") + m_c.s.m_sTempFile + QStringLiteral("': ") + why,
+    m_c.ui.MsgBox(QStringLiteral("Error creating file '") + m_c.s.tempFile + QStringLiteral("': ") + why,
                   MsgIcon::Critical);
 }
 
 void ReceiverSide::NewFile()
 {
-    const QString& temp = m_c.s.m_sTempFile;
+    const QString& temp = m_c.s.tempFile;
     QFile old(temp);
     old.remove();
     if (QFileInfo::exists(temp) || QFileInfo(temp).isSymLink()) {
@@ -189,16 +189,16 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
     const auto failed = [this, &s] {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
-        m_c.ui.MsgBox(QStringLiteral("Restart file: error opening tmpfile '") + s.m_sTempFile + QStringLiteral("' "),
+        m_c.ui.MsgBox(QStringLiteral("Restart file: error opening tmpfile '") + s.tempFile + QStringLiteral("' "),
                       MsgIcon::Critical);
     };
     // Only a real file of ours is continued, never whatever a link points at.
-    const QFileInfo info(s.m_sTempFile);
-    if (!FileExists(s.m_sTempFile) || info.isSymLink()) {
+    const QFileInfo info(s.tempFile);
+    if (!FileExists(s.tempFile) || info.isSymLink()) {
         failed();
         return;
     }
-    if (!m_c.g.files.Open(FileNr::Temp, s.m_sTempFile, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    if (!m_c.g.files.Open(FileNr::Temp, s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         failed();
         return;
     }
@@ -230,27 +230,27 @@ void ReceiverSide::Data(const Block& b)
         EndOfFile(b);
         return;
     }
-    m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.m_sFileName + QStringLiteral("..."));
+    m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.fileName + QStringLiteral("..."));
     m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(s.FileReceivingPos - 1) + QStringLiteral(" of ")
-                      + QString::number(s.m_nFileSize));
-    ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.m_nFileSize);
+                      + QString::number(s.fileSize));
+    ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.fileSize);
 
     // A position past the 32-bit range cannot be described; such a file is refused.
-    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_c.g.files.GlbFileOpen(FileNr::Temp)) {
+    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_c.g.files.IsOpen(FileNr::Temp)) {
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         return;
     }
     QFile& f = m_c.g.files.File(FileNr::Temp);
     if (f.write(b.payload.data(), b.length) != b.length) {
         // Answering OK here would end in a complete-looking file with a hole in it.
-        const QString text = TempWriteFailedText(s.m_sTempFile, f);
+        const QString text = TempWriteFailedText(s.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
         return;
     }
     s.FileReceivingPos += b.length;
     m_c.log.WriteDebugLine(QStringLiteral("FileReceivingPos (1-based) is now ") + QString::number(s.FileReceivingPos)
-                           + QStringLiteral("  totalsize to receive is ") + QString::number(s.m_nFileSize));
+                           + QStringLiteral("  totalsize to receive is ") + QString::number(s.fileSize));
     AnswerOk(b);
 }
 
@@ -265,7 +265,7 @@ bool ReceiverSide::FinishFile()
     TransferState& s = m_c.s;
     bool flushed = true;
     QString why;
-    if (m_c.g.files.GlbFileOpen(FileNr::Temp)) {
+    if (m_c.g.files.IsOpen(FileNr::Temp)) {
         QFile& f = m_c.g.files.File(FileNr::Temp);
         flushed = FlushToDisk(f);
         if (!flushed)
@@ -273,9 +273,9 @@ bool ReceiverSide::FinishFile()
     }
     m_c.g.files.CloseFileIfOpen(FileNr::Temp);
 
-    if (s.FileReceivingPos != qint64(s.m_nFileSize) + 1) {
-        const QString text = QStringLiteral("Error receiving file '") + s.m_sTempFile + QStringLiteral("' ")
-                             + QStringLiteral(" expecting ") + QString::number(s.m_nFileSize) + QStringLiteral(" bytes,")
+    if (s.FileReceivingPos != qint64(s.fileSize) + 1) {
+        const QString text = QStringLiteral("Error receiving file '") + s.tempFile + QStringLiteral("' ")
+                             + QStringLiteral(" expecting ") + QString::number(s.fileSize) + QStringLiteral(" bytes,")
                              + QStringLiteral(" received ") + QString::number(s.FileReceivingPos - 1);
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         m_c.ui.MsgBox(text, MsgIcon::Critical);
@@ -284,12 +284,12 @@ bool ReceiverSide::FinishFile()
 
     // The finished file replaces an older one in one step: there is never a
     // moment with neither of them.
-    const QString target = BuildPath(m_c.g.GlbReceivePath, s.m_sFileName);
+    const QString target = BuildPath(m_c.g.receivePath, s.fileName);
     std::error_code ec;
     if (flushed)
-        std::filesystem::rename(s.m_sTempFile.toStdU16String(), target.toStdU16String(), ec);
+        std::filesystem::rename(s.tempFile.toStdU16String(), target.toStdU16String(), ec);
     if (!flushed || ec) {
-        const QString text = QStringLiteral("Error renaming file '") + s.m_sTempFile + QStringLiteral("' ")
+        const QString text = QStringLiteral("Error renaming file '") + s.tempFile + QStringLiteral("' ")
                              + QStringLiteral(" to '") + target + QStringLiteral("': ")
                              + (flushed ? QString::fromLocal8Bit(ec.message()) : why);
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
@@ -299,7 +299,7 @@ bool ReceiverSide::FinishFile()
     SetModifiedDate(target);
     s.blockTypeExpecting = BLOCK_HEADER;
     s.caps = Capabilities::Classic();  // the next header comes in the classic form
-    ++s.m_nFilesReceivedCounter;
+    ++s.filesReceivedCounter;
     return true;
 }
 
@@ -308,7 +308,7 @@ namespace {
 // offset, only the modification time changed.
 bool SetModifiedDateHere(const QString& target, double dateNumber)
 {
-    const QDateTime local = GlbNumberToDate(dateNumber);
+    const QDateTime local = NumberToDate(dateNumber);
     if (!local.isValid())
         return false;
     const qint64 offset = QDateTime::currentDateTime().offsetFromUtc();
@@ -325,21 +325,21 @@ void ReceiverSide::SetModifiedDate(const QString& target)
     if (target.contains(u'?')) {
         // qrnstamp reads every "?" of its path as a blank, so it would date
         // another file, or none: such a name gets its date here.
-        done = SetModifiedDateHere(target, s.m_dFileDate);
+        done = SetModifiedDateHere(target, s.fileDate);
     } else {
         QString path = target;
-        GlbReplaceChar(path, QStringLiteral(" "), QStringLiteral("?"));
-        const QStringList args{path, DoubleToText(s.m_dFileDate)};
+        ReplaceChar(path, QStringLiteral(" "), QStringLiteral("?"));
+        const QStringList args{path, DoubleToText(s.fileDate)};
         done = startDetached ? startDetached(s.m_qrnSetModifiedDateExe, args)
                              : QProcess::startDetached(s.m_qrnSetModifiedDateExe, args);
         if (done)
             m_c.log.WriteDebugLine(QStringLiteral("m_qrnSetModifiedDateExe=") + s.m_qrnSetModifiedDateExe);
     }
     if (!done) {
-        ++s.m_nCountModifiedDateErr;
+        ++s.countModifiedDateErr;
         return;
     }
-    m_c.log.WriteDebugLine(QStringLiteral("date ") + DoubleToText(s.m_dFileDate) + QStringLiteral(" set to file ")
+    m_c.log.WriteDebugLine(QStringLiteral("date ") + DoubleToText(s.fileDate) + QStringLiteral(" set to file ")
                            + target);
 }
 
@@ -352,7 +352,7 @@ void ReceiverSide::AnswerOk(const Block& b)
     m_repeats.RememberAccepted(b);
     // Ten answer repeats in a row end the run; spread over a long run on a
     // noisy line they are no sign of a lost peer.
-    m_c.s.m_nResendCount = 0;
+    m_c.s.resendCount = 0;
     m_c.acceptance.FrameReset();
 }
 
@@ -360,17 +360,17 @@ void ReceiverSide::EndOfTransfer()
 {
     TransferState& s = m_c.s;
     m_c.tx.SendAnswer(ANSWER_ALL_RECEIVED, 0);
-    if (s.m_nCountModifiedDateErr > 0)
-        m_c.ui.MsgBox(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.m_nCountModifiedDateErr)
+    if (s.countModifiedDateErr > 0)
+        m_c.ui.MsgBox(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.countModifiedDateErr)
                           + u'x' + QrnstampMissingText(s),
                       MsgIcon::Exclamation);
     if (AnyResendReason(s))
         m_c.ui.MsgBox(ResendReasonsText(s), MsgIcon::Information);
     m_c.ui.SetStatus1(QStringLiteral("listening..."));
-    m_c.ui.SetStatus2(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
+    m_c.ui.SetStatus2(QStringLiteral("Files received: ") + QString::number(s.filesReceivedCounter));
     ShowProgress(m_c.ui, 0, 100);
-    m_c.log.WriteDebugLine(QStringLiteral("Files received: ") + QString::number(s.m_nFilesReceivedCounter));
-    const qint32 files = s.m_nFilesReceivedCounter;
+    m_c.log.WriteDebugLine(QStringLiteral("Files received: ") + QString::number(s.filesReceivedCounter));
+    const qint32 files = s.filesReceivedCounter;
     ResetTransferState(s, m_c.g.IsReceiver());
     m_c.acceptance.FrameReset();
     m_c.ui.RunEnded(RunOutcome::Done(files));

@@ -19,13 +19,13 @@ bool NameFitsHeader(const QString& name)
 
 QString SenderSide::SendFilePath(qint32 index) const
 {
-    return BuildPath(m_c.g.GlbSendPath, m_c.s.m_asFilesToSend[size_t(index)]);
+    return BuildPath(m_c.g.sendPath, m_c.s.filesToSend[size_t(index)]);
 }
 
 QString SenderSide::CheckFilesToSend() const
 {
     for (qint32 i = 1; i <= m_c.s.FilesToSendUpperBound(); ++i) {
-        const QString& name = m_c.s.m_asFilesToSend[size_t(i)];
+        const QString& name = m_c.s.filesToSend[size_t(i)];
         if (!FitsWindows1252(name))
             return QStringLiteral("Cannot send '") + name
                    + QStringLiteral("': its name has characters that a file header cannot carry "
@@ -47,15 +47,15 @@ bool SenderSide::SendNextFile()
     TransferState& s = m_c.s;
     m_c.g.files.CloseFileIfOpen(FileNr::Send);
     s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
-    ++s.m_nFileIndex;
-    s.m_bOffered = false;
-    if (s.m_nFileIndex > s.FilesToSendUpperBound()) {
+    ++s.fileIndex;
+    s.offered = false;
+    if (s.fileIndex > s.FilesToSendUpperBound()) {
         m_c.tx.SendString(QStringLiteral("END"));
-        s.m_nBlockTypeToSend = ANSWER_ALL_RECEIVED;
+        s.blockTypeToSend = ANSWER_ALL_RECEIVED;
         return true;
     }
-    const QString path = SendFilePath(s.m_nFileIndex);
-    const QString& name = s.m_asFilesToSend[size_t(s.m_nFileIndex)];
+    const QString path = SendFilePath(s.fileIndex);
+    const QString& name = s.filesToSend[size_t(s.fileIndex)];
     const bool opened = m_c.g.files.Open(FileNr::Send, path, QIODevice::ReadOnly);
     // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
     if (!opened || m_c.g.files.File(FileNr::Send).size() > kLargestFile || !FitsWindows1252(name)
@@ -66,15 +66,15 @@ bool SenderSide::SendNextFile()
         return false;
     }
     NextFileOfTheRun();
-    s.m_nSendFileSize = qint32(m_c.g.files.File(FileNr::Send).size());
-    const double date = GlbDateToNumber(DateLastModified(path));
-    QString header = QString::number(s.m_nSendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
+    s.sendFileSize = qint32(m_c.g.files.File(FileNr::Send).size());
+    const double date = DateToNumber(DateLastModified(path));
+    QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
     // The offer rides in fields the original Receiver drops.
-    s.m_bOffered = !m_c.g.GlbClassic;
-    if (s.m_bOffered)
-        header += u'|' + Negotiation::OfferFields(m_c.g.GlbCompress, m_c.g.GlbCompressReference) + u'|' + Negotiation::RunFields(s.m_run);
+    s.offered = !m_c.g.classicOnly;
+    if (s.offered)
+        header += u'|' + Negotiation::OfferFields(m_c.g.compress, m_c.g.compressReference) + u'|' + Negotiation::RunFields(s.m_run);
     m_c.tx.SendString(header);
-    s.m_nBlockTypeToSend = BLOCK_DATA;
+    s.blockTypeToSend = BLOCK_DATA;
     return true;
 }
 
@@ -82,29 +82,29 @@ void SenderSide::NextFileOfTheRun()
 {
     TransferState& s = m_c.s;
     RunTotals& run = s.m_run;
-    if (s.m_nFileIndex == 1) {
+    if (s.fileIndex == 1) {
         run = RunTotals();
         run.count = s.FilesToSendUpperBound();
         for (qint32 i = 1; i <= run.count; ++i)
             run.bytes += QFileInfo(SendFilePath(i)).size();
     } else {
-        run.bytesBefore += s.m_nSendFileSize;  // the file before this one
+        run.bytesBefore += s.sendFileSize;  // the file before this one
     }
-    run.index = s.m_nFileIndex;
+    run.index = s.fileIndex;
     run.bytes = std::max(run.bytes, run.bytesBefore + m_c.g.files.File(FileNr::Send).size());
 }
 
 SentBlock SenderSide::LastSent() const
 {
     const TransferState& s = m_c.s;
-    const std::optional<Block> block = ParseBlockHead(s.m_abLastBlock);
-    return SentBlock{s.m_nSequenceNr, block ? block->type : 0, s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED,
-                     s.m_bWatchdogRestarted, s.m_bOffered};
+    const std::optional<Block> block = ParseBlockHead(s.lastBlock);
+    return SentBlock{s.sequenceNr, block ? block->type : 0, s.blockTypeToSend == ANSWER_ALL_RECEIVED,
+                     s.watchdogRestarted, s.offered};
 }
 
 bool SenderSide::InExtendedData() const
 {
-    return m_c.s.caps.extended && m_c.s.m_nBlockTypeToSend == BLOCK_DATA;
+    return m_c.s.caps.extended && m_c.s.blockTypeToSend == BLOCK_DATA;
 }
 
 qint64 SenderSide::AwaitedLineBytes() const
@@ -116,7 +116,7 @@ qint64 SenderSide::BytesDone() const
 {
     if (InExtendedData())
         return m_extended.BytesTaken();
-    return m_c.g.files.GlbFileOpen(FileNr::Send) ? m_c.g.files.File(FileNr::Send).pos() : 0;
+    return m_c.g.files.IsOpen(FileNr::Send) ? m_c.g.files.File(FileNr::Send).pos() : 0;
 }
 
 void SenderSide::HandleExtendedAnswer(const Block& b)
@@ -127,8 +127,8 @@ void SenderSide::HandleExtendedAnswer(const Block& b)
     if (step == ExtendedSender::Step::FileDone) {
         // The next header skips a number: its answer (OK number - 1) then differs
         // from a repeat of the file-end answer (OK number), as after a lost header.
-        ++m_c.s.m_nSequenceNr;
-        m_c.s.m_nBlockTypeToSend = BLOCK_HEADER;
+        ++m_c.s.sequenceNr;
+        m_c.s.blockTypeToSend = BLOCK_HEADER;
         GoOn();
         return;
     }
@@ -147,7 +147,7 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::Accepted: {
         QString why;
         const std::optional<Capabilities> caps
-            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.GlbCompress, m_c.g.GlbCompressReference), why);
+            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.compress, m_c.g.compressReference), why);
         if (!caps) {
             // Guessing at terms that were never offered could only fail later, or use what the user refused.
             const QString text = QStringLiteral("The other side answered the extended-mode offer with %1: %2")
@@ -159,8 +159,8 @@ void SenderSide::HandleAnswer(const Block& b)
         }
         m_c.log.WriteDebugLine(QStringLiteral("the other side accepts the extended mode"));
         m_c.acceptance.FrameReset();
-        s.m_nBlockTypeToSend = BLOCK_DATA;
-        m_extended.Begin(*caps, s.m_nSendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
+        s.blockTypeToSend = BLOCK_DATA;
+        m_extended.Begin(*caps, s.sendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
         return;
     }
     case AnswerFit::Stale:
@@ -170,8 +170,8 @@ void SenderSide::HandleAnswer(const Block& b)
         return;
     case AnswerFit::HeldAlready:
         m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok, but the other side holds block ")
-                               + QString::number(s.m_nSequenceNr) + QStringLiteral(": going on"));
-        if (s.m_nBlockTypeToSend == ANSWER_ALL_RECEIVED)
+                               + QString::number(s.sequenceNr) + QStringLiteral(": going on"));
+        if (s.blockTypeToSend == ANSWER_ALL_RECEIVED)
             AllReceived();
         else
             GoOn();
@@ -186,7 +186,7 @@ void SenderSide::HandleAnswer(const Block& b)
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
-        if (!m_c.g.files.GlbFileOpen(FileNr::Send)) {
+        if (!m_c.g.files.IsOpen(FileNr::Send)) {
             m_errors.ReportLocalError(ErrorNr::RestartFileNotOpen);
             return;
         }
@@ -196,7 +196,7 @@ void SenderSide::HandleAnswer(const Block& b)
             return;
         }
         f.seek(p - 1);
-        s.m_nBlockTypeToSend = BLOCK_DATA;
+        s.blockTypeToSend = BLOCK_DATA;
         GoOn();
         return;
     }
@@ -226,7 +226,7 @@ void SenderSide::HandleAnswer(const Block& b)
         m_c.ui.RunEnded(RunOutcome::StoppedBy(RunOutcome::Side::Other));
         return;
     default:
-        ++s.m_nCountIncorrectBlockType;
+        ++s.countIncorrectBlockType;
         m_c.acceptance.Reject();
         return;
     }
@@ -235,21 +235,21 @@ void SenderSide::HandleAnswer(const Block& b)
 void SenderSide::GoOn()
 {
     TransferState& s = m_c.s;
-    if (s.m_nBlockTypeToSend == BLOCK_HEADER) {
+    if (s.blockTypeToSend == BLOCK_HEADER) {
         if (!SendNextFile())
             return;
-    } else if (s.m_nBlockTypeToSend == BLOCK_DATA) {
+    } else if (s.blockTypeToSend == BLOCK_DATA) {
         if (!DataStep())
             return;
     }
-    s.m_nResendCount = 0;
-    s.m_bSilenceAsked = false;
+    s.resendCount = 0;
+    s.silenceAsked = false;
     m_c.acceptance.FrameReset();
 }
 
 void SenderSide::AllReceived()
 {
-    const qint32 files = m_c.s.m_nFileIndex - 1;  // closing the port resets the count
+    const qint32 files = m_c.s.fileIndex - 1;  // closing the port resets the count
     m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(files));
     m_c.session.ClosePort();
     m_c.ui.RunEnded(RunOutcome::Done(files));
@@ -258,22 +258,22 @@ void SenderSide::AllReceived()
 void SenderSide::Resend()
 {
     TransferState& s = m_c.s;
-    ++s.m_nResendCount;
-    if (s.m_nResendCount > kMaxBlockResends) {
+    ++s.resendCount;
+    if (s.resendCount > kMaxBlockResends) {
         m_errors.ReportLocalError(ErrorNr::TooManyResends);
         return;
     }
-    m_c.tx.SendBytes(s.m_abLastBlock);
+    m_c.tx.SendBytes(s.lastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
-    s.m_bSilenceAsked = false;
+    s.silenceAsked = false;
     m_c.acceptance.FrameReset();
 }
 
 void SenderSide::AnswerSilence()
 {
     TransferState& s = m_c.s;
-    ++s.m_nResendCount;
-    if (s.m_nResendCount > kMaxBlockResends) {
+    ++s.resendCount;
+    if (s.resendCount > kMaxBlockResends) {
         m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
         m_errors.ReportLocalError(ErrorNr::TooManyResends);
         return;
@@ -283,18 +283,18 @@ void SenderSide::AnswerSilence()
     // The short request first: it brings a lost answer back, and a Receiver
     // still waiting for lost bytes takes it as those bytes, fails the block and
     // asks for it, where a whole block would leave it a tail of garbage.
-    if (!s.m_bSilenceAsked) {
-        s.m_bSilenceAsked = true;
+    if (!s.silenceAsked) {
+        s.silenceAsked = true;
         m_c.tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
         m_c.log.WriteDebugLine(QStringLiteral("no answer: sent: answer: please resend answer."));
         return;
     }
-    s.m_bSilenceAsked = false;
+    s.silenceAsked = false;
     if (InExtendedData()) {
         m_extended.SendAgainAfterSilence();
         return;
     }
-    m_c.tx.SendBytes(s.m_abLastBlock);
+    m_c.tx.SendBytes(s.lastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: datablock."));
 }
 
@@ -303,13 +303,13 @@ bool SenderSide::DataStep()
     TransferState& s = m_c.s;
     QFile& f = m_c.g.files.File(FileNr::Send);
     const qint64 p = f.pos() + 1;
-    const qint64 n = std::min<qint64>(qint64(s.m_nSendFileSize) - p + 1, s.caps.largestPayload);
+    const qint64 n = std::min<qint64>(qint64(s.sendFileSize) - p + 1, s.caps.largestPayload);
     QByteArray block;
     if (n > 0) {
         block = f.read(n);
         if (block.size() != n) {
             // A file that shrank or cannot be read must not go out with a hole in it.
-            const QString path = SendFilePath(s.m_nFileIndex);
+            const QString path = SendFilePath(s.fileIndex);
             m_c.ui.MsgBox(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
             m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
@@ -317,23 +317,23 @@ bool SenderSide::DataStep()
     }
     m_c.tx.SendDataBlock(block);
     if (n <= 0)
-        s.m_nBlockTypeToSend = BLOCK_HEADER;
-    m_c.ui.SetStatus1(QStringLiteral("sending ") + s.m_asFilesToSend[size_t(s.m_nFileIndex)] + QStringLiteral("..."));
+        s.blockTypeToSend = BLOCK_HEADER;
+    m_c.ui.SetStatus1(QStringLiteral("sending ") + s.filesToSend[size_t(s.fileIndex)] + QStringLiteral("..."));
     m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(p - 1) + QStringLiteral(" of ")
-                      + QString::number(s.m_nSendFileSize));
-    ShowProgress(m_c.ui, p - 1, s.m_nSendFileSize);
+                      + QString::number(s.sendFileSize));
+    ShowProgress(m_c.ui, p - 1, s.sendFileSize);
     return true;
 }
 
-void SenderSide::TimerSender_toCheckIfThereIsAnswer_Timer()
+void SenderSide::WatchdogTick()
 {
     m_c.session.SetWatchdogEnabled(false);
     const MsgAnswer a = m_c.ui.AskNoListener(QStringLiteral("There seems no Velotrax-listener at other side activated;")
-                                             + m_c.g.GlbNewLine
+                                             + m_c.g.newLine
                                              + QStringLiteral("activate listener at other side and press OK to restart sending selected files."));
     if (a == MsgAnswer::Ok) {
         ResetTransferState(m_c.s, m_c.g.IsReceiver());
-        m_c.s.m_bWatchdogRestarted = true;
+        m_c.s.watchdogRestarted = true;
         if (!SendNextFile())
             return;
         m_c.session.SetWatchdogEnabled(true);

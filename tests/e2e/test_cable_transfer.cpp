@@ -129,7 +129,7 @@ TEST_F(CableTransfer, ShortFileIsErrorNineOnBothSides)
     tx.station->Activate(false);
     // Once the header is through, the sender believes the file is shorter.
     ASSERT_TRUE(WaitFor([&] { return rx.s().blockTypeExpecting == 13; }));
-    tx.s().m_nSendFileSize = 3000;
+    tx.s().sendFileSize = 3000;
     ASSERT_TRUE(WaitFor([&] { return !tx.port->PortOpen() && !rx.port->PortOpen(); }));
     EXPECT_EQ(rx.ui.status2, "Incorrect filesize received");
     EXPECT_TRUE(rx.ui.SawBoxContaining("expecting 20000 bytes, received 3000"));
@@ -161,7 +161,7 @@ TEST_F(CableTransfer, StoppedFileIsFinishedWithRestartAFile)
     tx.ui.nextDialogResult = Source("r.bin");
     tx.station->Activate(false);
     ASSERT_TRUE(WaitFor([&] { return rx.s().FileReceivingPos > 10000; }));
-    tx.station->cmdStop_Click();
+    tx.station->StopByUser();
     ASSERT_TRUE(WaitFor([&] { return rx.ui.status2 == "other side pressed Stop"; }));
     EXPECT_TRUE(rx.ui.SawBoxContaining("Delete tempfile '"));  // answered No
     EXPECT_TRUE(rx.port->PortOpen());

@@ -13,8 +13,8 @@ TEST_F(ExtendedFixture, TheModeIsUsedOnlyWhenBothSidesTakePart)
     for (int c : {Both, ClassicReceiver, ClassicSender}) {
         SCOPED_TRACE(c);
         NewPair();
-        rx->g.GlbClassic = c == ClassicReceiver;
-        tx->g.GlbClassic = c == ClassicSender;
+        rx->g.classicOnly = c == ClassicReceiver;
+        tx->g.classicOnly = c == ClassicSender;
         Run({"a.bin"});
         ASSERT_TRUE(SenderDone());
         EXPECT_EQ(tx->ui.status2, "Files sent: 1");
@@ -91,7 +91,7 @@ TEST_F(ExtendedFixture, AutomaticResumptionStaysExtended)
         ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
         tx->port.held.clear();  // gone with the port
         tx->port.hold = false;
-        rx->port.InjectEvent(CommPort::comEventFrame);
+        rx->port.InjectEvent(PortEvent::Framing);
         ASSERT_FALSE(rx->port.PortOpen());
         EXPECT_TRUE(ReadFile(RestartFilePath(rx->g)).contains("\r\nEXTENDED: "));
         if (wrongByte) {
@@ -176,7 +176,7 @@ TEST_F(ExtendedFixture, StopFromEitherSideWhileBlocksAreInFlight)
         ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
         StationHarness& stopper = senderStops ? *tx : *rx;
         StationHarness& other = senderStops ? *rx : *tx;
-        stopper.station->cmdStop_Click();
+        stopper.station->StopByUser();
         tx->port.hold = false;
         tx->port.InjectBytes(std::exchange(tx->port.held, {}));  // the Stop among the late answers
         ASSERT_TRUE(WaitFor([&] { return other.ui.status2 == "other side pressed Stop"; }, 5000));
@@ -230,7 +230,7 @@ TEST_F(ExtendedFixture, OnlyCompressibleBlocksTravelCompressed)
     for (bool senderOff : {true, false}) {
         SCOPED_TRACE(senderOff);
         NewPair();
-        (senderOff ? tx : rx)->g.GlbCompress = false;
+        (senderOff ? tx : rx)->g.compress = false;
         Run({"text.txt"});
         ASSERT_TRUE(SenderDone());
         EXPECT_EQ(Received("text.txt"), text);
@@ -320,7 +320,7 @@ TEST_F(ExtendedFixture, AnAcceptanceOutsideTheOfferEndsTheRunAtOnce)
     for (const auto& a : answers) {
         SCOPED_TRACE(a.why);
         NewPair();
-        tx->g.GlbCompress = false;
+        tx->g.compress = false;
         rx->port.lineFilter = [&](const QByteArray& w) {
             const QByteArray b = Unstuffed(w);
             const std::optional<Block> ok = ParseAnswerBlock(b);
@@ -367,7 +367,7 @@ TEST_F(ExtendedFixture, BothSidesKnowTheRunWhereTheSenderCanSayIt)
             pair->Classic();  // as with the original program: its headers say nothing of the run
         FileProgress seenByRx, seenByTx;
         tx->port.lineFilter = [&](const QByteArray& w) {
-            if (tx->s().m_nFileIndex == 2 && quint8(Unstuffed(w)[1]) != BLOCK_HEADER && !seenByRx.moving) {
+            if (tx->s().fileIndex == 2 && quint8(Unstuffed(w)[1]) != BLOCK_HEADER && !seenByRx.moving) {
                 seenByRx = rx->station->Progress();
                 seenByTx = tx->station->Progress();
             }

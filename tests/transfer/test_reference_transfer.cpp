@@ -29,7 +29,7 @@ TEST_F(ExtendedFixture, BlocksAgainstAReferenceSurviveLossesAndAreKeptBeyondAGap
 {
     const QByteArray content = Text(20000);
     WriteFile(Source("t.txt"), content);
-    tx->g.GlbSpeed = rx->g.GlbSpeed = 921600;
+    tx->g.speed = rx->g.speed = 921600;
     std::map<qint32, Referenced> sent;
     std::map<qint64, std::set<qint64>> endsByOffset;
     qint64 newest = -1;
@@ -116,8 +116,8 @@ TEST_F(ExtendedFixture, APeerWithoutReferencesGetsBlocksCompressedAlone)
     for (int c : {Both, SenderAlone, ReceiverAlone}) {
         SCOPED_TRACE(c);
         NewPair();
-        tx->g.GlbCompressReference = c != SenderAlone;
-        rx->g.GlbCompressReference = c != ReceiverAlone;
+        tx->g.compressReference = c != SenderAlone;
+        rx->g.compressReference = c != ReceiverAlone;
         Run({"t.txt"});
         ASSERT_TRUE(SenderDone());
         EXPECT_EQ(Received("t.txt"), content);
