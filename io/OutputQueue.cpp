@@ -91,7 +91,7 @@ void OutputQueue::WaitWritable()
     // The notifier says when there is room, but a pty wakes its writer only
     // once its reader has nearly emptied it: look again now and then, and
     // give up at the stall time.
-    const qint64 retryMs = qBound(qint64(2), m_msPerKiB / 8, qint64(100));
+    const qint64 retryMs = qBound(qint64(10), m_msPerKiB / 8, qint64(100));
     Wake(qMin(retryMs, m_stallMs - (m_clock.elapsed() - m_progressAt)));
 }
 
