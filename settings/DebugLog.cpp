@@ -4,7 +4,7 @@
 
 bool DebugLog::Open(QString* why)
 {
-    if (!m_g.files.Open(FileNr::Debug, m_g.debugFile, QIODevice::WriteOnly | QIODevice::Append, why))
+    if (!m_file.Open(m_g.debugFile, QIODevice::WriteOnly | QIODevice::Append, why))
         return false;
     WriteDebugLine(QStringLiteral("Activated (")
                    + QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat)
@@ -54,7 +54,7 @@ void DebugLog::WritePlainLine(const QString& text)
 
 void DebugLog::WriteRaw(const QString& line)
 {
-    QFile& f = m_g.files.File(FileNr::Debug);
+    QFile& f = m_file.File();
     f.write((line + QStringLiteral("\r\n")).toLocal8Bit());
     // Flushed per line so the log tells the truth even if the program dies next.
     f.flush();

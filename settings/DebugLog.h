@@ -1,15 +1,16 @@
 #pragma once
 #include "Globals.h"
+#include "OpenFile.h"
 
-// The debug log is numbered file 99: it writes only while that file is open.
+// The debug log: it writes only while its file is open.
 class DebugLog {
 public:
     explicit DebugLog(Globals& g) : m_g(g) {}
 
     // Opens debugFile for appending (the folder must exist) and writes "Activated (...)".
     bool Open(QString* why);
-    void Close() { m_g.files.CloseFileIfOpen(FileNr::Debug); }
-    bool IsOpen() const { return m_g.files.IsOpen(FileNr::Debug); }
+    void Close() { m_file.Close(); }
+    bool IsOpen() const { return m_file.IsOpen(); }
 
     // One time-stamped line: time from column 1, a blank in the next zone, text from column 29.
     void WriteDebugLine(const QString& text);
@@ -24,4 +25,5 @@ public:
 private:
     void WriteRaw(const QString& line);
     Globals& m_g;
+    OpenFile m_file;
 };

@@ -1,5 +1,4 @@
 #pragma once
-#include "NumberedFiles.h"
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -38,19 +37,9 @@ struct Globals {
     // Folder of the restart file (see RestartFolder).
     QString RestartDir() const;
 
-    NumberedFiles files;
-
     bool IsReceiver() const { return role == Role::Receiver; }
     bool DumpsWanted() const { return debugFlag && debugLevel > 0; }
 
     void FillErrorTexts();
     void FillSpeeds();
 };
-
-namespace FileNr {
-constexpr int Settings = 1;
-constexpr int Temp = 2;
-constexpr int Send = 3;
-constexpr int Restart = 4;
-constexpr int Debug = 99;
-}

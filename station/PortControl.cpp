@@ -58,8 +58,8 @@ void PortControl::ClosePort()
 
 void PortControl::StopTransfer()
 {
-    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
-    m_c.g.files.CloseFileIfOpen(FileNr::Send);
+    m_c.s.receiving.Close();
+    m_c.s.sending.Close();
     m_c.log.WriteDebugLine(QStringLiteral("Stop"));
     m_c.log.Close();
     ResetTransferState(m_c.s, m_c.g.IsReceiver());

@@ -98,7 +98,7 @@ FileProgress Station::Progress() const
     if (!m_g.IsReceiver()) {
         p.completed = std::max(0, m_s.fileIndex - 1);
         p.count = m_s.FilesToSendUpperBound();
-        if (m_s.fileIndex >= 1 && m_s.fileIndex <= p.count && m_g.files.IsOpen(FileNr::Send)) {
+        if (m_s.fileIndex >= 1 && m_s.fileIndex <= p.count && m_s.sending.IsOpen()) {
             p.moving = true;
             p.name = m_s.filesToSend[size_t(m_s.fileIndex)];
             p.total = m_s.sendFileSize;
@@ -245,7 +245,7 @@ void Station::StopByUser()
 
 void Station::OfferTempFileDelete()
 {
-    m_g.files.CloseFileIfOpen(FileNr::Temp);
+    m_s.receiving.Close();
     if (!m_g.IsReceiver() || !FileExists(m_s.tempFile))
         return;
     const MsgAnswer a = m_ui.MsgBox(QStringLiteral("Delete tempfile '") + m_s.tempFile + QStringLiteral("' ?")

@@ -59,6 +59,7 @@ public:
     FileProgress Progress() const;
 
     TransferState& State() { return m_s; }
+    bool DebugLogOpen() const { return m_log.IsOpen(); }
     Globals& G() { return m_g; }
     QString HelpFile() const { return m_helpFile; }
     // The file-date tool as it lies in the given folder.

@@ -65,7 +65,7 @@ void ExtendedSender::SendVerify(const QByteArray& payload)
 
 bool ExtendedSender::ReadAt(qint64 offset, qint32 length, QByteArray& out)
 {
-    QFile& f = m_c.g.files.File(FileNr::Send);
+    QFile& f = m_c.s.sending.File();
     if (!f.seek(offset))
         return false;
     out = f.read(length);
@@ -82,7 +82,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
     } else {
         QByteArray data;
         if (!ReadAt(b.offset, b.length, data)) {
-            const QString path = m_c.g.files.File(FileNr::Send).fileName();
+            const QString path = m_c.s.sending.File().fileName();
             m_c.ui.MsgBox(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
             m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
@@ -95,7 +95,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
         const qint64 end = m_c.s.caps.reference ? ReferenceEnd(b) : 0;
         std::optional<QByteArrayView> reference;
         if (end > 0)
-            reference = m_reference.Bytes(m_c.g.files.File(FileNr::Send), end, qMin(end, ReferenceWindow::kMostBytes));
+            reference = m_reference.Bytes(m_c.s.sending.File(), end, qMin(end, ReferenceWindow::kMostBytes));
         const int level = m_packer.Level();
         BlockPacker::Packed packed = m_packer.Pack(b.offset, data, end, reference.value_or(QByteArrayView()));
         type = packed.type;
@@ -165,7 +165,7 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
                 StartStreaming(0);
                 return Step::Going;
             }
-            const std::optional<quint32> crc = Crc32OfFirst(m_c.g.files.File(FileNr::Send), held);
+            const std::optional<quint32> crc = Crc32OfFirst(m_c.s.sending.File(), held);
             if (!crc) {
                 m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
                 return Step::Failed;

@@ -176,7 +176,7 @@ void ReceiverSide::NewFile()
     }
     // Unbuffered: a write the disk refuses fails at once, with its reason.
     QString why;
-    if (!m_c.g.files.Open(FileNr::Temp, temp, QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered, &why)) {
+    if (!m_c.s.receiving.Open(temp, QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered, &why)) {
         CreateFailed(why);
         return;
     }
@@ -186,7 +186,7 @@ void ReceiverSide::NewFile()
 void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
 {
     TransferState& s = m_c.s;
-    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    m_c.s.receiving.Close();
     const auto failed = [this, &s] {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
         m_c.ui.MsgBox(QStringLiteral("Restart file: error opening tmpfile '") + s.tempFile + QStringLiteral("' "),
@@ -198,11 +198,11 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
         failed();
         return;
     }
-    if (!m_c.g.files.Open(FileNr::Temp, s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    if (!m_c.s.receiving.Open(s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         failed();
         return;
     }
-    QFile& f = m_c.g.files.File(FileNr::Temp);
+    QFile& f = m_c.s.receiving.File();
     const qint64 length = f.size();
     if (length >= 2147483647) {
         failed();
@@ -236,11 +236,11 @@ void ReceiverSide::Data(const Block& b)
     ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.fileSize);
 
     // A position past the 32-bit range cannot be described; such a file is refused.
-    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_c.g.files.IsOpen(FileNr::Temp)) {
+    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_c.s.receiving.IsOpen()) {
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         return;
     }
-    QFile& f = m_c.g.files.File(FileNr::Temp);
+    QFile& f = m_c.s.receiving.File();
     if (f.write(b.payload.data(), b.length) != b.length) {
         // Answering OK here would end in a complete-looking file with a hole in it.
         const QString text = TempWriteFailedText(s.tempFile, f);
@@ -265,13 +265,13 @@ bool ReceiverSide::FinishFile()
     TransferState& s = m_c.s;
     bool flushed = true;
     QString why;
-    if (m_c.g.files.IsOpen(FileNr::Temp)) {
-        QFile& f = m_c.g.files.File(FileNr::Temp);
+    if (m_c.s.receiving.IsOpen()) {
+        QFile& f = m_c.s.receiving.File();
         flushed = FlushToDisk(f);
         if (!flushed)
             why = FileFailure(f);
     }
-    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    m_c.s.receiving.Close();
 
     if (s.FileReceivingPos != qint64(s.fileSize) + 1) {
         const QString text = QStringLiteral("Error receiving file '") + s.tempFile + QStringLiteral("' ")

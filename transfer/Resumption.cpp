@@ -9,7 +9,7 @@ bool Resumption::Prepare()
 {
     if (!WriteRestartFile())
         return false;
-    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    m_c.s.receiving.Close();
     m_c.log.Close();
     return true;
 }
@@ -18,21 +18,22 @@ bool Resumption::WriteRestartFile()
 {
     Globals& g = m_c.g;
     const QString path = RestartFilePath(g);
+    OpenFile restart;
     const auto failed = [&] {
-        g.files.CloseFileIfOpen(FileNr::Restart);
+        restart.Close();
         m_c.ui.MsgBox(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
         return false;
     };
-    if (!g.files.Open(FileNr::Restart, path, QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!restart.Open(path, QIODevice::WriteOnly | QIODevice::Truncate))
         return failed();
-    QFile& f = g.files.File(FileNr::Restart);
+    QFile& f = restart.File();
     const QByteArray content = RestartFileContent(m_c.s);
     // A restart file with missing lines would resume at a wrong place: every byte must reach the disk.
     if (f.write(content) != content.size() || !FlushToDisk(f)) {
         f.remove();
         return failed();
     }
-    g.files.CloseFileIfOpen(FileNr::Restart);
+    restart.Close();
     return true;
 }
 
@@ -40,10 +41,11 @@ bool Resumption::ReadRestartFile(TransferState& s, const std::function<void()>& 
 {
     Globals& g = m_c.g;
     const QString path = RestartFilePath(g);
-    if (!g.files.Open(FileNr::Restart, path, QIODevice::ReadOnly))
+    OpenFile restart;
+    if (!restart.Open(path, QIODevice::ReadOnly))
         return false;
-    const QByteArray content = g.files.File(FileNr::Restart).readAll();
-    g.files.CloseFileIfOpen(FileNr::Restart);
+    const QByteArray content = restart.File().readAll();
+    restart.Close();
     ParseRestartFile(content, s);
     if (!QFile::remove(path) || QFileInfo::exists(path)) {
         m_c.ui.MsgBox(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
@@ -63,7 +65,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
     if (!ReadRestartFile(read, endProgram))
         return Result::NothingToResume;
     TransferState& s = m_c.s;
-    s = read;
+    s = std::move(read);  // its files are closed: nothing of the old record stays open
     s.tempFile = ReceiverSide::TempFilePath(m_c.g, s.fileName);
     if (const QString why = Refusal(); !why.isEmpty())
         return Refuse(why);
@@ -105,9 +107,9 @@ Resumption::Result Resumption::Refuse(const QString& text)
 
 bool Resumption::ReopenTempFile()
 {
-    if (!m_c.g.files.Open(FileNr::Temp, m_c.s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered))
+    if (!m_c.s.receiving.Open(m_c.s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
-    m_c.g.files.File(FileNr::Temp).seek(m_c.s.FileReceivingPos - 1);
+    m_c.s.receiving.File().seek(m_c.s.FileReceivingPos - 1);
     return true;
 }
 
@@ -135,9 +137,9 @@ bool Resumption::PayloadIsHeld(const Block& b) const
     const TransferState& s = m_c.s;
     const qint32 n = b.length;
     const qint64 start = qint64(s.FileReceivingPos) - 1 - n;
-    if (n <= 0 || start < 0 || !m_c.g.files.IsOpen(FileNr::Temp))
+    if (n <= 0 || start < 0 || !m_c.s.receiving.IsOpen())
         return false;
-    QFile& f = m_c.g.files.File(FileNr::Temp);
+    QFile& f = m_c.s.receiving.File();
     const qint64 writeAt = f.pos();
     const bool seeked = f.seek(start);
     const QByteArray held = seeked ? f.read(n) : QByteArray();
@@ -163,7 +165,7 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
                              .arg(s.FileReceivingPos - 1)
                              .arg(s.fileSize);
     m_c.log.WriteDebugLine(QStringLiteral("new run: ") + left);
-    m_c.g.files.CloseFileIfOpen(FileNr::Temp);
+    m_c.s.receiving.Close();
     // The block being handled lives in the gathering.
     const GatherState gather = s.gather;
     ResetTransferState(s, true);

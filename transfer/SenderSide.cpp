@@ -44,7 +44,7 @@ QString SenderSide::CheckFilesToSend() const
 bool SenderSide::SendNextFile()
 {
     TransferState& s = m_c.s;
-    m_c.g.files.CloseFileIfOpen(FileNr::Send);
+    m_c.s.sending.Close();
     s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
     ++s.fileIndex;
     s.offered = false;
@@ -55,17 +55,17 @@ bool SenderSide::SendNextFile()
     }
     const QString path = SendFilePath(s.fileIndex);
     const QString& name = s.filesToSend[size_t(s.fileIndex)];
-    const bool opened = m_c.g.files.Open(FileNr::Send, path, QIODevice::ReadOnly);
+    const bool opened = m_c.s.sending.Open(path, QIODevice::ReadOnly);
     // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
-    if (!opened || m_c.g.files.File(FileNr::Send).size() > kLargestFile || !FitsWindows1252(name)
+    if (!opened || m_c.s.sending.File().size() > kLargestFile || !FitsWindows1252(name)
         || !NameFitsHeader(name)) {
-        m_c.g.files.CloseFileIfOpen(FileNr::Send);
+        m_c.s.sending.Close();
         m_c.ui.MsgBox(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
         m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
         return false;
     }
     NextFileOfTheRun();
-    s.sendFileSize = qint32(m_c.g.files.File(FileNr::Send).size());
+    s.sendFileSize = qint32(m_c.s.sending.File().size());
     const double date = DateToNumber(DateLastModified(path));
     QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
     // The offer rides in fields the original Receiver drops.
@@ -90,7 +90,7 @@ void SenderSide::NextFileOfTheRun()
         run.bytesBefore += s.sendFileSize;  // the file before this one
     }
     run.index = s.fileIndex;
-    run.bytes = std::max(run.bytes, run.bytesBefore + m_c.g.files.File(FileNr::Send).size());
+    run.bytes = std::max(run.bytes, run.bytesBefore + m_c.s.sending.File().size());
 }
 
 SentBlock SenderSide::LastSent() const
@@ -115,7 +115,7 @@ qint64 SenderSide::BytesDone() const
 {
     if (InExtendedData())
         return m_extended.BytesTaken();
-    return m_c.g.files.IsOpen(FileNr::Send) ? m_c.g.files.File(FileNr::Send).pos() : 0;
+    return m_c.s.sending.IsOpen() ? m_c.s.sending.File().pos() : 0;
 }
 
 void SenderSide::HandleExtendedAnswer(const Block& b)
@@ -185,11 +185,11 @@ void SenderSide::HandleAnswer(const Block& b)
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
-        if (!m_c.g.files.IsOpen(FileNr::Send)) {
+        if (!m_c.s.sending.IsOpen()) {
             m_errors.ReportLocalError(ErrorNr::RestartFileNotOpen);
             return;
         }
-        QFile& f = m_c.g.files.File(FileNr::Send);
+        QFile& f = m_c.s.sending.File();
         if (p > f.size()) {
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
@@ -298,7 +298,7 @@ void SenderSide::AnswerSilence()
 bool SenderSide::DataStep()
 {
     TransferState& s = m_c.s;
-    QFile& f = m_c.g.files.File(FileNr::Send);
+    QFile& f = m_c.s.sending.File();
     const qint64 p = f.pos() + 1;
     const qint64 n = std::min<qint64>(qint64(s.sendFileSize) - p + 1, s.caps.largestPayload);
     QByteArray block;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "LinkRecord.h"
+#include "OpenFile.h"
 
 // Where a file stands in its run, as a Velotrax Sender tells it in the
 // fields of an offering header; count 0 where nobody said.
@@ -32,6 +33,10 @@ struct TransferState : LinkRecord {
     bool OneMoreResend() { return ++resendCount <= 10; }
     qint32 filesReceivedCounter = 0;
     QString tempFile;
+    // The files of the run, open while a file moves: closed by Stop, an error,
+    // the end of the file, or when the record goes.
+    OpenFile receiving;  // the temp file being written
+    OpenFile sending;    // the file being sent
     QString m_qrnSetModifiedDateExe;
     QStringList m_qrnstampLookedIn;  // folders searched for it, for the message when it is missing
     // Set by a resumption after a port failure: the Sender may repeat the block

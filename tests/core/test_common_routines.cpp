@@ -1,6 +1,6 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
-#include "NumberedFiles.h"
+#include "OpenFile.h"
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -117,7 +117,7 @@ TEST(CommonRoutines, SmallHelpers)
     EXPECT_EQ(BoolToText(false), "0");
 }
 
-TEST(Fso, PathsAndNumberedFiles)
+TEST(Fso, PathsAndOpenFiles)
 {
     EXPECT_EQ(BuildPath("/tmp", "a"), "/tmp/a");
     EXPECT_EQ(BuildPath("/tmp/", "a"), "/tmp/a");
@@ -127,19 +127,19 @@ TEST(Fso, PathsAndNumberedFiles)
 
     QTemporaryDir dir;
     const QString path = BuildPath(dir.path(), "f.bin");
-    NumberedFiles files;
-    EXPECT_FALSE(files.IsOpen(3));
-    ASSERT_TRUE(files.Open(3, path, QIODevice::WriteOnly));
-    EXPECT_TRUE(files.IsOpen(3));
-    files.File(3).write("abc");
-    files.CloseFileIfOpen(3);
-    files.CloseFileIfOpen(3);  // twice closes once
-    EXPECT_FALSE(files.IsOpen(3));
+    OpenFile file;
+    EXPECT_FALSE(file.IsOpen());
+    ASSERT_TRUE(file.Open(path, QIODevice::WriteOnly));
+    EXPECT_TRUE(file.IsOpen());
+    file.File().write("abc");
+    file.Close();
+    file.Close();  // twice closes once
+    EXPECT_FALSE(file.IsOpen());
     EXPECT_TRUE(FileExists(path));
     EXPECT_FALSE(FileExists(dir.path()));
     EXPECT_TRUE(FolderExists(dir.path()));
     QString why;
-    EXPECT_FALSE(files.Open(4, BuildPath(dir.path(), "missing/x"), QIODevice::WriteOnly, &why));
-    EXPECT_FALSE(files.IsOpen(4));
+    EXPECT_FALSE(file.Open(BuildPath(dir.path(), "missing/x"), QIODevice::WriteOnly, &why));
+    EXPECT_FALSE(file.IsOpen());
     EXPECT_FALSE(why.isEmpty());
 }

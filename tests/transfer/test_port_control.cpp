@@ -52,14 +52,14 @@ TEST_F(PortControlFixture, DebugLogLivesExactlyAsLongAsTheActivation)
     h.g.debugFile = BuildPath(h.dir.path(), "log.txt");
     h.port.failOpenWith = "busy";
     EXPECT_FALSE(Open());
-    EXPECT_FALSE(h.g.files.IsOpen(99));
+    EXPECT_FALSE(h.station->DebugLogOpen());
     h.port.failOpenWith.clear();
     ASSERT_TRUE(Open());
     QCoreApplication::processEvents();  // port events wait while the boxes above close
     h.port.InjectEvent(PortEvent::Receive);  // nothing waiting: only its line
     h.station->ClosePort();
     h.station->ClosePort();  // closing twice is harmless
-    EXPECT_FALSE(h.g.files.IsOpen(99));
+    EXPECT_FALSE(h.station->DebugLogOpen());
     const QString log = QString::fromLocal8Bit(ReadFile(h.g.debugFile));
     EXPECT_EQ(log.count("Activated ("), 2);
     EXPECT_TRUE(log.contains("Error opening the port\r\n"));
