@@ -94,7 +94,7 @@ std::pair<QString, QString> PortControl::ClassifyEvent(PortEvent event)
 void PortControl::HandlePortEvent()
 {
     CommPort& port = m_c.port;
-    const PortEvent event = port.CommEvent();
+    const PortEvent event = port.LastEvent();
     if (event == PortEvent::Receive) {
         const int waiting = port.InBufferCount();
         m_c.log.WriteDebugLine(QStringLiteral("Event comEvReceive, MSComm1.InBufferCount=") + QString::number(waiting));

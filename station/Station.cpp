@@ -36,7 +36,7 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
       m_portControl(m_ctx, m_errors),
       m_resumption(m_ctx)
 {
-    m_port.SetOnComm([this] { OnComm(); });
+    m_port.SetEventHandler([this] { OnPortEvent(); });
     // While a box is open the silence rules wait; closing it starts them again.
     m_silence = clock.NewAlarm([this] {
         if (!m_ui.BoxOpen())
@@ -60,12 +60,12 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
 
 Station::~Station()
 {
-    m_port.SetOnComm(nullptr);
+    m_port.SetEventHandler(nullptr);
 }
 
-void Station::OnComm()
+void Station::OnPortEvent()
 {
-    if (m_port.CommEvent() == PortEvent::Receive) {
+    if (m_port.LastEvent() == PortEvent::Receive) {
         const qint64 now = m_time.NowMs();
         if (!m_rx.BlockIncomplete())
             m_s.lineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.speed);

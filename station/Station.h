@@ -82,7 +82,7 @@ public:
 
 private:
     bool AutomaticRestart(const QString& errorText);
-    void OnComm();
+    void OnPortEvent();
 
     // AcceptanceHooks
     void ReportLocalError(qint32 nr) override { m_errors.ReportLocalError(nr); }

@@ -23,10 +23,10 @@ void CommPort::DeliverPending()
     m_inHandler = true;
     // A handler may open a box: what is still pending waits for its release.
     while (!m_pending.empty() && m_holds == 0) {
-        m_commEvent = m_pending.front();
+        m_lastEvent = m_pending.front();
         m_pending.pop_front();
-        if (m_onComm)
-            m_onComm();
+        if (m_eventHandler)
+            m_eventHandler();
     }
     m_inHandler = false;
 }

@@ -13,7 +13,7 @@ enum class PortEvent {
 };
 
 // The serial-port operations the program relies on. Events are delivered on
-// the owning thread through the OnComm handler, which reads CommEvent().
+// the owning thread through the event handler, which reads LastEvent().
 // An event raised while an earlier handler (or a box it opened) is still
 // running waits and is delivered after it, in order.
 class CommPort {
@@ -67,8 +67,8 @@ public:
     // for and whether they were granted); empty when nothing.
     virtual QString OpenNote() const { return {}; }
 
-    PortEvent CommEvent() const { return m_commEvent; }
-    void SetOnComm(std::function<void()> handler) { m_onComm = std::move(handler); }
+    PortEvent LastEvent() const { return m_lastEvent; }
+    void SetEventHandler(std::function<void()> handler) { m_eventHandler = std::move(handler); }
 
     // While a box of a run is open its nested event loop must not run the
     // protocol: events wait from HoldEvents until the matching ReleaseEvents,
@@ -87,9 +87,9 @@ protected:
 private:
     void DeliverPending();
 
-    std::function<void()> m_onComm;
+    std::function<void()> m_eventHandler;
     std::deque<PortEvent> m_pending;
     bool m_inHandler = false;
     int m_holds = 0;
-    PortEvent m_commEvent = PortEvent::Unknown;
+    PortEvent m_lastEvent = PortEvent::Unknown;
 };

@@ -24,9 +24,9 @@ struct Station {
 
     Station()
     {
-        port.SetOnComm([this] {
-            events.push_back(port.CommEvent());
-            if (port.CommEvent() == kReceive)
+        port.SetEventHandler([this] {
+            events.push_back(port.LastEvent());
+            if (port.LastEvent() == kReceive)
                 received += port.Input();
         });
     }

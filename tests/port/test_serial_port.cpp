@@ -108,9 +108,9 @@ protected:
         QString why;
         ASSERT_TRUE(port.SetCommPort(1, why)) << why.toStdString();
         ASSERT_TRUE(port.SetSettings("115200,N,8,1", why)) << why.toStdString();
-        port.SetOnComm([this] {
-            events.push_back(port.CommEvent());
-            if (port.CommEvent() == kReceive && readOnReceive)
+        port.SetEventHandler([this] {
+            events.push_back(port.LastEvent());
+            if (port.LastEvent() == kReceive && readOnReceive)
                 received += port.Input();
             if (onEvent)
                 onEvent();
