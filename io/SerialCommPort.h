@@ -19,7 +19,7 @@
 //
 // Everything runs on the owning thread and nothing waits for the line:
 // Output() queues, and the queue hands the bytes to the driver as it takes
-// them. OutBufferCount() is that queue plus the driver's own. Closing the port
+// them. BytesUnsent() is that queue plus the driver's own. Closing the port
 // lets the queue finish first (for a bounded time), with the device kept
 // locked and its input ignored meanwhile.
 //
@@ -67,10 +67,10 @@ public:
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }
 
-    int InBufferCount() const override;
+    int BytesWaiting() const override;
     void DiscardInput() override;
     QByteArray Input() override;
-    int OutBufferCount() const override;
+    int BytesUnsent() const override;
     void Output(const QByteArray& bytes, int pauseMs = 0) override;
     void DiscardOutput(bool cutCurrent) override;
     void DiscardInputFor(int ms) override;

@@ -233,7 +233,7 @@ void SerialCommPort::Close()
         // What the program said last (an error, a Stop) still goes out; for
         // no longer than the line needs for it, and a little.
         m_flushing = true;
-        const qint64 lineMs = qint64(OutBufferCount()) * 10 * 1000 / qMax(m_settings.baudRate, 1);
+        const qint64 lineMs = qint64(BytesUnsent()) * 10 * 1000 / qMax(m_settings.baudRate, 1);
         m_flushDeadline.start(int(qMin<qint64>(lineMs + 2000, 120000)));
         return;
     }

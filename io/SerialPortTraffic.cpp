@@ -19,7 +19,7 @@
 
 // ---- data ----
 
-int SerialCommPort::InBufferCount() const
+int SerialCommPort::BytesWaiting() const
 {
     qint64 count = m_salvaged.size();
     if (m_open && !m_failed) {
@@ -101,7 +101,7 @@ void SerialCommPort::DiscardInput()
     ResumeReadNotice();
 }
 
-int SerialCommPort::OutBufferCount() const
+int SerialCommPort::BytesUnsent() const
 {
     if ((!m_open && !m_flushing) || m_failed)
         return 0;
@@ -171,7 +171,7 @@ void SerialCommPort::OnReadyRead()
             return;
         // An earlier handler may have taken these bytes already; a device
         // that hung up is readable with nothing to read.
-        if (InBufferCount() > 0)
+        if (BytesWaiting() > 0)
             RaiseEvent(PortEvent::Receive);
         else if (DeviceGone())
             DeviceFailed();
@@ -286,7 +286,7 @@ void SerialCommPort::OnLineTimer()
     // Bytes the driver holds while Qt's notifier stayed quiet (its read buffer
     // was full when they came) would otherwise wait for the next arrival, which
     // in a stop-and-wait exchange never comes.
-    if (!m_receivePosted && InBufferCount() > 0)
+    if (!m_receivePosted && BytesWaiting() > 0)
         OnReadyRead();
     const int fd = int(m_port.handle());
     PortEvent events[9];

@@ -111,7 +111,7 @@ bool StdioCommPort::SetPortOpen(bool open, QString& why)
 #endif
     m_open = true;
     OutputQueue::Hooks hooks;
-    hooks.driverQueued = [this] { return OutBufferCount() - int(m_out.Waiting()); };
+    hooks.driverQueued = [this] { return BytesUnsent() - int(m_out.Waiting()); };
     hooks.failed = [this] { m_flushing ? FinishClose() : Failed(); };
     hooks.stalled = [this] {
         if (m_flushing) {
@@ -164,7 +164,7 @@ void StdioCommPort::OnReadable()
         RaiseEvent(PortEvent::Receive);
 }
 
-int StdioCommPort::InBufferCount() const
+int StdioCommPort::BytesWaiting() const
 {
     qint64 count = m_in.size();
 #ifdef Q_OS_UNIX
@@ -183,7 +183,7 @@ QByteArray StdioCommPort::Input()
     return bytes;
 }
 
-int StdioCommPort::OutBufferCount() const
+int StdioCommPort::BytesUnsent() const
 {
     if ((!m_open && !m_flushing) || m_failed)
         return 0;

@@ -37,10 +37,10 @@ public:
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }
 
-    int InBufferCount() const override;
+    int BytesWaiting() const override;
     void DiscardInput() override { m_in.clear(); }
     QByteArray Input() override;
-    int OutBufferCount() const override;
+    int BytesUnsent() const override;
     void Output(const QByteArray& bytes, int pauseMs = 0) override;
     void DiscardOutput(bool cutCurrent) override;
     bool Flushing() const override { return m_flushing; }

@@ -71,7 +71,7 @@ void FrameTransmitter::DropUnsent(bool peerGone)
 
 bool FrameTransmitter::LastWriteOnTheLine() const
 {
-    if (m_port.OutBufferCount() > 0)
+    if (m_port.BytesUnsent() > 0)
         return true;
     return m_lastWriteAt >= 0 && m_clock.NowMs() - m_lastWriteAt < LineMs(m_lastWriteBytes, m_g.speed);
 }

@@ -96,7 +96,7 @@ void PortControl::HandlePortEvent()
     CommPort& port = m_c.port;
     const PortEvent event = port.LastEvent();
     if (event == PortEvent::Receive) {
-        const int waiting = port.InBufferCount();
+        const int waiting = port.BytesWaiting();
         m_c.log.WriteDebugLine(QStringLiteral("Event comEvReceive, MSComm1.InBufferCount=") + QString::number(waiting));
         if (waiting > 0)
             m_c.rx.HandleReceivedBytes(port.Input());

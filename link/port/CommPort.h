@@ -30,11 +30,11 @@ public:
     virtual bool SetPortOpen(bool open, QString& why) = 0;
     virtual bool PortOpen() const = 0;
 
-    virtual int InBufferCount() const = 0;
-    virtual void DiscardInput() = 0;        // InBufferCount = 0
+    virtual int BytesWaiting() const = 0;
+    virtual void DiscardInput() = 0;        // BytesWaiting = 0
     virtual QByteArray Input() = 0;         // all waiting bytes
     // Bytes written and not yet on the line: queued here or held by the driver.
-    virtual int OutBufferCount() const = 0;
+    virtual int BytesUnsent() const = 0;
     // Queues one write and returns at once. It leaves no sooner than pauseMs
     // after this call, and only once the previous write has left the driver.
     // Closing the port lets what is queued go out first (see Flushing).

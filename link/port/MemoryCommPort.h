@@ -18,10 +18,10 @@ public:
     bool SetInputMode(int mode, QString& why) override;
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }
-    int InBufferCount() const override { return int(m_in.size()); }
+    int BytesWaiting() const override { return int(m_in.size()); }
     void DiscardInput() override { m_in.clear(); }
     QByteArray Input() override;
-    int OutBufferCount() const override { return 0; }
+    int BytesUnsent() const override { return 0; }
     void Output(const QByteArray& bytes, int pauseMs = 0) override;
     void DiscardOutput(bool) override {}
 

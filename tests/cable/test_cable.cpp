@@ -236,7 +236,7 @@ TEST_F(CableTest, PrintsMeasuredRate)
     }
 }
 
-// The serial layer reports the driver's output queue as OutBufferCount. On a
+// The serial layer reports the driver's output queue as BytesUnsent. On a
 // pty slave this kernel keeps TIOCOUTQ at 0 (the written bytes sit in the
 // master's input instead); what the writer does feel is write() holding back
 // once those buffers are full, and that must follow the line speed.

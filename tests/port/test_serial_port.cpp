@@ -283,13 +283,13 @@ TEST_F(SerialPortTest, BytesPilingUpDuringAHandlerAllArrive)
         qsizetype written = 0;
         QObject::connect(&feed, &QTimer::timeout, [&] {
             written += pty.WriteSome(pile.constData() + written, pile.size() - written);
-            if (port.InBufferCount() == pile.size())
+            if (port.BytesWaiting() == pile.size())
                 nested.quit();
         });
         feed.start(2);
         QTimer::singleShot(5000, &nested, &QEventLoop::quit);
         nested.exec();
-        EXPECT_EQ(port.InBufferCount(), pile.size());
+        EXPECT_EQ(port.BytesWaiting(), pile.size());
     };
     Open();
     ASSERT_TRUE(pty.Write("x"));
@@ -309,9 +309,9 @@ TEST_F(SerialPortTest, DiscardInputDropsWhatWaits)
     readOnReceive = false;
     Open();
     ASSERT_TRUE(pty.Write(Pattern(300)));
-    ASSERT_TRUE(WaitUntil([&] { return port.InBufferCount() == 300; }));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesWaiting() == 300; }));
     port.DiscardInput();
-    EXPECT_EQ(port.InBufferCount(), 0);
+    EXPECT_EQ(port.BytesWaiting(), 0);
     EXPECT_TRUE(port.Input().isEmpty());
 
     readOnReceive = true;
@@ -327,14 +327,14 @@ TEST_F(SerialPortTest, OutputQueuesAndTheLineGetsEverythingInOrder)
     const QByteArray big = Pattern(256 * 1024, 5);
     port.Output(big);
     port.Output("tail", 5);
-    EXPECT_GT(port.OutBufferCount(), 128 * 1024);
+    EXPECT_GT(port.BytesUnsent(), 128 * 1024);
     QByteArray arrived;
     ASSERT_TRUE(WaitUntil([&] {
         arrived += pty.ReadSome(65536);
         return arrived.size() >= big.size() + 4;
     }, 20000));
     EXPECT_TRUE(arrived == big + "tail");
-    EXPECT_EQ(port.OutBufferCount(), 0);
+    EXPECT_EQ(port.BytesUnsent(), 0);
     EXPECT_TRUE(events.empty());
 }
 
@@ -345,7 +345,7 @@ TEST_F(SerialPortTest, DiscardedOutputNeverLeavesButTheLastWriteDoes)
     port.Output(Pattern(256 * 1024, 7));
     port.Output(Pattern(1024, 9));
     port.DiscardOutput(true);
-    EXPECT_EQ(port.OutBufferCount(), 0);
+    EXPECT_EQ(port.BytesUnsent(), 0);
     port.Output("STOP", 2);
     QString why;
     port.SetPortOpen(false, why);
@@ -379,8 +379,8 @@ TEST_F(SerialPortTest, HangUpGivesOneErrorAndThePortStaysOpen)
 
     port.Output("more");
     EXPECT_TRUE(port.Input().isEmpty());
-    EXPECT_EQ(port.InBufferCount(), 0);
-    EXPECT_EQ(port.OutBufferCount(), 0);
+    EXPECT_EQ(port.BytesWaiting(), 0);
+    EXPECT_EQ(port.BytesUnsent(), 0);
     RunEventLoopFor(350);
     EXPECT_EQ(events, std::vector<PortEvent>{kUnknown});
     EXPECT_TRUE(port.PortOpen());
@@ -431,7 +431,7 @@ TEST_F(SerialPortTest, EventsWaitForTheRunningHandler)
             QTimer check;
             int turnsAfterArrival = 0;
             QObject::connect(&check, &QTimer::timeout, [&] {
-                if (port.InBufferCount() >= 6 && ++turnsAfterArrival > 10)
+                if (port.BytesWaiting() >= 6 && ++turnsAfterArrival > 10)
                     nested.quit();
             });
             check.start(2);

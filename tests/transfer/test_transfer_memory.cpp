@@ -241,7 +241,7 @@ TEST_F(TransferFixture, HostileNamesNeverLeaveTheReceivePath)
     for (const QString& name : names) {
         const QByteArray header = "5|20200101000000|" + name.toLatin1();
         rx.port.InjectBytes(StuffForWrite(BuildDataBlock(11, ++seq, header)));
-        ASSERT_TRUE(WaitFor([&] { return rx.port.InBufferCount() == 0 && !rx.port.written.isEmpty(); }));
+        ASSERT_TRUE(WaitFor([&] { return rx.port.BytesWaiting() == 0 && !rx.port.written.isEmpty(); }));
         if (rx.s().blockTypeExpecting == 13) {  // reduced to a plain name: the file goes inside
             rx.port.InjectBytes(StuffForWrite(BuildDataBlock(13, ++seq, "EVIL!")));
             rx.port.InjectBytes(StuffForWrite(BuildDataBlock(13, ++seq, {})));
