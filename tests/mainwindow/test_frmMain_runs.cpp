@@ -104,9 +104,9 @@ TEST_P(StopMidFile, BothProgramsLiveOnTheOtherSideHearsItAndTheNextRunArrives)
 }
 
 INSTANTIATE_TEST_SUITE_P(ModesAndSides, StopMidFile,
-                         ::testing::Combine(::testing::Bool(), ::testing::Bool()), [](const auto& info) {
-                             return std::string(std::get<0>(info.param) ? "Classic" : "Extended")
-                                    + (std::get<1>(info.param) ? "ReceiverStops" : "SenderStops");
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()), [](const auto& c) {
+                             return std::string(std::get<0>(c.param) ? "Classic" : "Extended")
+                                    + (std::get<1>(c.param) ? "ReceiverStops" : "SenderStops");
                          });
 
 // The box at the end of a run (dates that could not be set: there is no
