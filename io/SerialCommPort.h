@@ -93,7 +93,6 @@ public:
 
     qint16 CommPortNumber() const { return m_number; }
     const LineSettings& Settings() const { return m_settings; }
-    int InBufferSize() const { return m_inBufferSize; }
 
     // How long a write waits for a line that takes no more bytes before it
     // gives up on the rest and reports PortEvent::TransmitFull. Unset: 5 s, or the
