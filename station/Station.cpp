@@ -45,6 +45,11 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
     m_answerSilence = clock.NewAlarm([this] {
         if (!AwaitingAnswer() || m_ui.BoxOpen())
             return;
+        // No silence while our own bytes still wait to go out: it counts from the line.
+        if (m_port.BytesUnsent() > 0) {
+            StartSilenceTimers();
+            return;
+        }
         m_sender.AnswerSilence();
         StartSilenceTimers();
     });
