@@ -77,7 +77,7 @@ TEST_P(VanishedSender, AResumedReceiverWhoseSenderIsGoneTakesTheNextRun)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, VanishedSender, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Classic" : "Extended"; });
+                         [](const auto& c) { return c.param ? "Classic" : "Extended"; });
 
 TEST_F(Interrupted, ReceiveOnceGivesUpASilentSenderAndKeepsTheTempFile)
 {
