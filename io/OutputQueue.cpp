@@ -1,5 +1,6 @@
 #include "OutputQueue.h"
 #include <QSocketNotifier>
+#include <climits>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -18,6 +19,8 @@ OutputQueue::OutputQueue(QObject* parent) : QObject(parent)
     m_clock.start();
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &OutputQueue::Pump);
+    m_lingerTimer.setSingleShot(true);
+    connect(&m_lingerTimer, &QTimer::timeout, this, &OutputQueue::EndLinger);
 }
 
 OutputQueue::~OutputQueue() { Detach(); }
@@ -41,6 +44,7 @@ void OutputQueue::Attach(int fd, qsizetype chunk, qint64 msPerKiB, Hooks hooks)
 
 void OutputQueue::Detach()
 {
+    StopLingering();
     m_timer.stop();
     if (m_writable) {
         // Detach may run inside the notifier's own signal.
@@ -77,6 +81,32 @@ void OutputQueue::Discard(bool cutCurrent)
             m_writable->setEnabled(false);
         m_drainSince = -1;
     }
+}
+
+void OutputQueue::Linger(qint64 ms, std::function<void()> done)
+{
+    m_lingerDone = std::move(done);
+    if (Idle() || m_fd < 0) {
+        EndLinger();
+        return;
+    }
+    m_lingerTimer.start(int(qBound(qint64(0), ms, qint64(INT_MAX))));
+}
+
+void OutputQueue::StopLingering()
+{
+    m_lingerTimer.stop();
+    m_lingerDone = nullptr;
+}
+
+void OutputQueue::EndLinger()
+{
+    m_lingerTimer.stop();
+    // Moved out first: done usually detaches this queue.
+    const std::function<void()> done = std::move(m_lingerDone);
+    m_lingerDone = nullptr;
+    if (done)
+        done();
 }
 
 void OutputQueue::Wake(qint64 inMs)
@@ -146,6 +176,11 @@ void OutputQueue::Pump()
     }
     m_pumping = false;
     // Hooks last: they may close the port and with it this queue.
+    if (Lingering()) {
+        if (failed || stalled || idle)
+            EndLinger();
+        return;
+    }
     if (failed) {
         if (m_hooks.failed)
             m_hooks.failed();

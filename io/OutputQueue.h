@@ -39,6 +39,14 @@ public:
     // being written too (the caller flushes the driver).
     void Discard(bool cutCurrent);
 
+    // The owner closed: what is queued still goes out, for at most ms. Then,
+    // or once it is all out, stalled or refused, done is called once (and
+    // none of the hooks). Idle already: done at once.
+    void Linger(qint64 ms, std::function<void()> done);
+    bool Lingering() const { return bool(m_lingerDone); }
+    // The owner opened again: the writes stay queued, done is not called.
+    void StopLingering();
+
     // Bytes queued here and not yet handed to the driver.
     qint64 Waiting() const { return m_waiting; }
     bool Idle() const { return m_entries.empty(); }
@@ -54,6 +62,7 @@ private:
     Written WriteSome(Entry& e);
     void WaitWritable();
     void Wake(qint64 inMs);
+    void EndLinger();
 
     int m_fd = -1;
     qsizetype m_chunk = 0;
@@ -66,6 +75,8 @@ private:
     qint64 m_progressAt = 0;    // last time the driver took bytes
     qint64 m_drainSince = -1;   // when waiting for the previous write began
     QTimer m_timer;
+    QTimer m_lingerTimer;
+    std::function<void()> m_lingerDone;
     QSocketNotifier* m_writable = nullptr;
     bool m_pumping = false;
 };

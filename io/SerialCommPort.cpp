@@ -42,8 +42,6 @@ SerialCommPort::SerialCommPort(QString programFolder, QObject* parent)
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialCommPort::OnError);
     m_lineTimer.setInterval(kLineTimerMs);
     connect(&m_lineTimer, &QTimer::timeout, this, &SerialCommPort::OnLineTimer);
-    m_flushDeadline.setSingleShot(true);
-    connect(&m_flushDeadline, &QTimer::timeout, this, &SerialCommPort::FinishClose);
     m_clock.start();
 }
 

@@ -74,7 +74,7 @@ public:
     void Output(const QByteArray& bytes, int pauseMs = 0) override;
     void DiscardOutput(bool cutCurrent) override;
     void DiscardInputFor(int ms) override;
-    bool Flushing() const override { return m_flushing; }
+    bool Flushing() const override { return m_out.Lingering(); }
 
     // The device the number opens, and on Unix where a COMn link points.
     QString DeviceDescription(qint16 number) const override;
@@ -136,13 +136,11 @@ private:
     int m_inBufferSize = 1024;
     OutputQueue m_out;
     std::optional<int> m_writeStallMs;
-    QTimer m_flushDeadline;
     QElapsedTimer m_clock;
     qint64 m_discardUntil = -1;  // input arriving before this clock ms is dropped
 
     bool m_open = false;         // as the program sees it
     bool m_failed = false;       // device gone: silent until closed
-    bool m_flushing = false;     // closed for the program, still writing its queue
     bool m_configuring = false;  // errors raised by our own calls are not line events
     bool m_receivePosted = false;
     quint32 m_generation = 0;    // bumps on close; stale queued events check it

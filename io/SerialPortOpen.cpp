@@ -59,7 +59,7 @@ bool SerialCommPort::SetPortOpen(bool open, QString& why)
     }
     if (m_open)
         return true;
-    if (m_flushing && ResumeFlushing(why))
+    if (m_out.Lingering() && ResumeFlushing(why))
         return true;
     FinishClose();
     return Open(why);
@@ -176,22 +176,8 @@ void SerialCommPort::AttachOutput(int fd)
 #endif
         return queued;
     };
-    hooks.failed = [this] {
-        if (m_flushing)
-            FinishClose();
-        else
-            DeviceFailed();
-    };
-    hooks.stalled = [this] {
-        if (m_flushing)
-            FinishClose();
-        else
-            PostEvent(PortEvent::TransmitFull);
-    };
-    hooks.idle = [this] {
-        if (m_flushing)
-            FinishClose();
-    };
+    hooks.failed = [this] { DeviceFailed(); };
+    hooks.stalled = [this] { PostEvent(PortEvent::TransmitFull); };
     // The device is non-blocking: writes take what fits. A slow line may take
     // nothing for as long as it needs for a driver's worth of bytes.
     const qint64 msPerKiB = qint64(1024) * 10 * 1000 / qMax(m_settings.baudRate, 1);
@@ -206,8 +192,7 @@ bool SerialCommPort::ResumeFlushing(QString& why)
 {
     if (!m_port.isOpen() || m_openedFrom != DevicePath(m_number) || !ApplySettings(why))
         return false;
-    m_flushDeadline.stop();
-    m_flushing = false;
+    m_out.StopLingering();
     m_open = true;
 #ifdef Q_OS_UNIX
     m_readNotice = new QSocketNotifier(int(m_port.handle()), QSocketNotifier::Read, this);
@@ -222,6 +207,7 @@ void SerialCommPort::Close()
 {
     if (!m_open)
         return;
+    const qint64 unsent = BytesUnsent();
     ++m_generation;
     m_receivePosted = false;
     m_lineTimer.stop();
@@ -232,9 +218,8 @@ void SerialCommPort::Close()
     if (!m_failed && !m_out.Idle() && m_port.isOpen()) {
         // What the program said last (an error, a Stop) still goes out; for
         // no longer than the line needs for it, and a little.
-        m_flushing = true;
-        const qint64 lineMs = qint64(BytesUnsent()) * 10 * 1000 / qMax(m_settings.baudRate, 1);
-        m_flushDeadline.start(int(qMin<qint64>(lineMs + 2000, 120000)));
+        const qint64 lineMs = unsent * 10 * 1000 / qMax(m_settings.baudRate, 1);
+        m_out.Linger(qMin<qint64>(lineMs + 2000, 120000), [this] { FinishClose(); });
         return;
     }
     FinishClose();
@@ -242,8 +227,6 @@ void SerialCommPort::Close()
 
 void SerialCommPort::FinishClose()
 {
-    m_flushDeadline.stop();
-    m_flushing = false;
     m_out.Detach();
     m_open = false;
     if (m_port.isOpen()) {

@@ -103,7 +103,7 @@ void SerialCommPort::DiscardInput()
 
 int SerialCommPort::BytesUnsent() const
 {
-    if ((!m_open && !m_flushing) || m_failed)
+    if ((!m_open && !m_out.Lingering()) || m_failed)
         return 0;
     qint64 count = m_out.Waiting() + m_port.bytesToWrite();
 #ifdef Q_OS_UNIX

@@ -45,8 +45,6 @@ bool Readable(int fd)
 
 StdioCommPort::StdioCommPort(int inFd, int outFd, QObject* parent) : QObject(parent), m_inFd(inFd), m_outFd(outFd)
 {
-    m_flushDeadline.setSingleShot(true);
-    connect(&m_flushDeadline, &QTimer::timeout, this, &StdioCommPort::FinishClose);
 }
 
 StdioCommPort::~StdioCommPort()
@@ -85,8 +83,7 @@ bool StdioCommPort::SetPortOpen(bool open, QString& why)
         DropPendingEvents();
         if (!m_failed && !m_out.Idle()) {
             // What the program said last still goes out, within a bounded time.
-            m_flushing = true;
-            m_flushDeadline.start(5000);
+            m_out.Linger(5000, [this] { FinishClose(); });
             return true;
         }
         FinishClose();
@@ -98,9 +95,8 @@ bool StdioCommPort::SetPortOpen(bool open, QString& why)
         return false;
     }
     // Open again while the last writes still go out: they stay queued.
-    const bool resumed = m_flushing;
-    m_flushDeadline.stop();
-    m_flushing = false;
+    const bool resumed = m_out.Lingering();
+    m_out.StopLingering();
     if (!resumed)
         FinishClose();
 #ifdef Q_OS_UNIX
@@ -112,21 +108,13 @@ bool StdioCommPort::SetPortOpen(bool open, QString& why)
     m_open = true;
     OutputQueue::Hooks hooks;
     hooks.driverQueued = [this] { return BytesUnsent() - int(m_out.Waiting()); };
-    hooks.failed = [this] { m_flushing ? FinishClose() : Failed(); };
+    hooks.failed = [this] { Failed(); };
     hooks.stalled = [this] {
-        if (m_flushing) {
-            FinishClose();
-            return;
-        }
         const quint32 generation = m_generation;
         QMetaObject::invokeMethod(this, [this, generation] {
             if (generation == m_generation && m_open)
                 RaiseEvent(PortEvent::TransmitFull);
         }, Qt::QueuedConnection);
-    };
-    hooks.idle = [this] {
-        if (m_flushing)
-            FinishClose();
     };
     // Room for at least this much once poll says writable, on a pipe and a terminal alike.
     if (!resumed)
@@ -185,7 +173,7 @@ QByteArray StdioCommPort::Input()
 
 int StdioCommPort::BytesUnsent() const
 {
-    if ((!m_open && !m_flushing) || m_failed)
+    if ((!m_open && !m_out.Lingering()) || m_failed)
         return 0;
     qint64 count = m_out.Waiting();
 #ifdef Q_OS_UNIX
@@ -208,16 +196,14 @@ void StdioCommPort::DiscardOutput(bool cutCurrent)
 {
     m_out.Discard(cutCurrent);
 #ifdef Q_OS_UNIX
-    if (cutCurrent && (m_open || m_flushing) && ::isatty(m_outFd) == 1)
+    if (cutCurrent && (m_open || m_out.Lingering()) && ::isatty(m_outFd) == 1)
         ::tcflush(m_outFd, TCOFLUSH);
 #endif
 }
 
 void StdioCommPort::FinishClose()
 {
-    m_flushDeadline.stop();
     m_out.Detach();
-    m_flushing = false;
     m_failed = false;
 #ifdef Q_OS_UNIX
     RestoreTerminalsNow();

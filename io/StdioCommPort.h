@@ -1,7 +1,6 @@
 #pragma once
 #include "CommPort.h"
 #include "OutputQueue.h"
-#include <QTimer>
 #include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
@@ -43,7 +42,7 @@ public:
     int BytesUnsent() const override;
     void Output(const QByteArray& bytes, int pauseMs = 0) override;
     void DiscardOutput(bool cutCurrent) override;
-    bool Flushing() const override { return m_flushing; }
+    bool Flushing() const override { return m_out.Lingering(); }
 
     QString DeviceDescription(qint16) const override { return QStringLiteral("standard input and output"); }
     void SetWriteStallTimeout(int ms) { m_out.SetStallMs(ms); }
@@ -63,9 +62,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     QByteArray m_in;
     OutputQueue m_out;
-    QTimer m_flushDeadline;
     bool m_open = false;
-    bool m_flushing = false;  // closed for the program, still writing its queue
     bool m_failed = false;  // silent until closed
     bool m_ended = false;   // the line is gone for good
     quint32 m_generation = 0;
