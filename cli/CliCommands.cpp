@@ -7,7 +7,7 @@
 namespace {
 
 const QStringList kLineOptions = {"port", "com", "speed", "wait-ms", "stdio", "classic",
-                                  "no-compress", "log", "log-level", "progress", "quiet", "verbose"};
+                                  "no-compress", "no-reference", "log", "log-level", "progress", "quiet", "verbose"};
 
 QString SendOperands(const QStringList& operands, CliOptions& o)
 {

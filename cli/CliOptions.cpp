@@ -20,6 +20,7 @@ const QList<QCommandLineOption>& AllOptions()
         {"stdio", "standard input and output as the line"},
         {"classic", "classic protocol only"},
         {"no-compress", "no compression"},
+        {"no-reference", "each block compressed alone"},
         {"log", "debug log", "FILE"},
         {"log-level", "debug log level", "N"},
         {"progress", "progress line"},
@@ -149,6 +150,7 @@ struct Reader {
         o.stdio = Has("stdio");
         o.classic = Has("classic");
         o.compress = !Has("no-compress");
+        o.reference = !Has("no-reference");
         o.progress = Has("progress");
         o.quiet = Has("quiet");
         o.verbose = Has("verbose");
@@ -254,6 +256,8 @@ QString UsageText()
         "  --classic          classic protocol only, as the original program speaks it;\n"
         "                     without it two copies of Velotrax agree on the extended mode\n"
         "  --no-compress      do not compress data in the extended mode\n"
+        "  --no-reference     compress each block alone, not against the bytes before it\n"
+        "                     (as earlier versions do)\n"
         "  --log FILE         append a debug log of the traffic to FILE\n"
         "  --log-level N      0 = lines only (default), above 0 also byte dumps\n"
         "  --progress         show the progress line even when standard error is no terminal\n"

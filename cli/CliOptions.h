@@ -19,6 +19,7 @@ struct CliOptions {
     bool stdio = false;      // the line is standard input and output
     bool classic = false;    // never offer or accept the extended mode
     bool compress = true;    // compress in the extended mode
+    bool reference = true;   // ... against the file bytes before each block
 
     // The debug log.
     QString logFile;         // empty = no log

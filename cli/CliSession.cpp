@@ -49,6 +49,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     m_g.waitBeforeSend = m_o.waitMs;
     m_g.classicOnly = m_o.classic;
     m_g.compress = m_o.compress;
+    m_g.compressReference = m_o.reference;
     m_g.debugFlag = !m_o.logFile.isEmpty();
     if (m_g.debugFlag)
         m_g.debugFile = m_o.logFile;

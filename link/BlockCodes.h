@@ -10,6 +10,7 @@ constexpr int ANSWER_RESTART_POS = 15;
 constexpr int BLOCK_VERIFY = 16;
 constexpr int BLOCK_FILE_END = 17;
 constexpr int BLOCK_DATA_COMPRESSED = 18;
+constexpr int BLOCK_DATA_REFERENCED = 19;  // compressed against the file bytes before it
 constexpr int ANSWER_OK = 90;
 constexpr int ANSWER_NOT_OK = 91;
 constexpr int ANSWER_ALL_RECEIVED = 92;

@@ -16,6 +16,7 @@ struct Capabilities {
     qint32 largestPayload = MAX_FILE_BYTES_PER_BLOCK;  // payload bytes of one data block
     bool streaming = false;           // several blocks in flight, answered one by one
     bool compression = false;         // data blocks may go zstd-compressed
+    bool reference = false;           // ... against file bytes the Receiver holds
 
     static Capabilities Classic() { return {}; }
     // Unstuffed bytes the gatherer may hold for one block.

@@ -9,7 +9,8 @@ PKGS=(build-essential cmake ninja-build pkg-config
       g++-mingw-w64-x86-64-win32 wine64
       desktop-file-utils man-db dpkg-dev file
       zlib1g-dev libzstd-dev
-      libxcb1-dev xdotool)   # bench_stop drives the window on its own X display
+      libxcb1-dev xdotool   # bench_stop drives the window on its own X display
+      zstd xz-utils)        # bench_context sets Velotrax beside zstd -19 and xz -9e
 # scripts/fuzz.sh: clang with its sanitizer runtimes and libFuzzer.
 if [ "${1:-}" = "--fuzz" ]; then PKGS+=(clang libclang-rt-14-dev libfuzzer-14-dev); fi
 # scripts/check-packages.sh: lintian.

@@ -22,6 +22,7 @@ struct Globals {
     // Keys an older copy ignores: the extension of the protocol between two copies.
     bool classicOnly = false;    // true: never offer or accept the extension
     bool compress = true;    // false: extended without compression
+    bool compressReference = true;  // false: each block compressed alone, as earlier copies do
 
     // Tables filled when the program starts.
     std::vector<QString> errorTexts;   // 0 to 14, 0 empty

@@ -127,7 +127,8 @@ void BlockAcceptance::AcceptExtended(const Block& b)
 
 bool BlockAcceptance::LateExtendedBlock(const Block& b)
 {
-    const bool dataType = b.type == BLOCK_DATA || b.type == BLOCK_FILE_END || b.type == BLOCK_DATA_COMPRESSED;
+    const bool dataType = b.type == BLOCK_DATA || b.type == BLOCK_FILE_END || b.type == BLOCK_DATA_COMPRESSED
+                          || b.type == BLOCK_DATA_REFERENCED;
     if (!b.IsData() || !dataType || b.sequenceNrA != b.sequenceNrB || b.sequenceNrA <= 0
         || qint64(b.sequenceNrA) > qint64(m_s.lastSequenceNr) + Negotiation::kMostNumbersAhead
         || !(CheckMatches(b, BlockCheck::Crc32Block) || CheckMatches(b, BlockCheck::Crc32)))

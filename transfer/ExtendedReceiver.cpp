@@ -11,6 +11,7 @@ bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 heade
     m_held = held;
     m_ahead.clear();
     m_aheadBytes = 0;
+    m_reference.Clear();
     m_lastGoodNr = headerNr;
     m_headerNr = headerNr;
     m_highestNr = headerNr;
@@ -90,6 +91,13 @@ ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quin
         }
         bytes = m_inflated.constData();
         count = qint32(m_inflated.size());
+    } else if (type == BLOCK_DATA_REFERENCED) {
+        if (!m_c.s.caps.reference || !InflateReferenced(offset, payload + 4, n - 4)) {
+            RefuseAndGoOn(nr);
+            return Step::Going;
+        }
+        bytes = m_inflated.constData();
+        count = qint32(m_inflated.size());
     } else if (type != BLOCK_DATA) {
         ++m_c.s.countIncorrectBlockType;
         RefuseAndGoOn(nr);
@@ -104,6 +112,29 @@ bool ExtendedReceiver::Inflate(const quint8* p, qint32 n)
         return false;
     const qint32 raw = quint16(GetLE16(p));
     return raw > 0 && m_zstd.Decompress(p + 2, n - 2, raw, m_c.s.caps.largestPayload - 4, m_inflated);
+}
+
+bool ExtendedReceiver::InflateReferenced(qint64 offset, const quint8* p, qint32 n)
+{
+    // Raw length (2), reference end (4) and length (4), then the frame.
+    if (n < 11)
+        return false;
+    const qint32 raw = quint16(GetLE16(p));
+    const qint64 end = quint32(GetLE32(p + 2));
+    const qint64 length = quint32(GetLE32(p + 6));
+    if (end > m_held) {
+        // A block it leans on was lost: it comes again, and so does this one.
+        m_c.log.WriteDebugLine(QStringLiteral("block compressed against bytes up to ") + QString::number(end)
+                               + QStringLiteral(", ") + QString::number(m_held) + QStringLiteral(" held: refused"));
+        return false;
+    }
+    const std::optional<QByteArrayView> reference
+        = end <= offset ? m_reference.Bytes(m_c.s.receiving.File(), end, length) : std::nullopt;
+    if (raw > 0 && reference
+        && m_zstd.Decompress(p + 10, n - 10, raw, m_c.s.caps.largestPayload - 4, *reference, m_inflated))
+        return true;
+    m_c.log.WriteDebugLine(QStringLiteral("block compressed against a reference does not decompress: refused"));
+    return false;
 }
 
 namespace {
@@ -233,6 +264,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
         m_held = 0;
         m_ahead.clear();
         m_aheadBytes = 0;
+        m_reference.Clear();
         m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + s.fileName
                           + QStringLiteral("' differ from the sender's file: receiving it from its first byte"));
         m_c.log.WriteDebugLine(QStringLiteral("verify failed: temp file emptied"));

@@ -2,6 +2,7 @@
 #include "BlockCompression.h"
 #include "Capabilities.h"
 #include "ErrorReport.h"
+#include "ReferenceWindow.h"
 #include "TransferContext.h"
 #include <map>
 
@@ -42,6 +43,9 @@ private:
     void RefuseAndGoOn(qint32 nr);
     // A compressed block's bytes into m_inflated; false when they are not what it announces.
     bool Inflate(const quint8* p, qint32 n);
+    // The same for a block compressed against the file bytes before offset;
+    // false too while those bytes are not all held.
+    bool InflateReferenced(qint64 offset, const quint8* p, qint32 n);
 
     TransferContext& m_c;
     ErrorReport& m_errors;
@@ -54,4 +58,5 @@ private:
     std::map<qint64, QByteArray> m_ahead;
     qint64 m_aheadBytes = 0;
     BlockCompressor m_zstd;
+    ReferenceWindow m_reference;
 };

@@ -22,8 +22,11 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
     m_lineShare = 1;
     m_c.s.resendCount = 0;
     m_c.s.silenceAsked = false;
+    m_packer.Start(caps, qMax(1, m_c.g.speed / 10));
+    m_reference.Clear();
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
-                           + (caps.compression ? QStringLiteral(", compression") : QString()));
+                           + (caps.compression ? QStringLiteral(", compression") : QString())
+                           + (caps.reference ? QStringLiteral(" against the bytes before") : QString()));
     if (restart) {
         m_phase = Phase::Asking;
         SendVerify({});
@@ -89,27 +92,42 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
             m_fileCrc = Crc32Add(m_fileCrc, QByteArrayView(data).sliced(m_crcUpTo - b.offset));
             m_crcUpTo = b.offset + b.length;
         }
-        payload = Le32(b.offset) + data;
+        const qint64 end = m_c.s.caps.reference ? ReferenceEnd(b) : 0;
+        std::optional<QByteArrayView> reference;
+        if (end > 0)
+            reference = m_reference.Bytes(m_c.s.sending.File(), end, qMin(end, ReferenceWindow::kMostBytes));
+        const int level = m_packer.Level();
+        BlockPacker::Packed packed = m_packer.Pack(b.offset, data, end, reference.value_or(QByteArrayView()));
+        type = packed.type;
+        payload = std::move(packed.payload);
+        b.leansOnFlight = b.leansOnFlight && type == BLOCK_DATA_REFERENCED;
         if (m_c.s.caps.compression) {
-            const QByteArray packed = m_zstd.Compress(data);
-            if (!packed.isEmpty() && packed.size() + 2 < data.size()) {
-                type = BLOCK_DATA_COMPRESSED;
-                QByteArray raw(2, '\0');
-                PutLE16(reinterpret_cast<quint8*>(raw.data()), qint16(quint16(data.size())));
-                payload = Le32(b.offset) + raw + packed;
-            }
             // Blocks are sized by their bytes on the line: compressed ones carry more of the file.
             m_lineShare = (m_lineShare + double(payload.size() - 4) / double(data.size())) / 2;
             m_window.SetLineShare(m_lineShare);
             m_c.log.WriteDebugLine(QStringLiteral("block of ") + QString::number(data.size())
                                    + QStringLiteral(" bytes sent as ") + QString::number(payload.size() - 4)
-                                   + (type == BLOCK_DATA ? QStringLiteral(" (not compressed)") : QStringLiteral(" (zstd)")));
+                                   + (type == BLOCK_DATA              ? QStringLiteral(" (not compressed)")
+                                      : type == BLOCK_DATA_COMPRESSED ? QStringLiteral(" (zstd ")
+                                                                      : QStringLiteral(" (zstd, reference ")
+                                                                            + QString::number(end) + u' ')
+                                   + (type == BLOCK_DATA ? QString() : QStringLiteral("level %1)").arg(level)));
         }
     }
     const qint32 nr = SendBlock(type, payload);
     b.lineBytes = m_lastWriteLine;
     m_window.Sent(nr, b, NowMs());
     return true;
+}
+
+qint64 ExtendedSender::ReferenceEnd(SendWindow::Block& b) const
+{
+    // The bytes right before the block while the line is clean and they are
+    // all taken or on their way: if one of them fails, so does this block.
+    // After a failure only the bytes the Receiver is known to hold.
+    const qint64 known = qMin(b.offset, m_window.Taken());
+    b.leansOnFlight = !m_window.FailedLately() && b.offset <= m_window.SentUpTo() && b.offset > known;
+    return b.leansOnFlight ? b.offset : known;
 }
 
 bool ExtendedSender::OverResendLimit()
@@ -192,6 +210,11 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
         if (!m_window.NotOk(value)) {
             m_c.log.WriteDebugLine(QStringLiteral("stale answer ignored: not ok ") + QString::number(value));
             return Step::Going;
+        }
+        if (m_window.RefusalFollowed()) {
+            m_c.log.WriteDebugLine(QStringLiteral("not ok ") + QString::number(value)
+                                   + QStringLiteral(": it leaned on bytes that failed; sending again"));
+            return Pump() ? Step::Going : Step::Failed;
         }
         if (OverResendLimit())
             return Step::Failed;

@@ -1,7 +1,8 @@
 #pragma once
-#include "BlockCompression.h"
+#include "BlockPacker.h"
 #include "Capabilities.h"
 #include "ErrorReport.h"
+#include "ReferenceWindow.h"
 #include "SendWindow.h"
 #include "TransferContext.h"
 
@@ -32,6 +33,9 @@ private:
     void SendVerify(const QByteArray& payload);
     qint32 SendBlock(quint8 type, const QByteArray& payload);
     bool ReadAt(qint64 offset, qint32 length, QByteArray& out);
+    // Where the bytes a block is compressed against end; marks a block that
+    // leans on bytes still in flight.
+    qint64 ReferenceEnd(SendWindow::Block& b) const;
     void StartStreaming(qint64 from);
     void ShowProgress();
     qint64 NowMs() const { return m_c.clock.NowMs(); }
@@ -47,5 +51,6 @@ private:
     qint64 m_crcUpTo = 0;
     qint64 m_lastWriteLine = 0;
     double m_lineShare = 1;   // line bytes per file byte of recent blocks
-    BlockCompressor m_zstd;
+    BlockPacker m_packer;
+    ReferenceWindow m_reference;
 };

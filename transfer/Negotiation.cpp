@@ -16,14 +16,15 @@ qint32 LargestOf(qint32 value)
 }
 }  // namespace
 
-quint32 OfferedFlags(bool compression)
+quint32 OfferedFlags(bool compression, bool reference)
 {
-    return kFlagCrcStreaming | kFlagCheckedBlock | (compression ? kFlagCompression : 0);
+    return kFlagCrcStreaming | kFlagCheckedBlock | (compression ? kFlagCompression : 0)
+           | (compression && reference ? kFlagReference : 0);
 }
 
-QString OfferFields(bool compression)
+QString OfferFields(bool compression, bool reference)
 {
-    return kOfferTag + u'|' + QString::number(OfferedFlags(compression));
+    return kOfferTag + u'|' + QString::number(OfferedFlags(compression, reference));
 }
 
 quint32 ReadOffer(const QStringList& fieldsAfterName)
@@ -44,7 +45,8 @@ qint32 AcceptanceValue(quint32 flags, qint32 largestPayload)
 qint32 AcceptanceValue(const Capabilities& caps)
 {
     const quint32 flags = kFlagCrcStreaming | (caps.compression ? kFlagCompression : 0)
-                          | (caps.check == BlockCheck::Crc32Block ? kFlagCheckedBlock : 0);
+                          | (caps.check == BlockCheck::Crc32Block ? kFlagCheckedBlock : 0)
+                          | (caps.compression && caps.reference ? kFlagReference : 0);
     return AcceptanceValue(flags, caps.largestPayload);
 }
 
@@ -59,6 +61,8 @@ std::optional<Capabilities> Honour(qint32 value, quint32 offered, QString& why)
     const qint32 largest = LargestOf(value);
     if (!IsAcceptance(value) || !(flags & kFlagCrcStreaming) || (flags & ~offered) != 0)
         why = QStringLiteral("it accepted flags %1 where %2 were offered").arg(flags).arg(offered);
+    else if ((flags & kFlagReference) && !(flags & kFlagCompression))
+        why = QStringLiteral("it accepted flags %1: compression against a reference without compression").arg(flags);
     else if (largest < kSmallestPayload || largest > kLargestPayload)
         why = QStringLiteral("it announced a largest payload of %1 bytes, outside %2 to %3")
                   .arg(largest)
@@ -80,6 +84,7 @@ Capabilities ReadAcceptance(qint32 value)
     c.check = flags & kFlagCheckedBlock ? BlockCheck::Crc32Block : BlockCheck::Crc32;
     c.streaming = true;
     c.compression = (flags & kFlagCompression) != 0;
+    c.reference = c.compression && (flags & kFlagReference) != 0;
     c.largestPayload = largest;
     return c;
 }
@@ -104,12 +109,13 @@ RunTotals ReadRunTotals(const QStringList& fields)
     return sane ? r : RunTotals();
 }
 
-Capabilities Agreed(quint32 offered, bool compressionAllowed, qint32 largestPayload)
+Capabilities Agreed(quint32 offered, bool compressionAllowed, bool referenceAllowed, qint32 largestPayload)
 {
     if (!(offered & kFlagCrcStreaming))
         return Capabilities::Classic();
-    const quint32 flags = kFlagCrcStreaming | (offered & kFlagCheckedBlock)
-                          | (compressionAllowed ? offered & kFlagCompression : 0);
+    const bool compression = compressionAllowed && (offered & kFlagCompression);
+    const quint32 flags = kFlagCrcStreaming | (offered & kFlagCheckedBlock) | (compression ? kFlagCompression : 0)
+                          | (compression && referenceAllowed ? offered & kFlagReference : 0);
     return ReadAcceptance(AcceptanceValue(flags, largestPayload));
 }
 

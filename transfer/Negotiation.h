@@ -12,7 +12,8 @@ namespace Negotiation {
 constexpr quint32 kFlagCrcStreaming = 1;  // always set in an offer
 constexpr quint32 kFlagCompression = 2;
 constexpr quint32 kFlagCheckedBlock = 4;  // the CRC covers the block's head too
-constexpr quint32 kKnownFlags = kFlagCrcStreaming | kFlagCompression | kFlagCheckedBlock;
+constexpr quint32 kFlagReference = 8;     // compressed against the bytes before; only with kFlagCompression
+constexpr quint32 kKnownFlags = kFlagCrcStreaming | kFlagCompression | kFlagCheckedBlock | kFlagReference;
 constexpr qint32 kSmallestPayload = 256;
 constexpr qint32 kLargestPayload = 32767;  // signed 16-bit length field
 // How far above the highest number seen a block of the data phase may be
@@ -20,10 +21,10 @@ constexpr qint32 kLargestPayload = 32767;  // signed 16-bit length field
 // flight, and ten rounds of sending them all again stay far below this.
 constexpr qint32 kMostNumbersAhead = 1024;
 
-// The flags this side offers.
-quint32 OfferedFlags(bool compression);
+// The flags this side offers; reference only counts with compression.
+quint32 OfferedFlags(bool compression, bool reference);
 // "VX1|flags", appended to a header after its name.
-QString OfferFields(bool compression);
+QString OfferFields(bool compression, bool reference);
 // The flags offered in a header's fields from the fourth on (unknown bits
 // dropped); 0 for none.
 quint32 ReadOffer(const QStringList& fieldsAfterName);
@@ -39,7 +40,8 @@ qint32 AcceptanceValue(const Capabilities& caps);
 Capabilities ReadAcceptance(qint32 value);
 // What an acceptance of an offer of `offered` flags lets the Sender use;
 // nothing, with the reason in why, when its terms are not those offered
-// (flags not offered or bit 0 clear, a largest payload outside 256 to 32767).
+// (flags not offered, bit 0 clear, bit 3 without bit 1, a largest payload
+// outside 256 to 32767).
 std::optional<Capabilities> Honour(qint32 value, quint32 offered, QString& why);
 
 // "index|count|bytesBefore|bytes", after the offer in an offering header.
@@ -49,6 +51,6 @@ QString RunFields(const RunTotals& run);
 RunTotals ReadRunTotals(const QStringList& fields);
 
 // What this side uses for an offer it accepts.
-Capabilities Agreed(quint32 offered, bool compressionAllowed, qint32 largestPayload);
+Capabilities Agreed(quint32 offered, bool compressionAllowed, bool referenceAllowed, qint32 largestPayload);
 
 }  // namespace Negotiation

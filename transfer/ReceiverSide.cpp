@@ -116,7 +116,8 @@ void ReceiverSide::HandleHeader(const Block& b)
     s.tempFile = MakeTempFileName(s.fileName);
     s.afterExtended = false;
     const Capabilities caps = h.offer && !m_c.g.classicOnly
-                                  ? Negotiation::Agreed(h.offer, m_c.g.compress, Negotiation::kLargestPayload)
+                                  ? Negotiation::Agreed(h.offer, m_c.g.compress, m_c.g.compressReference,
+                                                        Negotiation::kLargestPayload)
                                   : Capabilities::Classic();
     if (b.type == BLOCK_RESTART_HEADER)
         RestartFile(b, caps);

@@ -26,10 +26,20 @@ qint32 SendWindow::BestBlockSize() const
     return qint32(std::clamp<double>(best, kSmallestBlock, m_largest));
 }
 
+qint64 SendWindow::LineBlock() const
+{
+    // Never below the first block size, so that blocks of a few bytes (zeros)
+    // still stream rather than wait for each answer.
+    const qint64 compressed = std::max<qint64>(qint64(m_largest * m_lineShare), kFirstBlockSize);
+    return std::min<qint64>(m_blockSize, compressed);
+}
+
 qint64 SendWindow::WindowBytes() const
 {
+    // One block on the line, two behind it (the next is compressed meanwhile
+    // and the process may be held up), and the answers' way back.
     const qint64 roundTrip = m_bytesPerSecond * m_rttMs * 3 / 2000;
-    return m_blockSize + std::max<qint64>(m_blockSize, roundTrip);
+    return LineBlock() + std::max<qint64>(2 * LineBlock(), roundTrip);
 }
 
 qint64 SendWindow::Taken() const
@@ -43,6 +53,11 @@ qint64 SendWindow::Taken() const
         if (!b.fileEnd)
             first = std::min(first, b.offset);
     return first;
+}
+
+qint64 SendWindow::SentUpTo() const
+{
+    return m_again.empty() ? m_next : std::min(m_next, m_again.begin()->first);
 }
 
 bool SendWindow::CanSend() const
@@ -79,6 +94,7 @@ void SendWindow::Sent(qint32 nr, const Block& sent, qint64 nowMs)
 {
     Block b = sent;
     b.nr = nr;
+    b.flightFloor = m_inFlight.empty() ? nr : m_inFlight.front().nr;
     // Writes queue behind each other: a block leaves the line after the one before.
     m_lineEndMs = std::max(m_lineEndMs, nowMs) + LineMs(b.lineBytes, m_bytesPerSecond * 10);
     b.lineEndMs = m_lineEndMs;
@@ -106,16 +122,17 @@ void SendWindow::Sent(qint32 nr, const Block& sent, qint64 nowMs)
     }
 }
 
-void SendWindow::Lost(std::deque<Block>::iterator upTo)
+void SendWindow::Lost(std::deque<Block>::iterator upTo, bool failure)
 {
     for (auto i = m_inFlight.begin(); i != upTo; ++i) {
+        m_lastFailedNr = std::max(m_lastFailedNr, i->nr);
         m_lineInFlight -= i->lineBytes;
         if (i->fileEnd)
             m_fileEndSent = false;
         else
             m_again.emplace(i->offset, i->length);
     }
-    if (upTo != m_inFlight.begin())
+    if (upTo != m_inFlight.begin() && failure)
         Failure();
     m_inFlight.erase(m_inFlight.begin(), upTo);
 }
@@ -124,6 +141,7 @@ void SendWindow::Failure()
 {
     m_failures += 1;
     m_streak = 0;
+    m_takenSinceFailure = 0;
     m_blockSize = std::max(kSmallestBlock, std::min(m_blockSize, BestBlockSize()));
 }
 
@@ -142,6 +160,7 @@ SendWindow::Answer SendWindow::Ok(qint32 nr, qint64 nowMs)
         m_done = true;
         return Answer::FileTaken;
     }
+    ++m_takenSinceFailure;
     if (++m_streak >= kGrowAfter) {
         m_streak = 0;
         m_blockSize = std::min({m_largest, m_blockSize * 2, BestBlockSize()});
@@ -155,7 +174,8 @@ bool SendWindow::NotOk(qint32 nr)
     if (it == m_inFlight.end())
         return false;
     const bool fileEnd = it->fileEnd;
-    Lost(it + 1);
+    m_refusalFollowed = it->leansOnFlight && m_lastFailedNr >= it->flightFloor;
+    Lost(it + 1, !m_refusalFollowed);
     m_fileEndRefused = fileEnd;
     return true;
 }

@@ -18,6 +18,9 @@ public:
         bool fileEnd = false;
         qint64 lineBytes = 0;   // the write on the line, lead byte and stuffing included
         qint64 lineEndMs = 0;   // when its last byte leaves the line, as far as known
+        // Compressed against bytes still in flight: it fails with any of them.
+        bool leansOnFlight = false;
+        qint32 flightFloor = 0;  // the oldest block in flight when it was sent
     };
     enum class Answer { Ignored, Taken, FileTaken };
 
@@ -25,6 +28,7 @@ public:
     static constexpr qint32 kSmallestBlock = 128;
     static constexpr int kGrowAfter = 8;
     static constexpr int kMostBlocksInFlight = 64;
+    static constexpr int kTrustAfter = 16;
 
     void Start(qint64 fileSize, qint64 fromOffset, qint32 largestData, qint32 bytesPerSecond);
 
@@ -43,11 +47,19 @@ public:
     // returns true with FileEndRefused() set.
     bool NotOk(qint32 nr);
     bool FileEndRefused() const { return m_fileEndRefused; }
+    // The last refusal was of a block that leaned on one that failed since it
+    // was sent: a consequence, not a failure of its own.
+    bool RefusalFollowed() const { return m_refusalFollowed; }
     // Nothing came back: everything in flight goes again.
     void GoBack();
 
     // File bytes the Receiver holds: all before the first byte still pending.
     qint64 Taken() const;
+    // Every byte before this one is taken or in flight, so a block from here
+    // on reaches a Receiver holding them unless one of those fails.
+    qint64 SentUpTo() const;
+    // A failure within the last kTrustAfter blocks taken.
+    bool FailedLately() const { return m_takenSinceFailure < kTrustAfter; }
     qint64 LineBytesInFlight() const { return m_lineInFlight; }
     // Line bytes a block aims at; compression lets it carry more file bytes.
     qint32 BlockSize() const { return m_blockSize; }
@@ -60,7 +72,9 @@ public:
 
 private:
     // Takes the blocks sent before it out of flight and queues their bytes again.
-    void Lost(std::deque<Block>::iterator upTo);
+    void Lost(std::deque<Block>::iterator upTo, bool failure = true);
+    // Line bytes of the next block: compressed blocks carry up to m_largest file bytes.
+    qint64 LineBlock() const;
     void Failure();
 
     qint64 m_size = 0;
@@ -68,11 +82,14 @@ private:
     std::map<qint64, qint32> m_again;   // ranges to send again: offset -> length
     bool m_fileEndSent = false;
     bool m_fileEndRefused = false;
+    bool m_refusalFollowed = false;
+    qint32 m_lastFailedNr = 0;   // the newest block whose bytes went again
     bool m_done = false;
     qint32 m_largest = kFirstBlockSize;
     qint32 m_blockSize = kFirstBlockSize;
     qint32 m_bytesPerSecond = 0;
     int m_streak = 0;
+    int m_takenSinceFailure = kTrustAfter;
     qint64 m_rttMs = 0;
     qint64 m_lineEndMs = 0;
     qint64 m_lineInFlight = 0;

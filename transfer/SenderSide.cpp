@@ -71,7 +71,7 @@ bool SenderSide::SendNextFile()
     // The offer rides in fields the original Receiver drops.
     s.offered = !m_c.g.classicOnly;
     if (s.offered)
-        header += u'|' + Negotiation::OfferFields(m_c.g.compress) + u'|' + Negotiation::RunFields(s.m_run);
+        header += u'|' + Negotiation::OfferFields(m_c.g.compress, m_c.g.compressReference) + u'|' + Negotiation::RunFields(s.m_run);
     m_c.tx.SendString(header);
     s.blockTypeToSend = BLOCK_DATA;
     return true;
@@ -146,7 +146,7 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::Accepted: {
         QString why;
         const std::optional<Capabilities> caps
-            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.compress), why);
+            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.compress, m_c.g.compressReference), why);
         if (!caps) {
             // Guessing at terms that were never offered could only fail later, or use what the user refused.
             const QString text = QStringLiteral("The other side answered the extended-mode offer with %1: %2")

@@ -156,8 +156,9 @@ RunResult RunTransfer(const RunSetup& setup, const QByteArray& content)
                               : QStringList{"--log", QStringLiteral("%1/run%2-%3.log").arg(logs).arg(run).arg(side)};
     };
     ++run;
+    const QString exe = setup.cli.isEmpty() ? QStringLiteral(VELOTRAX_CLI_EXE) : setup.cli;
     const QStringList rxArgs = setup.receiver ? setup.receiver(portB, in)
-                                              : QStringList{VELOTRAX_CLI_EXE, "receive", "--port", portB} + cli
+                                              : QStringList{exe, "receive", "--port", portB} + cli
                                                     + setup.cliOptions + logOf("rx")
                                                     + QStringList{"--once", "--keep-temp", in};
     if (!rx.Start(rxArgs)) {
@@ -171,7 +172,7 @@ RunResult RunTransfer(const RunSetup& setup, const QByteArray& content)
                                                    : std::max<qint64>(120000, qint64(lineSeconds * 20000));
     QElapsedTimer t;
     t.start();
-    if (!tx.Start(QStringList{VELOTRAX_CLI_EXE, "send", "--port", portA} + cli + setup.cliOptions + logOf("tx")
+    if (!tx.Start(QStringList{exe, "send", "--port", portA} + cli + setup.cliOptions + logOf("tx")
                   + QStringList{file})) {
         r.outcome = QStringLiteral("sender failed to start");
         return r;

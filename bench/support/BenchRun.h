@@ -20,6 +20,7 @@ struct RunSetup {
     int baud = 115200;
     QStringList cableOptions;  // more vnullmodem options: faults, latency, seed
     QStringList cliOptions;    // given to every velotrax-cli: --classic, --wait-ms 0, ...
+    QString cli;               // the velotrax-cli to run; empty: the one built here
     // The Receiver's command line (program first) for its port and folder;
     // empty: velotrax-cli receive --once --keep-temp.
     std::function<QStringList(const QString& port, const QString& dir)> receiver;

@@ -138,3 +138,29 @@ TEST(BlockCompression, BombIsRefusedWithinTheLargestBlock)
         EXPECT_LT(PeakKiB() - before, 16 * 1024) << "peak memory grew by more than 16 MiB";
     }
 }
+
+TEST(BlockCompression, AFrameMadeAgainstAReferenceNeedsExactlyThoseBytes)
+{
+    BlockCompressor c;
+    const QByteArray text = Text(40000);
+    const QByteArrayView reference = QByteArrayView(text).first(30000), raw = QByteArrayView(text).sliced(30000);
+    const QByteArray z = c.Compress(raw, reference, 19);
+    ASSERT_FALSE(z.isEmpty());
+    EXPECT_LT(z.size(), c.Compress(raw.toByteArray(), 19).size()) << "the reference is what makes it smaller";
+    QByteArray out;
+    ASSERT_TRUE(c.Decompress(Bytes(z), z.size(), qint32(raw.size()), MAX_RAW, reference, out));
+    EXPECT_EQ(out, raw);
+
+    // Bytes the frame copies from changed, the reference ending a byte early, none.
+    QByteArray other = reference.toByteArray();
+    for (qsizetype i = 0; i < other.size(); i += 16)
+        other[i] = char(other[i] ^ 0x20);
+    for (const QByteArrayView wrong : {QByteArrayView(other), reference.first(29999), QByteArrayView()}) {
+        out = "stale";
+        EXPECT_FALSE(c.Decompress(Bytes(z), z.size(), qint32(raw.size()), MAX_RAW, wrong, out));
+        EXPECT_TRUE(out.isEmpty());
+    }
+    // Only a frame with a content checksum is taken against a reference.
+    const QByteArray unchecked = c.Compress(raw.toByteArray());
+    EXPECT_FALSE(c.Decompress(Bytes(unchecked), unchecked.size(), qint32(raw.size()), MAX_RAW, reference, out));
+}

@@ -1,5 +1,6 @@
 // The pure parts of the extended mode: the negotiation values and the Sender's window.
 #include "Block.h"
+#include "CompressionPace.h"
 #include "Negotiation.h"
 #include "SendWindow.h"
 #include <gtest/gtest.h>
@@ -20,15 +21,22 @@ TEST(Negotiation, AcceptanceNeverLooksLikeASequenceNumberAndCarriesItsTerms)
 
 TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
 {
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true).split(u'|')), 7u);
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false).split(u'|')), 5u);
-    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 7u);  // unknown bits dropped
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, true).split(u'|')), 15u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, false).split(u'|')), 7u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false, true).split(u'|')), 5u);
+    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 15u);  // unknown bits dropped
     EXPECT_EQ(Negotiation::ReadOffer({}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("x")}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("2")}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX2"), QStringLiteral("1")}), 0u);
-    EXPECT_FALSE(Negotiation::Agreed(3, false, 8000).compression);
-    EXPECT_FALSE(Negotiation::Agreed(0, true, 8000).extended);
+    EXPECT_FALSE(Negotiation::Agreed(3, false, true, 8000).compression);
+    EXPECT_FALSE(Negotiation::Agreed(0, true, true, 8000).extended);
+    // A reference comes only with compression, and only where both sides allow it.
+    EXPECT_FALSE(Negotiation::Agreed(13, true, true, 8000).reference);
+    EXPECT_FALSE(Negotiation::Agreed(15, false, true, 8000).reference);
+    EXPECT_FALSE(Negotiation::Agreed(15, true, false, 8000).reference);
+    EXPECT_TRUE(Negotiation::Agreed(15, true, true, 8000).reference);
+    EXPECT_EQ(quint32(Negotiation::AcceptanceValue(Negotiation::Agreed(15, true, true, 8000))), 0xD65F1F40u);
 }
 
 TEST(Negotiation, AnAcceptanceBindsTheSenderToWhatItOffered)
@@ -44,6 +52,8 @@ TEST(Negotiation, AnAcceptanceBindsTheSenderToWhatItOffered)
     EXPECT_FALSE(Negotiation::Honour(Negotiation::AcceptanceValue(7, 32767), 5, why));
     EXPECT_EQ(why, "it accepted flags 7 where 5 were offered");
     EXPECT_FALSE(Negotiation::Honour(Negotiation::AcceptanceValue(4, 32767), 5, why));
+    EXPECT_FALSE(Negotiation::Honour(Negotiation::AcceptanceValue(13, 32767), 15, why));
+    EXPECT_EQ(why, "it accepted flags 13: compression against a reference without compression");
     for (quint32 largest : {0u, 255u, 40000u}) {
         EXPECT_FALSE(Negotiation::Honour(qint32(0xD6550000u | largest), 5, why)) << largest;
         EXPECT_EQ(why, QString("it announced a largest payload of %1 bytes, outside 256 to 32767").arg(largest));
@@ -147,4 +157,46 @@ TEST(SendWindow, BlocksShrinkWithFailuresAndGrowBackAsTheyFade)
         for (const auto& b : Pump(w, nr))
             w.Ok(b.nr, 0);
     EXPECT_EQ(w.BlockSize(), 16384);
+}
+
+TEST(SendWindow, ARefusalOfABlockThatLeanedOnAFailedOneIsNoFailureOfItsOwn)
+{
+    SendWindow w;
+    w.Start(1 << 20, 0, 4096, 11520);
+    qint32 nr = 0;
+    std::vector<SendWindow::Block> sent;
+    for (int i = 0; i < 3; ++i) {
+        SendWindow::Block b = w.Next();
+        b.lineBytes = 200;
+        b.leansOnFlight = i > 0;
+        w.Sent(++nr, b, 0);
+        sent.push_back(b);
+    }
+    EXPECT_FALSE(w.FailedLately());
+    ASSERT_TRUE(w.NotOk(2));  // block 1 was lost: the first refusal is a failure
+    EXPECT_FALSE(w.RefusalFollowed());
+    EXPECT_TRUE(w.FailedLately());
+    ASSERT_TRUE(w.NotOk(3));  // block 3 leaned on them
+    EXPECT_TRUE(w.RefusalFollowed());
+    EXPECT_EQ(w.Next().offset, 0);
+    EXPECT_EQ(w.SentUpTo(), 0);
+}
+
+TEST(CompressionPace, TheLevelFollowsTheLineAndTheMeasuredTime)
+{
+    CompressionPace slow, fast;
+    slow.Start(11520);
+    fast.Start(92160);
+    EXPECT_EQ(slow.Level(), 19);
+    EXPECT_EQ(fast.Level(), 12);
+    // A block of 6000 line bytes takes 65 ms at 921600: 40 ms compressing is
+    // too much, down to where it would fit; 2 ms leaves room, one step a block.
+    fast.Compressed(32000, 6000, 40'000'000);
+    EXPECT_EQ(fast.Level(), 6);
+    fast.Compressed(32000, 6000, 2'000'000);
+    fast.Compressed(32000, 6000, 2'000'000);
+    EXPECT_EQ(fast.Level(), 12);
+    for (int i = 0; i < 10; ++i)
+        fast.Compressed(32000, 6000, 7'000'000);
+    EXPECT_EQ(fast.Level(), 12) << "a tenth of the line time at 12 would be too much at 16";
 }

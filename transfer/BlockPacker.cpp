@@ -1,0 +1,62 @@
+#include "BlockPacker.h"
+#include "BlockCodes.h"
+#include "Frame.h"
+#include <QElapsedTimer>
+
+namespace {
+void Put32(QByteArray& to, qint64 v)
+{
+    quint8 b[4];
+    PutLE32(b, qint32(v));
+    to.append(reinterpret_cast<const char*>(b), 4);
+}
+
+void Put16(QByteArray& to, qint32 v)
+{
+    quint8 b[2];
+    PutLE16(b, qint16(quint16(v)));
+    to.append(reinterpret_cast<const char*>(b), 2);
+}
+}  // namespace
+
+void BlockPacker::Start(const Capabilities& caps, qint64 lineBytesPerSecond)
+{
+    m_caps = caps;
+    m_skip = m_skipped = 0;
+    m_pace.Start(lineBytesPerSecond);
+}
+
+BlockPacker::Packed BlockPacker::Pack(qint64 offset, const QByteArray& data, qint64 referenceEnd,
+                                      QByteArrayView reference)
+{
+    Packed p{quint8(BLOCK_DATA), {}};
+    Put32(p.payload, offset);
+    if (!m_caps.compression || m_skip > 0) {
+        m_skip = qMax(0, m_skip - 1);
+        p.payload += data;
+        return p;
+    }
+    const bool referenced = m_caps.reference && !reference.isEmpty();
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray packed = referenced ? m_zstd.Compress(data, reference, m_pace.Level())
+                                         : m_zstd.Compress(data, m_pace.Level());
+    const qint64 spent = clock.nsecsElapsed();
+    // Raw length, and for a reference its end and length: 2 or 10 bytes more.
+    const qsizetype head = referenced ? 10 : 2;
+    if (!packed.isEmpty() && packed.size() + head < data.size()) {
+        p.type = quint8(referenced ? BLOCK_DATA_REFERENCED : BLOCK_DATA_COMPRESSED);
+        Put16(p.payload, qint32(data.size()));
+        if (referenced) {
+            Put32(p.payload, referenceEnd);
+            Put32(p.payload, reference.size());
+        }
+        p.payload += packed;
+        m_skipped = 0;
+    } else {
+        p.payload += data;
+        m_skip = m_skipped = qBound(1, m_skipped * 2, kMostSkipped);
+    }
+    m_pace.Compressed(data.size(), p.payload.size(), spent);
+    return p;
+}

@@ -1,0 +1,36 @@
+#include "ReferenceWindow.h"
+
+std::optional<QByteArrayView> ReferenceWindow::Bytes(QFile& file, qint64 end, qint64 length)
+{
+    if (length < 1 || length > kMostBytes || length > end)
+        return std::nullopt;
+    const qint64 start = end - length;
+    // Kept bytes are reused only where they run on into the ones asked for.
+    if (start < m_start || start > m_start + m_bytes.size())
+        Clear();
+    if (m_bytes.isEmpty())
+        m_start = start;
+    m_bytes.remove(0, start - m_start);
+    m_start = start;
+    const qint64 have = m_start + m_bytes.size();
+    if (end > have) {
+        const qint64 position = file.pos();
+        const bool read = file.seek(have) && [&] {
+            const QByteArray more = file.read(end - have);
+            m_bytes += more;
+            return more.size() == end - have;
+        }();
+        file.seek(position);
+        if (!read) {
+            Clear();
+            return std::nullopt;
+        }
+    }
+    return QByteArrayView(m_bytes).first(length);
+}
+
+void ReferenceWindow::Clear()
+{
+    m_bytes.clear();
+    m_start = 0;
+}
