@@ -274,7 +274,7 @@ int CliSession::Outcome() const
 void CliSession::OnRunEnded(const RunOutcome& outcome)
 {
     if (outcome.kind == RunOutcome::Kind::Error)
-        m_ui.Note(ErrorLine(outcome, m_g.errorTexts));
+        m_ui.Note(ErrorLine(outcome));
     // The first numbered error is the one that ended it; what follows is its aftermath.
     if (!m_outcome || m_outcome->kind != RunOutcome::Kind::Error)
         m_outcome = outcome;

@@ -1,4 +1,5 @@
 #include "ErrorReasons.h"
+#include "ErrorNumbers.h"
 
 namespace {
 QString PlainReason(qint32 nr)
@@ -23,10 +24,10 @@ QString PlainReason(qint32 nr)
 }
 }  // namespace
 
-QString ErrorLine(const RunOutcome& outcome, const std::vector<QString>& errorTexts)
+QString ErrorLine(const RunOutcome& outcome)
 {
     const qint32 nr = outcome.errorNr;
-    const QString text = nr > 0 && size_t(nr) < errorTexts.size() ? errorTexts[size_t(nr)] : QString();
+    const QString text = ErrorNr::Text(nr);
     const QString who = outcome.raisedBy == RunOutcome::Side::Other ? QStringLiteral("the other side ended the run with ")
                                                                     : QString();
     return QStringLiteral("velotrax-cli: %1error %2%3: %4")

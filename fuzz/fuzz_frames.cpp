@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ParseAnswerBlock(raw);
 
     FuzzedDataProvider in(data, size);
-    Globals g;
+    SessionConfig g;
     g.role = in.ConsumeBool() ? Role::Receiver : Role::Sender;
     g.waitBeforeSend = 0;
     TransferState s;
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     MemoryCommPort port;
     QString why;
     port.SetPortOpen(true, why);
-    DebugLog log(g);
+    DebugLog log;
     FrameTransmitter tx(g, s, port, log);
     ResettingHooks hooks;
     // Members bind to each other as in a station.

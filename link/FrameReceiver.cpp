@@ -12,7 +12,7 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
         const Gathered g = Gather(chunk, next);
         if (g == Gathered::Overflow)
             return;
-        if (m_g.DumpsWanted())
+        if (m_cfg.dumpBytes)
             DumpChunk(chunk, from, next, countBefore);
         if (g == Gathered::Incomplete)
             return;

@@ -2,7 +2,7 @@
 #include "Block.h"
 #include "CommPort.h"
 #include "DebugLog.h"
-#include "Globals.h"
+#include "LinkConfig.h"
 #include "LinkRecord.h"
 
 // Why the gatherer could not make a block of what it gathered.
@@ -30,8 +30,8 @@ public:
 // and hand it on. Knows bytes and blocks, not roles.
 class FrameReceiver {
 public:
-    FrameReceiver(Globals& g, LinkRecord& r, CommPort& port, DebugLog& log, FrameReceiverHooks& hooks)
-        : m_g(g), m_r(r), m_s(r.gather), m_port(port), m_log(log), m_hooks(hooks) {}
+    FrameReceiver(const LinkConfig& cfg, LinkRecord& r, CommPort& port, DebugLog& log, FrameReceiverHooks& hooks)
+        : m_cfg(cfg), m_r(r), m_s(r.gather), m_port(port), m_log(log), m_hooks(hooks) {}
 
     void HandleReceivedBytes(const QByteArray& chunk);
 
@@ -55,7 +55,7 @@ private:
     QByteArrayView GatheredBytes() const;
     quint8 KindByte() const { return quint8(m_s.receiveBuf[0]); }
 
-    Globals& m_g;
+    const LinkConfig& m_cfg;
     LinkRecord& m_r;
     GatherState& m_s;
     CommPort& m_port;

@@ -51,13 +51,13 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
     if (block.isEmpty())
         return;
     const QByteArray out = StuffForWrite(block);
-    if (m_g.DumpsWanted())
+    if (m_cfg.dumpBytes)
         DumpBlock(block, out);
 
     if (!m_port.PortOpen())
         return;
     // The port keeps the pacing: the pause, then the previous write out of the driver.
-    m_port.Output(out, qMax(m_g.waitBeforeSend, 0) + m_extraPause);
+    m_port.Output(out, qMax(m_cfg.waitBeforeSend, 0) + m_extraPause);
     m_extraPause = 0;
     m_lastWriteBytes = out.size();
     m_lastWriteAt = m_clock.NowMs();
@@ -73,7 +73,7 @@ bool FrameTransmitter::LastWriteOnTheLine() const
 {
     if (m_port.BytesUnsent() > 0)
         return true;
-    return m_lastWriteAt >= 0 && m_clock.NowMs() - m_lastWriteAt < LineMs(m_lastWriteBytes, m_g.speed);
+    return m_lastWriteAt >= 0 && m_clock.NowMs() - m_lastWriteAt < LineMs(m_lastWriteBytes, m_cfg.speed);
 }
 
 void FrameTransmitter::DumpBlock(const QByteArray& block, const QByteArray& out)

@@ -2,15 +2,15 @@
 #include "Clock.h"
 #include "CommPort.h"
 #include "DebugLog.h"
-#include "Globals.h"
+#include "LinkConfig.h"
 #include "LinkRecord.h"
 
 // Builds data and answer blocks from the link record, keeps the last of
 // each for resending, stuffs, paces and writes them to the port.
 class FrameTransmitter {
 public:
-    FrameTransmitter(Globals& g, LinkRecord& s, CommPort& port, DebugLog& log, Clock& clock = SystemClock())
-        : m_g(g), m_s(s), m_port(port), m_log(log), m_clock(clock) {}
+    FrameTransmitter(const LinkConfig& cfg, LinkRecord& s, CommPort& port, DebugLog& log, Clock& clock = SystemClock())
+        : m_cfg(cfg), m_s(s), m_port(port), m_log(log), m_clock(clock) {}
 
     // payload holds n bytes (0 to 32767); takes the next sequence number.
     void SendDataBlock(const QByteArray& payload);
@@ -41,7 +41,7 @@ public:
 private:
     void DumpBlock(const QByteArray& block, const QByteArray& out);
 
-    Globals& m_g;
+    const LinkConfig& m_cfg;
     LinkRecord& m_s;
     CommPort& m_port;
     DebugLog& m_log;

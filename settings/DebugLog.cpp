@@ -2,14 +2,14 @@
 #include <QDateTime>
 #include <QLocale>
 
-bool DebugLog::Open(QString* why)
+bool DebugLog::Open(const QString& path, const QString& settingsDir, QString* why)
 {
-    if (!m_file.Open(m_g.debugFile, QIODevice::WriteOnly | QIODevice::Append, why))
+    if (!m_file.Open(path, QIODevice::WriteOnly | QIODevice::Append, why))
         return false;
     WriteDebugLine(QStringLiteral("Activated (")
                    + QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat)
                    + QStringLiteral(")"));
-    WriteDebugLine(QStringLiteral("Settings folder: ") + m_g.SettingsDir());
+    WriteDebugLine(QStringLiteral("Settings folder: ") + settingsDir);
     return true;
 }
 

@@ -1,14 +1,12 @@
 #pragma once
-#include "Globals.h"
 #include "OpenFile.h"
 
 // The debug log: it writes only while its file is open.
 class DebugLog {
 public:
-    explicit DebugLog(Globals& g) : m_g(g) {}
-
-    // Opens debugFile for appending (the folder must exist) and writes "Activated (...)".
-    bool Open(QString* why);
+    // Opens path for appending (the folder must exist) and writes "Activated (...)"
+    // and the settings folder.
+    bool Open(const QString& path, const QString& settingsDir, QString* why);
     void Close() { m_file.Close(); }
     bool IsOpen() const { return m_file.IsOpen(); }
 
@@ -24,6 +22,5 @@ public:
 
 private:
     void WriteRaw(const QString& line);
-    Globals& m_g;
     OpenFile m_file;
 };

@@ -1,8 +1,7 @@
 #pragma once
-#include <QtGlobal>
+#include <QString>
 
-// The numbers of the error list, as they travel in an error answer. Their
-// texts are Globals::errorTexts, in the same order.
+// The numbers of the error list, as they travel in an error answer.
 namespace ErrorNr {
 constexpr qint32 IncorrectHeader = 1;
 constexpr qint32 IncorrectSizeDateName = 2;
@@ -25,4 +24,6 @@ constexpr qint32 AcceptanceNotHonoured = 16;
 // Extended mode only: a header's size is beyond what the Receiver can take.
 constexpr qint32 SizeNotReceivable = 17;
 constexpr qint32 Last = SizeNotReceivable;
+// The text shown for a number; empty for 0 and for numbers not in the list.
+QString Text(qint32 nr);
 }  // namespace ErrorNr

@@ -3,11 +3,14 @@
 #include <QStringList>
 #include <vector>
 
-// Which side of a transfer this program is.
-enum class Role { Sender, Receiver };
+#include "Role.h"
 
-// Process-wide values of one program instance. Created once and handed by
-// reference, so two stations in one test process never share a role or path.
+// The speeds the port dialog offers, in bits per second.
+inline constexpr qint32 kLineSpeeds[] = {110,   300,   600,   1200,  2400,  4800,   9600,   14400,
+                                         19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000};
+
+// The settings of one program instance (qrn.ini and the controls). The front
+// end and the station read them; a run takes a typed copy of what it uses.
 struct Globals {
     // Settings (qrn.ini).
     qint32 comPort = 0;
@@ -24,10 +27,7 @@ struct Globals {
     bool compress = true;    // false: extended without compression
     bool compressReference = true;  // false: each block compressed alone, as earlier copies do
 
-    // Tables filled when the program starts.
-    std::vector<QString> errorTexts;   // 0 to 14, 0 empty
-    std::vector<qint32> speeds;        // 1 to 16, 0 unused
-    QString newLine;
+    // The folder the path dialog starts at and hands back.
     QString pathToChoose;
 
     // Folder of the program file: the help page and qrnstamp are here.
@@ -39,7 +39,4 @@ struct Globals {
 
     bool IsReceiver() const { return role == Role::Receiver; }
     bool DumpsWanted() const { return debugFlag && debugLevel > 0; }
-
-    void FillErrorTexts();
-    void FillSpeeds();
 };

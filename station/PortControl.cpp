@@ -5,15 +5,15 @@ bool PortControl::OpenPort()
 {
     CommPort& port = m_c.port;
     QString why;
-    if (!port.SetSettings(QString::number(m_c.g.speed) + QStringLiteral(",N,8,1"), why)) {
+    if (!port.SetSettings(QString::number(m_c.cfg.speed) + QStringLiteral(",N,8,1"), why)) {
         Refuse(QStringLiteral("Error settings: ") + why);
         return false;
     }
-    if (m_c.g.comPort < -32768 || m_c.g.comPort > 32767) {
+    if (m_g.comPort < -32768 || m_g.comPort > 32767) {
         Refuse(QStringLiteral("Error setting the portnumber: ") + QStringLiteral("Overflow"));
         return false;
     }
-    if (!port.SetCommPort(qint16(m_c.g.comPort), why)) {
+    if (!port.SetCommPort(qint16(m_g.comPort), why)) {
         Refuse(QStringLiteral("Error setting the portnumber: ") + why);
         return false;
     }
@@ -21,8 +21,8 @@ bool PortControl::OpenPort()
         Refuse(QStringLiteral("Error setting mode to binary: ") + why);
         return false;
     }
-    if (m_c.g.debugFlag && !m_c.log.Open(&why)) {
-        Refuse(QStringLiteral("Error creating debugfile: '") + m_c.g.debugFile + QStringLiteral("'; ") + why);
+    if (m_g.debugFlag && !m_c.log.Open(m_g.debugFile, m_g.SettingsDir(), &why)) {
+        Refuse(QStringLiteral("Error creating debugfile: '") + m_g.debugFile + QStringLiteral("'; ") + why);
         return false;
     }
     if (!port.SetPortOpen(true, why)) {
@@ -62,7 +62,7 @@ void PortControl::StopTransfer()
     m_c.s.sending.Close();
     m_c.log.WriteDebugLine(QStringLiteral("Stop"));
     m_c.log.Close();
-    ResetTransferState(m_c.s, m_c.g.IsReceiver());
+    ResetTransferState(m_c.s, m_c.cfg.IsReceiver());
     ShowProgress(m_c.ui, 0, 100);
 }
 
@@ -112,7 +112,7 @@ void PortControl::HandlePortEvent()
     m_c.ui.SetStatus2(errorText);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR: CommError: ") + errorText);
     ++m_c.s.countCommErr;
-    if (m_c.g.IsReceiver() && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
+    if (m_c.cfg.IsReceiver() && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
         && automaticRestart(errorText))
         return;
     m_errors.ReportLocalError(ErrorNr::PortError);

@@ -1,6 +1,7 @@
 #pragma once
 #include "ErrorReport.h"
 #include "FrameReceiver.h"
+#include "Globals.h"
 #include "TransferContext.h"
 #include <functional>
 
@@ -8,7 +9,7 @@
 // port event into received bytes, a status line or an error report.
 class PortControl {
 public:
-    PortControl(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+    PortControl(TransferContext& c, ErrorReport& errors, const Globals& g) : m_c(c), m_errors(errors), m_g(g) {}
 
     bool OpenPort();
     void ClosePort();
@@ -33,4 +34,5 @@ private:
 
     TransferContext& m_c;
     ErrorReport& m_errors;
+    const Globals& m_g;  // the port number and the debug log's file
 };

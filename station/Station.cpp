@@ -25,15 +25,14 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
       m_port(port),
       m_time(clock),
       m_ui(ui, port, [this] { StartSilenceTimers(); }),
-      m_log(g),
-      m_tx(g, m_s, port, m_log, clock),
-      m_acceptance(g, m_s, port, m_log, m_tx, m_rx, *this),
-      m_rx(g, m_s, port, m_log, m_acceptance),
-      m_ctx{g, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this, clock},
+      m_tx(m_cfg, m_s, port, m_log, clock),
+      m_acceptance(m_cfg, m_s, port, m_log, m_tx, m_rx, *this),
+      m_rx(m_cfg, m_s, port, m_log, m_acceptance),
+      m_ctx{m_cfg, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this, clock},
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
-      m_portControl(m_ctx, m_errors),
+      m_portControl(m_ctx, m_errors, g),
       m_resumption(m_ctx)
 {
     m_port.SetEventHandler([this] { OnPortEvent(); });
@@ -73,7 +72,7 @@ void Station::OnPortEvent()
     if (m_port.LastEvent() == PortEvent::Receive) {
         const qint64 now = m_time.NowMs();
         if (!m_rx.BlockIncomplete())
-            m_s.lineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_g.speed);
+            m_s.lineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_cfg.speed);
         m_lastHeardMs = now;
     }
     m_portControl.HandlePortEvent();
@@ -82,17 +81,17 @@ void Station::OnPortEvent()
 
 bool Station::AwaitingAnswer() const
 {
-    return !m_g.IsReceiver() && m_port.PortOpen() && !m_watchdog->Active();
+    return !m_cfg.IsReceiver() && m_port.PortOpen() && !m_watchdog->Active();
 }
 
 void Station::StartSilenceTimers()
 {
     if (m_rx.BlockIncomplete() && m_port.PortOpen())
-        m_silence->Start(ReceiverSilenceMs(m_g.speed));
+        m_silence->Start(ReceiverSilenceMs(m_cfg.speed));
     else
         m_silence->Stop();
     if (AwaitingAnswer())
-        m_answerSilence->Start(SenderSilenceMs(m_sender.AwaitedLineBytes(), m_g.speed));
+        m_answerSilence->Start(SenderSilenceMs(m_sender.AwaitedLineBytes(), m_cfg.speed));
     else
         m_answerSilence->Stop();
 }
@@ -100,7 +99,7 @@ void Station::StartSilenceTimers()
 FileProgress Station::Progress() const
 {
     FileProgress p;
-    if (!m_g.IsReceiver()) {
+    if (!m_cfg.IsReceiver()) {
         p.completed = std::max(0, m_s.fileIndex - 1);
         p.count = m_s.FilesToSendUpperBound();
         if (m_s.fileIndex >= 1 && m_s.fileIndex <= p.count && m_s.sending.IsOpen()) {
@@ -134,11 +133,22 @@ void Station::StartUp()
     SettingsToControls();
     UseQrnstampFrom(m_g.programDir);
     m_helpFile = FindHelpFile(m_g.programDir);
-    m_g.FillSpeeds();
-    m_g.FillErrorTexts();
-    m_g.newLine = QStringLiteral("\r\n");
     m_ui.UpdateControls(PortOpen());
     Resume();
+}
+
+void Station::TakeSettings()
+{
+    m_cfg.speed = m_g.speed;
+    m_cfg.waitBeforeSend = m_g.waitBeforeSend;
+    m_cfg.dumpBytes = m_g.DumpsWanted();
+    m_cfg.role = m_g.role;
+    m_cfg.receivePath = m_g.receivePath;
+    m_cfg.sendPath = m_g.sendPath;
+    m_cfg.restartDir = m_g.RestartDir();
+    m_cfg.classicOnly = m_g.classicOnly;
+    m_cfg.compress = m_g.compress;
+    m_cfg.compressReference = m_g.compressReference;
 }
 
 void Station::SaveSettingsOnClose()
@@ -172,7 +182,7 @@ void Station::SetWatchdogEnabled(bool enabled)
         m_watchdog->Stop();
         return;
     }
-    m_watchdogMs = std::max(0, m_g.waitBeforeSend) + 2000;
+    m_watchdogMs = std::max(0, m_cfg.waitBeforeSend) + 2000;
     m_watchdog->Start(m_watchdogMs);
 }
 
@@ -182,11 +192,13 @@ void Station::Activate(bool bRestart)
     ControlsToSettings();
     m_ui.SetStatus1(QStringLiteral("Status: Not active"));
     m_ui.SetStatus2(QString());
-    ResetTransferState(m_s, m_g.IsReceiver());
-
-    if (m_g.IsReceiver()) {
+    if (m_g.IsReceiver())
         m_g.receivePath = UsableReceivePath(m_g.receivePath);
-        if (const QString why = ReceivePathRefusal(m_g.receivePath); !why.isEmpty()) {
+    TakeSettings();
+    ResetTransferState(m_s, m_cfg.IsReceiver());
+
+    if (m_cfg.IsReceiver()) {
+        if (const QString why = ReceivePathRefusal(m_cfg.receivePath); !why.isEmpty()) {
             m_ui.MsgBox(why, MsgIcon::Exclamation);
             m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
@@ -194,7 +206,7 @@ void Station::Activate(bool bRestart)
     }
     if (!OpenPort())
         return;
-    if (m_g.IsReceiver()) {
+    if (m_cfg.IsReceiver()) {
         m_ui.SetStatus1(QStringLiteral("listening ..."));
         return;
     }
@@ -207,6 +219,7 @@ void Station::Activate(bool bRestart)
         return;
     }
     SplitFileList(m_g.sendPath, m_s.filesToSend, dialogResult);
+    m_cfg.sendPath = m_g.sendPath;
     const QString refusal = m_sender.CheckFilesToSend();
     if (!refusal.isEmpty()) {
         m_ui.MsgBox(refusal, MsgIcon::Critical);
@@ -251,10 +264,10 @@ void Station::StopByUser()
 void Station::OfferTempFileDelete()
 {
     m_s.receiving.Close();
-    if (!m_g.IsReceiver() || !FileExists(m_s.tempFile))
+    if (!m_cfg.IsReceiver() || !FileExists(m_s.tempFile))
         return;
     const MsgAnswer a = m_ui.MsgBox(QStringLiteral("Delete tempfile '") + m_s.tempFile + QStringLiteral("' ?")
-                                        + m_g.newLine
+                                        + QStringLiteral("\r\n")
                                         + QStringLiteral("(Note: this file is needed if you want to use 'restart a file.'"),
                                     MsgIcon::Exclamation, MsgButtons::YesNo);
     if (a != MsgAnswer::Yes)

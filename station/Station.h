@@ -50,7 +50,11 @@ public:
 
     // Resumes the reception that the restart file describes, if there is one;
     // a new instance does at start-up, the console program once its port is back.
-    Resumption::Result Resume() { return m_resumption.Resume(endProgramNow); }
+    Resumption::Result Resume()
+    {
+        TakeSettings();
+        return m_resumption.Resume(endProgramNow);
+    }
 
     // How long nothing has come in on the line (since the start when nothing has).
     qint64 SilentForMs() const { return m_time.NowMs() - std::max<qint64>(0, m_lastHeardMs); }
@@ -61,6 +65,9 @@ public:
     TransferState& State() { return m_s; }
     bool DebugLogOpen() const { return m_log.IsOpen(); }
     Globals& G() { return m_g; }
+    const SessionConfig& Config() const { return m_cfg; }
+    // The run takes what it uses of the settings: at activation, start-up and resumption.
+    void TakeSettings();
     QString HelpFile() const { return m_helpFile; }
     // The file-date tool as it lies in the given folder.
     // Finds qrnstamp beside the program or where the package installs it.
@@ -98,6 +105,7 @@ private:
     void StartSilenceTimers();
 
     Globals& m_g;
+    SessionConfig m_cfg;  // what the run in progress (or the next) works with
     CommPort& m_port;
     Clock& m_time;
     ModalGuardUi m_ui;  // every part talks to the front end through it

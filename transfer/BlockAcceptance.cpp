@@ -21,7 +21,7 @@ void BlockAcceptance::BufferOverflow()
     // Nothing this long is a header: while one is awaited it is the rest of an
     // earlier run's block (a large extended one), or noise. Refused, it never
     // ends a listening Receiver.
-    if (m_g.IsReceiver() && m_s.blockTypeExpecting == BLOCK_HEADER) {
+    if (m_cfg.IsReceiver() && m_s.blockTypeExpecting == BLOCK_HEADER) {
         m_log.WriteDebugLine(QStringLiteral("block longer than the buffer while a header is awaited: refused"));
         ++m_s.countIncorrectBlockType;
         Reject();
@@ -33,7 +33,7 @@ void BlockAcceptance::BufferOverflow()
 
 void BlockAcceptance::LogFields(const Block& b)
 {
-    if (m_g.IsReceiver()) {
+    if (m_cfg.IsReceiver()) {
         m_log.WriteDebugLine(QStringLiteral("nBlockType, blockTypeExpecting: ") + QString::number(b.type)
                              + QStringLiteral(", ") + QString::number(m_s.blockTypeExpecting));
         m_log.WriteDebugLine(QStringLiteral("nSequenceNrA, nSequenceNrB, lastSequenceNr: ")
@@ -56,7 +56,7 @@ void BlockAcceptance::BlockComplete(const Block& b)
         m_hooks.ReportRemoteError(b.Value());
         return;
     }
-    if (!m_g.IsReceiver()) {
+    if (!m_cfg.IsReceiver()) {
         m_hooks.HandOverToSender(b);
         return;
     }
@@ -77,12 +77,12 @@ void BlockAcceptance::BlockComplete(const Block& b)
 
 bool BlockAcceptance::ExtendedDataPhase() const
 {
-    return m_g.IsReceiver() && m_s.caps.extended && m_s.blockTypeExpecting == BLOCK_DATA;
+    return m_cfg.IsReceiver() && m_s.caps.extended && m_s.blockTypeExpecting == BLOCK_DATA;
 }
 
 bool BlockAcceptance::ExtendedAnswers() const
 {
-    return !m_g.IsReceiver() && m_s.caps.extended;
+    return !m_cfg.IsReceiver() && m_s.caps.extended;
 }
 
 void BlockAcceptance::AcceptExtended(const Block& b)
@@ -241,7 +241,7 @@ void BlockAcceptance::Reject(qint32 nr)
     // The rest of the bad block is still coming: drop it as it arrives.
     m_port.DiscardInputFor(10);
     m_tx.DelayNextWrite(10);
-    if (m_g.IsReceiver()) {
+    if (m_cfg.IsReceiver()) {
         m_tx.SendAnswer(ANSWER_NOT_OK, 0);
         m_log.WriteDebugLine(QStringLiteral("sent: answer: received NOT ok."));
     } else {
@@ -255,6 +255,6 @@ void BlockAcceptance::Reject(qint32 nr)
 void BlockAcceptance::FrameReset()
 {
     m_rx.StartNextBlock();
-    if (m_g.DumpsWanted())
+    if (m_cfg.dumpBytes)
         LogResendReasons(m_log, m_s);
 }

@@ -3,7 +3,7 @@
 #include "DebugLog.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
-#include "Globals.h"
+#include "SessionConfig.h"
 #include "TransferState.h"
 
 // Where the acceptance hands good blocks and errors on to.
@@ -29,11 +29,11 @@ public:
 // resumption's allowance, and the role's negative answer.
 class BlockAcceptance : public FrameReceiverHooks {
 public:
-    BlockAcceptance(Globals& g, TransferState& s, CommPort& port, DebugLog& log, FrameTransmitter& tx,
+    BlockAcceptance(const SessionConfig& cfg, TransferState& s, CommPort& port, DebugLog& log, FrameTransmitter& tx,
                     FrameReceiver& rx, AcceptanceHooks& hooks)
-        : m_g(g), m_s(s), m_port(port), m_log(log), m_tx(tx), m_rx(rx), m_hooks(hooks) {}
+        : m_cfg(cfg), m_s(s), m_port(port), m_log(log), m_tx(tx), m_rx(rx), m_hooks(hooks) {}
 
-    bool GathersWholeDataBlocks() const override { return m_g.IsReceiver(); }
+    bool GathersWholeDataBlocks() const override { return m_cfg.IsReceiver(); }
     void BlockComplete(const Block& b) override;
     void BlockBad(BadBlock why) override;
     void BufferOverflow() override;
@@ -62,7 +62,7 @@ private:
     void ResendLastAnswer();
     BlockCheck Check() const { return m_s.caps.check; }
 
-    Globals& m_g;
+    const SessionConfig& m_cfg;
     TransferState& m_s;
     CommPort& m_port;
     DebugLog& m_log;

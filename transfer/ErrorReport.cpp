@@ -3,18 +3,12 @@
 #include "Fso.h"
 #include <QFile>
 
-QString ErrorReport::ErrorText(qint32 nr) const
-{
-    const auto& t = m_c.g.errorTexts;
-    return nr >= 0 && size_t(nr) < t.size() ? t[size_t(nr)] : QString();
-}
-
 void ErrorReport::ReportLocalError(qint32 nr)
 {
     if (onError)
         onError(nr, true);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR from this side; nr=") + QString::number(nr));
-    m_c.ui.SetStatus2(ErrorText(nr));
+    m_c.ui.SetStatus2(ErrorNr::Text(nr));
     m_c.tx.DropUnsent(false);
     m_c.tx.SendAnswer(ANSWER_ERROR, nr);
     m_c.session.ClosePort();
@@ -29,7 +23,7 @@ void ErrorReport::ReportRemoteError(qint32 nr)
     m_c.log.WriteDebugLine(QStringLiteral("ERROR from other side; nr=") + QString::number(nr));
     m_c.session.ClosePort();
     if (nr >= 0 && nr <= ErrorNr::Last)
-        m_c.ui.MsgBox(QStringLiteral("ERROR from other side: ") + ErrorText(nr), MsgIcon::Critical);
+        m_c.ui.MsgBox(QStringLiteral("ERROR from other side: ") + ErrorNr::Text(nr), MsgIcon::Critical);
     else
         m_c.ui.MsgBox(QStringLiteral("ERROR from other side; strange errornr=") + QString::number(nr),
                       MsgIcon::Critical);

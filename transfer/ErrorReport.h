@@ -13,7 +13,6 @@ public:
     explicit ErrorReport(TransferContext& c) : m_c(c) {}
     void ReportLocalError(qint32 nr);
     void ReportRemoteError(qint32 nr);
-    QString ErrorText(qint32 nr) const;
 
     // Told first of every numbered error that ends a transfer; local = found on this side.
     std::function<void(qint32 nr, bool local)> onError;

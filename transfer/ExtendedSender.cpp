@@ -22,7 +22,7 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
     m_lineShare = 1;
     m_c.s.resendCount = 0;
     m_c.s.silenceAsked = false;
-    m_packer.Start(caps, qMax(1, m_c.g.speed / 10));
+    m_packer.Start(caps, qMax(1, m_c.cfg.speed / 10));
     m_reference.Clear();
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
                            + (caps.compression ? QStringLiteral(", compression") : QString())
@@ -39,7 +39,7 @@ void ExtendedSender::StartStreaming(qint64 from)
 {
     m_phase = Phase::Streaming;
     // Four bytes of every data payload carry the offset.
-    m_window.Start(m_size, from, m_c.s.caps.largestPayload - 4, qMax(1, m_c.g.speed / 10));
+    m_window.Start(m_size, from, m_c.s.caps.largestPayload - 4, qMax(1, m_c.cfg.speed / 10));
     m_window.SetLineShare(m_lineShare);
     Pump();
 }

@@ -33,9 +33,9 @@ void ReceiverSide::HandleBlock(const Block& b)
         Data(b);
 }
 
-QString ReceiverSide::TempFilePath(const Globals& g, const QString& name)
+QString ReceiverSide::TempFilePath(const QString& receivePath, const QString& name)
 {
-    return BuildPath(g.receivePath, u'_' + name + QStringLiteral(".tmp"));
+    return BuildPath(receivePath, u'_' + name + QStringLiteral(".tmp"));
 }
 
 QString ReceiverSide::SafeFileName(const QString& received)
@@ -99,7 +99,7 @@ void ReceiverSide::HandleHeader(const Block& b)
     }
     // A Velotrax Sender says at once what it cannot send; the original
     // program's headers keep the lenient reading.
-    if (h.offer && !m_c.g.classicOnly && !h.sizeFits) {
+    if (h.offer && !m_c.cfg.classicOnly && !h.sizeFits) {
         s.fileName = h.name;
         m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
         m_c.ui.MsgBox(QStringLiteral("Cannot receive '%1': its size '%2' is not a number of bytes up to %3")
@@ -113,10 +113,10 @@ void ReceiverSide::HandleHeader(const Block& b)
     s.m_run = h.run;
     s.fileName = h.name;
     s.FileReceivingPos = 1;
-    s.tempFile = MakeTempFileName(s.fileName);
+    s.tempFile = TempFilePath(m_c.cfg.receivePath, s.fileName);
     s.afterExtended = false;
-    const Capabilities caps = h.offer && !m_c.g.classicOnly
-                                  ? Negotiation::Agreed(h.offer, m_c.g.compress, m_c.g.compressReference,
+    const Capabilities caps = h.offer && !m_c.cfg.classicOnly
+                                  ? Negotiation::Agreed(h.offer, m_c.cfg.compress, m_c.cfg.compressReference,
                                                         Negotiation::kLargestPayload)
                                   : Capabilities::Classic();
     if (b.type == BLOCK_RESTART_HEADER)
@@ -284,7 +284,7 @@ bool ReceiverSide::FinishFile()
 
     // The finished file replaces an older one in one step: there is never a
     // moment with neither of them.
-    const QString target = BuildPath(m_c.g.receivePath, s.fileName);
+    const QString target = BuildPath(m_c.cfg.receivePath, s.fileName);
     std::error_code ec;
     if (flushed)
         std::filesystem::rename(s.tempFile.toStdU16String(), target.toStdU16String(), ec);
@@ -371,7 +371,7 @@ void ReceiverSide::EndOfTransfer()
     ShowProgress(m_c.ui, 0, 100);
     m_c.log.WriteDebugLine(QStringLiteral("Files received: ") + QString::number(s.filesReceivedCounter));
     const qint32 files = s.filesReceivedCounter;
-    ResetTransferState(s, m_c.g.IsReceiver());
+    ResetTransferState(s, m_c.cfg.IsReceiver());
     m_c.acceptance.FrameReset();
     m_c.ui.RunEnded(RunOutcome::Done(files));
 }

@@ -33,9 +33,8 @@ public:
     // The Sender pressed Stop.
     void HandleStop();
 
-    QString MakeTempFileName(const QString& name) const { return TempFilePath(m_c.g, name); }
     // Where the file of the name given is gathered until it is complete.
-    static QString TempFilePath(const Globals& g, const QString& name);
+    static QString TempFilePath(const QString& receivePath, const QString& name);
 
     // Reduces a received name to a plain file name inside the receive path;
     // empty when it cannot be one (empty, ".", "..", control characters).

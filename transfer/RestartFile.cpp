@@ -25,9 +25,9 @@ constexpr LongKey kLongKeys[] = {
 };
 }  // namespace
 
-QString RestartFilePath(const Globals& g)
+QString RestartFilePath(const QString& restartDir)
 {
-    return BuildPath(g.RestartDir(), QStringLiteral("_qrn_receive_restart_.tmp"));
+    return BuildPath(restartDir, QStringLiteral("_qrn_receive_restart_.tmp"));
 }
 
 QByteArray RestartFileContent(const TransferState& s)

@@ -1,10 +1,10 @@
 #pragma once
-#include "Globals.h"
+#include <QString>
 #include "TransferState.h"
 
 // The format of "_qrn_receive_restart_.tmp": the state of a reception broken by
 // a port failure, kept there until the port is back (see Resumption).
-QString RestartFilePath(const Globals& g);
+QString RestartFilePath(const QString& restartDir);
 
 // The restart file's lines for the state given (CR LF ended).
 QByteArray RestartFileContent(const TransferState& s);

@@ -16,8 +16,7 @@ bool Resumption::Prepare()
 
 bool Resumption::WriteRestartFile()
 {
-    Globals& g = m_c.g;
-    const QString path = RestartFilePath(g);
+    const QString path = RestartFilePath(m_c.cfg.restartDir);
     OpenFile restart;
     const auto failed = [&] {
         restart.Close();
@@ -39,8 +38,7 @@ bool Resumption::WriteRestartFile()
 
 bool Resumption::ReadRestartFile(TransferState& s, const std::function<void()>& endProgram)
 {
-    Globals& g = m_c.g;
-    const QString path = RestartFilePath(g);
+    const QString path = RestartFilePath(m_c.cfg.restartDir);
     OpenFile restart;
     if (!restart.Open(path, QIODevice::ReadOnly))
         return false;
@@ -66,7 +64,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
         return Result::NothingToResume;
     TransferState& s = m_c.s;
     s = std::move(read);  // its files are closed: nothing of the old record stays open
-    s.tempFile = ReceiverSide::TempFilePath(m_c.g, s.fileName);
+    s.tempFile = ReceiverSide::TempFilePath(m_c.cfg.receivePath, s.fileName);
     if (const QString why = Refusal(); !why.isEmpty())
         return Refuse(why);
     if (!ReopenTempFile())

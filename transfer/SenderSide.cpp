@@ -18,7 +18,7 @@ bool NameFitsHeader(const QString& name)
 
 QString SenderSide::SendFilePath(qint32 index) const
 {
-    return BuildPath(m_c.g.sendPath, m_c.s.filesToSend[size_t(index)]);
+    return BuildPath(m_c.cfg.sendPath, m_c.s.filesToSend[size_t(index)]);
 }
 
 QString SenderSide::CheckFilesToSend() const
@@ -69,9 +69,9 @@ bool SenderSide::SendNextFile()
     const double date = DateToNumber(DateLastModified(path));
     QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
     // The offer rides in fields the original Receiver drops.
-    s.offered = !m_c.g.classicOnly;
+    s.offered = !m_c.cfg.classicOnly;
     if (s.offered)
-        header += u'|' + Negotiation::OfferFields(m_c.g.compress, m_c.g.compressReference) + u'|' + Negotiation::RunFields(s.m_run);
+        header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference) + u'|' + Negotiation::RunFields(s.m_run);
     m_c.tx.SendString(header);
     s.blockTypeToSend = BLOCK_DATA;
     return true;
@@ -146,7 +146,7 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::Accepted: {
         QString why;
         const std::optional<Capabilities> caps
-            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.g.compress, m_c.g.compressReference), why);
+            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.cfg.compress, m_c.cfg.compressReference), why);
         if (!caps) {
             // Guessing at terms that were never offered could only fail later, or use what the user refused.
             const QString text = QStringLiteral("The other side answered the extended-mode offer with %1: %2")
@@ -326,10 +326,10 @@ void SenderSide::WatchdogTick()
 {
     m_c.session.SetWatchdogEnabled(false);
     const MsgAnswer a = m_c.ui.AskNoListener(QStringLiteral("There seems no Velotrax-listener at other side activated;")
-                                             + m_c.g.newLine
+                                             + QStringLiteral("\r\n")
                                              + QStringLiteral("activate listener at other side and press OK to restart sending selected files."));
     if (a == MsgAnswer::Ok) {
-        ResetTransferState(m_c.s, m_c.g.IsReceiver());
+        ResetTransferState(m_c.s, m_c.cfg.IsReceiver());
         m_c.s.watchdogRestarted = true;
         if (!SendNextFile())
             return;

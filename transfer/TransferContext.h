@@ -5,14 +5,14 @@
 #include "DebugLog.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
-#include "Globals.h"
 #include "PortSession.h"
+#include "SessionConfig.h"
 #include "TransferState.h"
 #include "UserInterface.h"
 
 // The parts of one station that the transfer sides work with.
 struct TransferContext {
-    Globals& g;
+    const SessionConfig& cfg;
     TransferState& s;
     CommPort& port;
     DebugLog& log;

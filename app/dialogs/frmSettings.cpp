@@ -70,10 +70,10 @@ void frmSettings::ShowSettings()
     ui->comboPort->setCurrentIndex(m_g.comPort >= 1 && m_g.comPort <= 16 ? m_g.comPort - 1 : -1);
 
     int speedIndex = 0;
-    for (size_t i = 1; i < m_g.speeds.size(); ++i) {
-        if (m_g.speeds[i] == m_g.speed)
-            speedIndex = int(i) - 1;
-        ui->comboSpeed->addItem(QString::number(m_g.speeds[i]));
+    for (size_t i = 0; i < std::size(kLineSpeeds); ++i) {
+        if (kLineSpeeds[i] == m_g.speed)
+            speedIndex = int(i);
+        ui->comboSpeed->addItem(QString::number(kLineSpeeds[i]));
     }
     ui->comboSpeed->setCurrentIndex(speedIndex);
 

@@ -31,8 +31,8 @@ TEST_P(SettingsLocation, SettingsFollowTheProgramFolderRule)
 
     // The debug log says which folder is in use.
     g.debugFile = BuildPath(folder.root.path(), "debug.log");
-    DebugLog log(g);
-    ASSERT_TRUE(log.Open(nullptr));
+    DebugLog log;
+    ASSERT_TRUE(log.Open(g.debugFile, g.SettingsDir(), nullptr));
     log.Close();
     EXPECT_TRUE(ReadFile(g.debugFile).contains(("Settings folder: " + folder.expected).toUtf8()));
 }

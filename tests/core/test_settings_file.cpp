@@ -138,17 +138,16 @@ TEST(DebugLog, ZoneLayoutAppendingAndGate)
     EXPECT_EQ(DebugLog::NumberItem(-5), "-5 ");
 
     QTemporaryDir dir;
-    Globals g;
-    g.debugFile = BuildPath(dir.path(), "qrn_debug.log");
-    DebugLog log(g);
+    const QString path = BuildPath(dir.path(), "qrn_debug.log");
+    DebugLog log;
     log.WriteDebugLine("before open");  // closed: nothing happens
-    EXPECT_FALSE(QFile::exists(g.debugFile));
+    EXPECT_FALSE(QFile::exists(path));
     for (int run = 0; run < 2; ++run) {
-        ASSERT_TRUE(log.Open(nullptr));
+        ASSERT_TRUE(log.Open(path, dir.path(), nullptr));
         log.WriteDebugLine("Stop");
         log.Close();
     }
-    QFile f(g.debugFile);
+    QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString text = QString::fromLocal8Bit(f.readAll());
     EXPECT_EQ(text.count("Activated ("), 2);
@@ -157,9 +156,8 @@ TEST(DebugLog, ZoneLayoutAppendingAndGate)
     const QRegularExpression line("^\\d\\d:\\d\\d:\\d\\d {20}Activated \\(", QRegularExpression::MultilineOption);
     EXPECT_TRUE(line.match(text).hasMatch()) << text.toStdString();
 
-    g.debugFile = BuildPath(dir.path(), "no/such/folder.log");
     QString why;
-    EXPECT_FALSE(log.Open(&why));
+    EXPECT_FALSE(log.Open(BuildPath(dir.path(), "no/such/folder.log"), dir.path(), &why));
     EXPECT_FALSE(why.isEmpty());
     EXPECT_FALSE(log.IsOpen());
 }

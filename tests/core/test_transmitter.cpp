@@ -10,10 +10,10 @@
 namespace {
 struct TransmitterFixture : ::testing::Test {
     QTemporaryDir dir;
-    Globals g;
+    LinkConfig g;
     LinkRecord s;
     MemoryCommPort port;
-    DebugLog log{g};
+    DebugLog log;
     FrameTransmitter tx{g, s, port, log};
     void SetUp() override
     {
@@ -24,11 +24,10 @@ struct TransmitterFixture : ::testing::Test {
     }
     QString OpenLog(int level)
     {
-        g.debugFlag = true;
-        g.debugLevel = level;
-        g.debugFile = BuildPath(dir.path(), "log.txt");
-        EXPECT_TRUE(log.Open(nullptr));
-        return g.debugFile;
+        g.dumpBytes = level > 0;
+        const QString path = BuildPath(dir.path(), "log.txt");
+        EXPECT_TRUE(log.Open(path, dir.path(), nullptr));
+        return path;
     }
     static QString ReadAll(const QString& path)
     {

@@ -30,7 +30,6 @@ struct SettingsDialog {
 Globals WithSpeeds(qint32 port, qint32 speed)
 {
     Globals g;
-    g.FillSpeeds();
     g.comPort = port;
     g.speed = speed;
     return g;

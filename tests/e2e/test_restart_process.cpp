@@ -79,7 +79,7 @@ TEST_F(ProcessRestart, ReceiverProcessRestartsItselfAndTheFileArrivesWhole)
     EXPECT_EQ(got.readAll(), content);
     EXPECT_TRUE(WaitFor([&] { return QFileInfo(target).lastModified() == QDateTime(QDate(2021, 6, 1), QTime(8, 9, 10)); }));
     EXPECT_FALSE(QFile::exists(rx.In("_big file.bin.tmp")));
-    EXPECT_FALSE(QFile::exists(RestartFilePath(rx.g)));
+    EXPECT_FALSE(QFile::exists(RestartFilePath(rx.g.RestartDir())));
     // At least two resumptions, the second by an instance the program started itself (a loaded
     // machine may see one more port error while the cable relinks); one instance is left, listening.
     EXPECT_GE(rx.LogText().count("TRYING TO RESTART"), 2) << rx.LogText().toStdString();

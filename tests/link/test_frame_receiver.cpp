@@ -39,10 +39,10 @@ struct RecordingHooks : FrameReceiverHooks {
 
 struct GatherFixture : ::testing::Test {
     QTemporaryDir dir;
-    Globals g;
+    LinkConfig g;
     LinkRecord r;
     MemoryCommPort port;
-    DebugLog log{g};
+    DebugLog log;
     RecordingHooks hooks;
     FrameReceiver rx{g, r, port, log, hooks};
 
@@ -85,10 +85,9 @@ TEST_F(GatherFixture, BlockSplitAnywhereIsGatheredWholeAndParsed)
 
 TEST_F(GatherFixture, ByteAtATimeAndBadEscape)
 {
-    g.debugFlag = true;
-    g.debugLevel = 1;
-    g.debugFile = BuildPath(dir.path(), "log.txt");
-    ASSERT_TRUE(log.Open(nullptr));
+    g.dumpBytes = true;
+    const QString logFile = BuildPath(dir.path(), "log.txt");
+    ASSERT_TRUE(log.Open(logFile, dir.path(), nullptr));
     for (char c : StuffForWrite(DataBlock(11, 1, "abc")))
         Feed(QByteArray(1, c));
     ASSERT_EQ(hooks.blocks.size(), 1u);
@@ -97,7 +96,7 @@ TEST_F(GatherFixture, ByteAtATimeAndBadEscape)
     Restart();
     Feed(QByteArray("\x01\x05", 2));
     EXPECT_EQ(r.gather.receiveBuf[0], 0x05);
-    QFile f(g.debugFile);
+    QFile f(logFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("ERROR: m_bPrevIsChr1 is incorrectly True!"));
 }

@@ -43,10 +43,11 @@ struct FakeHooks : AcceptanceHooks {
 
 struct ReceiverFixture : ::testing::Test {
     QTemporaryDir dir;
-    Globals g;
+    SessionConfig g;
+    QString logFile;
     TransferState s;
     MemoryCommPort port;
-    DebugLog log{g};
+    DebugLog log;
     FrameTransmitter tx{g, s, port, log};
     FakeHooks hooks;
     FrameReceiver frames{g, s, port, log, rx};
@@ -82,15 +83,14 @@ struct ReceiverFixture : ::testing::Test {
     }
     QString StartLog()
     {
-        g.debugFlag = true;
-        g.debugLevel = 1;
-        g.debugFile = BuildPath(dir.path(), "log.txt");
-        EXPECT_TRUE(log.Open(nullptr));
-        return g.debugFile;
+        g.dumpBytes = true;
+        logFile = BuildPath(dir.path(), "log.txt");
+        EXPECT_TRUE(log.Open(logFile, dir.path(), nullptr));
+        return logFile;
     }
     QString LogText()
     {
-        QFile f(g.debugFile);
+        QFile f(logFile);
         f.open(QIODevice::ReadOnly);
         return QString::fromLocal8Bit(f.readAll());
     }

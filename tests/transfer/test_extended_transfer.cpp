@@ -93,7 +93,7 @@ TEST_F(ExtendedFixture, AutomaticResumptionStaysExtended)
         tx->port.hold = false;
         rx->port.InjectEvent(PortEvent::Framing);
         ASSERT_FALSE(rx->port.PortOpen());
-        EXPECT_TRUE(ReadFile(RestartFilePath(rx->g)).contains("\r\nEXTENDED: "));
+        EXPECT_TRUE(ReadFile(RestartFilePath(rx->g.RestartDir())).contains("\r\nEXTENDED: "));
         if (wrongByte) {
             QFile temp(rx->InReceivePath("_big.bin.tmp"));
             ASSERT_TRUE(temp.open(QIODevice::ReadWrite));

@@ -126,7 +126,7 @@ TEST_P(ResumeFixture, PortErrorInsideAFileRestartsAndTheNewInstanceResumes)
     ASSERT_TRUE(WaitFor([&] { return started && ended; }));
     EXPECT_FALSE(rx.port.PortOpen());
     EXPECT_TRUE(rx.station->m_settingsSaved);
-    const QString restartFile = RestartFilePath(rx.g);
+    const QString restartFile = RestartFilePath(rx.g.RestartDir());
     EXPECT_EQ(restartFile, BuildPath(folder.expectedRestart, "_qrn_receive_restart_.tmp"));
     EXPECT_TRUE(QFile::exists(BuildPath(folder.expected, "qrn.ini")));
     const QByteArray lines = ReadFile(restartFile);
@@ -160,7 +160,7 @@ TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
     ASSERT_TRUE(WaitFor([&] { return !rx.port.PortOpen(); }));
     EXPECT_EQ(rx.ui.status2, "Comport error!");
     EXPECT_EQ(rx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Parity Error"});
-    EXPECT_FALSE(QFile::exists(RestartFilePath(rx.g)));
+    EXPECT_FALSE(QFile::exists(RestartFilePath(rx.g.RestartDir())));
 
     rx.ui.boxes.clear();
     QCoreApplication::processEvents();  // the error answer went nowhere: nobody listened
@@ -175,7 +175,7 @@ TEST_F(RestartFixture, PortErrorBetweenFilesOrWhenRestartFailsIsErrorEleven)
     EXPECT_FALSE(rx.port.PortOpen());
     ASSERT_TRUE(WaitFor([&] { return !rx.ui.boxes.empty(); }));
     EXPECT_EQ(rx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Unknown error or event"});
-    EXPECT_TRUE(QFile::exists(RestartFilePath(rx.g)));  // kept for the next start
+    EXPECT_TRUE(QFile::exists(RestartFilePath(rx.g.RestartDir())));  // kept for the next start
 }
 
 TEST_F(RestartFixture, LineEventsOnlyShowText)
@@ -279,14 +279,8 @@ TEST(RestartReceiving, RefusesPositionsThatWouldLeaveAGapOrOverwrite)
 
 TEST(RestartReceiving, EmptyNameUsesUnderscoreTempFile)
 {
-    QTemporaryDir dir;
-    Globals g;
-    g.receivePath = dir.path();
-    MemoryCommPort port;
-    RecordingUi ui;
-    Station station(g, port, ui);
-    EXPECT_EQ(station.Receiver().MakeTempFileName(""), BuildPath(dir.path(), "_.tmp"));
-    EXPECT_EQ(station.Receiver().MakeTempFileName("report.pdf"), BuildPath(dir.path(), "_report.pdf.tmp"));
+    EXPECT_EQ(ReceiverSide::TempFilePath("/in", ""), "/in/_.tmp");
+    EXPECT_EQ(ReceiverSide::TempFilePath("/in", "report.pdf"), "/in/_report.pdf.tmp");
 }
 
 TEST(RestartReceiving, ANewRunWhileAResumptionWaitsIsReceivedAndTheOldTempFileKept)

@@ -1,0 +1,4 @@
+#pragma once
+
+// Which side of a transfer this program is.
+enum class Role { Sender, Receiver };
