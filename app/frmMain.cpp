@@ -25,7 +25,9 @@ namespace {
 const QString kTitle = QStringLiteral("Velotrax");
 const QString kFilter = QStringLiteral("All files (*)");
 
-MsgAnswer RealMessageBox(QWidget* parent, const QString& text, MsgIcon icon, MsgButtons buttons)
+// A window-modal box that returns at once; done gets the answer when the user gives it.
+void OpenMessageBox(QWidget* parent, const QString& text, MsgIcon icon, MsgButtons buttons,
+                    std::function<void(MsgAnswer)> done)
 {
     QMessageBox::Icon boxIcon = QMessageBox::Information;
     switch (icon) {
@@ -40,20 +42,21 @@ MsgAnswer RealMessageBox(QWidget* parent, const QString& text, MsgIcon icon, Msg
     case MsgButtons::OkCancel: set = QMessageBox::Ok | QMessageBox::Cancel; break;
     case MsgButtons::YesNo: set = QMessageBox::Yes | QMessageBox::No; first = QMessageBox::Yes; break;
     }
-    QMessageBox box(boxIcon, kTitle, text, set, parent);
-    box.setDefaultButton(first);
-    switch (box.exec()) {
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
-    case QMessageBox::Cancel: return MsgAnswer::Cancel;
-    default:
+    auto* box = new QMessageBox(boxIcon, kTitle, text, set, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setDefaultButton(first);
+    QObject::connect(box, &QMessageBox::finished, box, [box, buttons, done = std::move(done)] {
         // Escape on a Yes/No box counts as No; on an OK/Cancel box as Cancel.
-        if (buttons == MsgButtons::YesNo && box.clickedButton() != box.button(QMessageBox::Yes))
-            return MsgAnswer::No;
-        if (buttons == MsgButtons::OkCancel && box.clickedButton() != box.button(QMessageBox::Ok))
-            return MsgAnswer::Cancel;
-        return MsgAnswer::Ok;
-    }
+        const QAbstractButton* clicked = box->clickedButton();
+        MsgAnswer answer = MsgAnswer::Ok;
+        if (buttons == MsgButtons::YesNo)
+            answer = clicked == box->button(QMessageBox::Yes) ? MsgAnswer::Yes : MsgAnswer::No;
+        else if (buttons == MsgButtons::OkCancel)
+            answer = clicked == box->button(QMessageBox::Ok) ? MsgAnswer::Ok : MsgAnswer::Cancel;
+        if (done)
+            done(answer);
+    });
+    box->open();
 }
 
 bool RealOpenFileDialog(QWidget* parent, const QString& title, bool multiSelect, const QString& initialFolder,
@@ -80,8 +83,8 @@ frmMain::frmMain(Globals& g, CommPort& port, QWidget* parent)
     m_movingTimer->setInterval(250);
     connect(m_movingTimer, &QTimer::timeout, this, &frmMain::ShowMoving);
 
-    showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons) {
-        return RealMessageBox(this, text, icon, buttons);
+    showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons, std::function<void(MsgAnswer)> done) {
+        OpenMessageBox(this, text, icon, buttons, std::move(done));
     };
     showOpenFileDialog = [this](const QString& title, bool multiSelect, const QString& folder, QStringList& chosen) {
         return RealOpenFileDialog(this, title, multiSelect, folder, chosen);
@@ -154,9 +157,15 @@ void frmMain::SetProgress(float percent)
     ui->ProgressBar1->setValue(qBound(0, int(percent), 100));
 }
 
-MsgAnswer frmMain::MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons)
+void frmMain::Alert(const QString& text, MsgIcon icon)
 {
-    return showMessageBox(text, icon, buttons);
+    showMessageBox(text, icon, MsgButtons::Ok, nullptr);
+}
+
+void frmMain::Ask(Question question, const QString& text, std::function<void(bool yes)> reply)
+{
+    showMessageBox(text, MsgIcon::Exclamation, ButtonsOf(question),
+                   [reply = std::move(reply)](MsgAnswer a) { reply(a == MsgAnswer::Yes || a == MsgAnswer::Ok); });
 }
 
 void frmMain::ShowMoving()
@@ -336,13 +345,13 @@ void frmMain::ShowHelp()
 {
     const QString path = m_station->HelpFile();
     if (path.isEmpty() || !QFileInfo(path).isFile()) {
-        MsgBox(QStringLiteral("Help file '") + path + QStringLiteral("' not found"), MsgIcon::Exclamation);
+        Alert(QStringLiteral("Help file '") + path + QStringLiteral("' not found"), MsgIcon::Exclamation);
         return;
     }
     if (!openUrl(QUrl::fromLocalFile(path)))
-        MsgBox(QStringLiteral("Could not show the help file '") + path
-                   + QStringLiteral("': no program to show it was found"),
-               MsgIcon::Exclamation);
+        Alert(QStringLiteral("Could not show the help file '") + path
+                  + QStringLiteral("': no program to show it was found"),
+              MsgIcon::Exclamation);
 }
 
 bool frmMain::ShowAboutBox()
@@ -365,5 +374,5 @@ bool frmMain::ShowAboutBox()
 void frmMain::ShowAbout()
 {
     if (!ShowAboutBox())
-        MsgBox(QStringLiteral("Velotrax " VELOTRAX_VERSION), MsgIcon::Information);
+        Alert(QStringLiteral("Velotrax " VELOTRAX_VERSION), MsgIcon::Information);
 }

@@ -40,7 +40,8 @@ public:
     QString Status1() const override;
     QString Status2() const override;
     void SetProgress(float percent) override;
-    MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok) override;
+    void Alert(const QString& text, MsgIcon icon) override;
+    void Ask(Question question, const QString& text, std::function<void(bool yes)> reply) override;
     void UpdateControls(bool portOpen) override;
     bool ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,
                            QString& dialogResult) override;
@@ -54,8 +55,10 @@ public:
     static QString FileListToDialogResult(const QStringList& paths);
 
     // Hooks with the real behaviour as default.
-    // A message box with the program's title; returns the answer.
-    std::function<MsgAnswer(const QString& text, MsgIcon icon, MsgButtons buttons)> showMessageBox;
+    // A message box with the program's title. It returns at once and hands
+    // the answer to done (which may be empty) when the user has given it.
+    std::function<void(const QString& text, MsgIcon icon, MsgButtons buttons, std::function<void(MsgAnswer)> done)>
+        showMessageBox;
     // The open-file dialog; false when cancelled, else the chosen full paths.
     std::function<bool(const QString& title, bool multiSelect, const QString& initialFolder, QStringList& chosen)>
         showOpenFileDialog;

@@ -137,9 +137,10 @@ int main(int argc, char** argv)
     const QString screenshot = qEnvironmentVariable("VELOTRAX_SCREENSHOT");
     if (!screenshot.isEmpty()) {
         // Nobody is there to answer a box: say what it was and carry on.
-        w.showMessageBox = [](const QString& text, MsgIcon, MsgButtons buttons) {
+        w.showMessageBox = [](const QString& text, MsgIcon, MsgButtons buttons, std::function<void(MsgAnswer)> done) {
             std::fprintf(stderr, "velotrax: box: %s\n", qPrintable(text));
-            return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+            if (done)
+                done(buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok);
         };
         QTimer::singleShot(0, &w, [&w, screenshot] { TakeScreenshot(w, screenshot); });
     }

@@ -148,8 +148,7 @@ bool CliSession::ReceiveFolderWritable()
     if (::access(QFile::encodeName(m_o.receiveDir).constData(), W_OK | X_OK) == 0)
         return true;
     const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-    m_ui.MsgBox(QStringLiteral("Path '%1': cannot write into it: %2").arg(m_o.receiveDir, reason), MsgIcon::Exclamation,
-                MsgButtons::Ok);
+    m_ui.Alert(QStringLiteral("Path '%1': cannot write into it: %2").arg(m_o.receiveDir, reason), MsgIcon::Exclamation);
     return false;
 #else
     return true;
@@ -321,7 +320,7 @@ void CliSession::TryReopen()
     m_ui.Note(QStringLiteral("velotrax-cli: the port did not come back: ") + m_reopenWhy);
     // What the desktop program does when it cannot start again.
     m_station.Errors().ReportLocalError(ErrorNr::PortError);
-    m_ui.MsgBox(QStringLiteral("COMPORT-ERROR: ") + m_portErrorText, MsgIcon::Critical, MsgButtons::Ok);
+    m_ui.Alert(QStringLiteral("COMPORT-ERROR: ") + m_portErrorText, MsgIcon::Critical);
 }
 
 void CliSession::Resume()

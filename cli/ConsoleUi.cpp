@@ -83,33 +83,33 @@ QString QuotedPath(const QString& text)
 }
 }  // namespace
 
-MsgAnswer ConsoleUi::MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons)
+void ConsoleUi::Alert(const QString& text, MsgIcon icon)
 {
     Track(false);
-    switch (buttons) {
-    case MsgButtons::Ok:
-        // The resend report is a table for whoever studies the line: -v only.
-        if (verbose || icon != MsgIcon::Information || !text.startsWith(QLatin1String("Resend-reasons:")))
-            Line(text);
-        return MsgAnswer::Ok;
-    case MsgButtons::OkCancel:
+    // The resend report is a table for whoever studies the line: -v only.
+    if (verbose || icon != MsgIcon::Information || !text.startsWith(QLatin1String("Resend-reasons:")))
         Line(text);
-        Line(QStringLiteral("velotrax-cli: not confirmed, so not done"));
-        return MsgAnswer::Cancel;
-    case MsgButtons::YesNo:
-        // The one Yes/No question of the core: deleting the temp file after a Stop.
+}
+
+void ConsoleUi::Ask(Question question, const QString& text, std::function<void(bool yes)> reply)
+{
+    Track(false);
+    switch (question) {
+    case Question::DeleteTempFile:
         Line(deleteTemp ? QStringLiteral("velotrax-cli: deleting the temp file '%1' (--delete-temp)").arg(QuotedPath(text))
                         : QStringLiteral("velotrax-cli: the temp file '%1' is kept for send --restart "
                                          "(--delete-temp deletes it)")
                               .arg(QuotedPath(text)));
-        return deleteTemp ? MsgAnswer::Yes : MsgAnswer::No;
+        reply(deleteTemp);
+        return;
+    case Question::NoListener:
+        reply(SendAgain());
+        return;
     }
-    return MsgAnswer::Ok;
 }
 
-MsgAnswer ConsoleUi::AskNoListener(const QString&)
+bool ConsoleUi::SendAgain()
 {
-    Track(false);
     if (m_okAnswers < okRetries) {
         ++m_okAnswers;
         Line(m_okAnswers == 1 ? QStringLiteral("velotrax-cli: no receiver answers; sending again, up to %1 times (--retries)")
@@ -117,11 +117,11 @@ MsgAnswer ConsoleUi::AskNoListener(const QString&)
                               : QStringLiteral("velotrax-cli: still no receiver; sending again (%1 of %2)")
                                     .arg(m_okAnswers)
                                     .arg(okRetries));
-        return MsgAnswer::Ok;
+        return true;
     }
     Line(okRetries == 0 ? QStringLiteral("velotrax-cli: no receiver answers; giving up (--retries 0)")
                         : QStringLiteral("velotrax-cli: still no receiver after %1 tries; giving up").arg(okRetries));
-    return MsgAnswer::Cancel;
+    return false;
 }
 
 void ConsoleUi::RunEnded(const RunOutcome& outcome)

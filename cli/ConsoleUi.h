@@ -23,8 +23,9 @@ public:
     QString Status1() const override { return m_status1; }
     QString Status2() const override { return m_status2; }
     void SetProgress(float percent) override;
-    MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons) override;
-    MsgAnswer AskNoListener(const QString& text) override;
+    void Alert(const QString& text, MsgIcon icon) override;
+    // Answered at once from the options below.
+    void Ask(Question question, const QString& text, std::function<void(bool yes)> reply) override;
     void RunEnded(const RunOutcome& outcome) override;
     void UpdateControls(bool portOpen) override;
     bool ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,
@@ -40,7 +41,7 @@ public:
     void BreakProgressLine();
 
     // Answers: OK to the "no listener" question this many times, then Cancel;
-    // Yes or No to deleting a temp file; Cancel to any other OK/Cancel box.
+    // Yes or No to deleting a temp file.
     int okRetries = 5;
     bool deleteTemp = false;
     bool showProgress = false;
@@ -54,6 +55,7 @@ public:
     std::function<FileProgress()> progressSource;
 
 private:
+    bool SendAgain();
     void Write(const QString& text);
     void Line(const QString& text);
     void Track(bool force);

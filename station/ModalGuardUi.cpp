@@ -1,4 +1,5 @@
 #include "ModalGuardUi.h"
+#include <QPointer>
 
 ModalGuardUi::ModalGuardUi(UserInterface& ui, CommPort& port, std::function<void()> released)
     : m_ui(ui), m_port(port), m_released(std::move(released))
@@ -14,15 +15,10 @@ ModalGuardUi::~ModalGuardUi()
     }
 }
 
-template <class F>
-auto ModalGuardUi::Held(F show)
+void ModalGuardUi::Hold()
 {
     ++m_held;
     m_port.HoldEvents();
-    const auto answer = show();
-    // Not yet: the rule that opened the box acts on the answer first.
-    QMetaObject::invokeMethod(this, [this] { Release(); }, Qt::QueuedConnection);
-    return answer;
 }
 
 void ModalGuardUi::Release()
@@ -33,18 +29,26 @@ void ModalGuardUi::Release()
         m_released();
 }
 
-MsgAnswer ModalGuardUi::MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons)
+void ModalGuardUi::Ask(Question question, const QString& text, std::function<void(bool yes)> reply)
 {
-    return Held([&] { return m_ui.MsgBox(text, icon, buttons); });
-}
-
-MsgAnswer ModalGuardUi::AskNoListener(const QString& text)
-{
-    return Held([&] { return m_ui.AskNoListener(text); });
+    Hold();
+    QMetaObject::invokeMethod(this, [this, question, text, reply = std::move(reply)] {
+        QPointer<ModalGuardUi> alive(this);
+        m_ui.Ask(question, text, [alive, reply](bool yes) {
+            if (!alive)
+                return;  // the station is gone, and the run with it
+            reply(yes);
+            alive->Release();
+        });
+    }, Qt::QueuedConnection);
 }
 
 bool ModalGuardUi::ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,
                                      QString& dialogResult)
 {
-    return Held([&] { return m_ui.ChooseFilesToSend(title, multiSelect, initialFolder, dialogResult); });
+    Hold();
+    const bool chosen = m_ui.ChooseFilesToSend(title, multiSelect, initialFolder, dialogResult);
+    // Not yet: the activation that opened it acts on the choice first.
+    QMetaObject::invokeMethod(this, [this] { Release(); }, Qt::QueuedConnection);
+    return chosen;
 }

@@ -4,12 +4,12 @@
 #include <QObject>
 #include <functional>
 
-// The front end as the station's parts see it. While a box or the file
-// dialog is open, its nested event loop would otherwise hand port events and
-// timer ticks to protocol rules in the middle of another rule (the Stop
-// question, an error box, the watchdog's question). Port events are held
-// until the box has closed and the code that opened it has returned; the
-// station's timers ask BoxOpen() and wait the same way.
+// The front end as the station's parts see it. A question a rule raises
+// reaches the front end only after that rule has returned, and until its
+// answer has come back and been acted on, port events are held and the
+// station's timers wait (they ask BoxOpen()): no rule runs on a run whose
+// fate the user is deciding. The file dialog of an activation is held the
+// same way while its nested event loop runs.
 class ModalGuardUi : public QObject, public UserInterface {
 public:
     // released: called once the last box has closed and the held events were delivered.
@@ -23,8 +23,8 @@ public:
     QString Status1() const override { return m_ui.Status1(); }
     QString Status2() const override { return m_ui.Status2(); }
     void SetProgress(float percent) override { m_ui.SetProgress(percent); }
-    MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok) override;
-    MsgAnswer AskNoListener(const QString& text) override;
+    void Alert(const QString& text, MsgIcon icon) override { m_ui.Alert(text, icon); }
+    void Ask(Question question, const QString& text, std::function<void(bool yes)> reply) override;
     void Notice(const QString& text) override { m_ui.Notice(text); }
     void RunEnded(const RunOutcome& outcome) override { m_ui.RunEnded(outcome); }
     void UpdateControls(bool portOpen) override { m_ui.UpdateControls(portOpen); }
@@ -36,8 +36,7 @@ public:
     void SetSenderSelected(bool sender) override { m_ui.SetSenderSelected(sender); }
 
 private:
-    template <class F>
-    auto Held(F show);
+    void Hold();
     void Release();
 
     UserInterface& m_ui;

@@ -24,7 +24,7 @@ public:
     static std::pair<QString, QString> ClassifyEvent(PortEvent event);
 
 private:
-    void ShowError(const QString& text) { m_c.ui.MsgBox(text, MsgIcon::Critical); }
+    void ShowError(const QString& text) { m_c.ui.Alert(text, MsgIcon::Critical); }
     // A port that cannot be opened ends the run before it began.
     void Refuse(const QString& text)
     {

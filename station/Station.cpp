@@ -173,7 +173,7 @@ void Station::SaveSettings()
 {
     ControlsToSettings();
     if (!SaveSettingsFile(m_g))
-        m_ui.MsgBox(QStringLiteral("Could not save settings in ") + SettingsFilePath(m_g), MsgIcon::Exclamation);
+        m_ui.Alert(QStringLiteral("Could not save settings in ") + SettingsFilePath(m_g), MsgIcon::Exclamation);
 }
 
 void Station::SetWatchdogEnabled(bool enabled)
@@ -199,7 +199,7 @@ void Station::Activate(bool bRestart)
 
     if (m_cfg.IsReceiver()) {
         if (const QString why = ReceivePathRefusal(m_cfg.receivePath); !why.isEmpty()) {
-            m_ui.MsgBox(why, MsgIcon::Exclamation);
+            m_ui.Alert(why, MsgIcon::Exclamation);
             m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
             return;
         }
@@ -222,7 +222,7 @@ void Station::Activate(bool bRestart)
     m_cfg.sendPath = m_g.sendPath;
     const QString refusal = m_sender.CheckFilesToSend();
     if (!refusal.isEmpty()) {
-        m_ui.MsgBox(refusal, MsgIcon::Critical);
+        m_ui.Alert(refusal, MsgIcon::Critical);
         ClosePort();
         m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
@@ -266,14 +266,20 @@ void Station::OfferTempFileDelete()
     m_s.receiving.Close();
     if (!m_cfg.IsReceiver() || !FileExists(m_s.tempFile))
         return;
-    const MsgAnswer a = m_ui.MsgBox(QStringLiteral("Delete tempfile '") + m_s.tempFile + QStringLiteral("' ?")
-                                        + QStringLiteral("\r\n")
-                                        + QStringLiteral("(Note: this file is needed if you want to use 'restart a file.'"),
-                                    MsgIcon::Exclamation, MsgButtons::YesNo);
-    if (a != MsgAnswer::Yes)
-        return;
-    if (!QFile::remove(m_s.tempFile))
-        m_ui.MsgBox(QStringLiteral("Could not delete file '") + m_s.tempFile + u'\'', MsgIcon::Exclamation);
+    const QString path = m_s.tempFile;
+    m_ui.Ask(Question::DeleteTempFile,
+             QStringLiteral("Delete tempfile '") + path
+                 + QStringLiteral("' ?\r\n(Note: this file is needed if you want to use 'restart a file.'"),
+             [this, path](bool yes) {
+                 if (yes)
+                     DeleteTempFile(path);
+             });
+}
+
+void Station::DeleteTempFile(const QString& path)
+{
+    if (!QFile::remove(path))
+        m_ui.Alert(QStringLiteral("Could not delete file '") + path + u'\'', MsgIcon::Exclamation);
 }
 
 bool Station::AutomaticRestart(const QString& errorText)
@@ -293,7 +299,7 @@ bool Station::AutomaticRestart(const QString& errorText)
         }
         // As if there had been no restart to try.
         m_errors.ReportLocalError(ErrorNr::PortError);
-        m_ui.MsgBox(QStringLiteral("COMPORT-ERROR: ") + errorText, MsgIcon::Critical);
+        m_ui.Alert(QStringLiteral("COMPORT-ERROR: ") + errorText, MsgIcon::Critical);
     });
     m_restart->Start(restartDelayMs);
     return true;

@@ -34,7 +34,10 @@ public:
     static QString UsableReceivePath(const QString& setting);
     static QString ReceivePathRefusal(const QString& path);
     void StopByUser();
+    // Asks whether the temp file of a file left unfinished goes; the answer
+    // comes back as DeleteTempFile.
     void OfferTempFileDelete() override;
+    void DeleteTempFile(const QString& path);
 
     void SaveSettings();
     void ControlsToSettings();
@@ -94,7 +97,7 @@ private:
     // AcceptanceHooks
     void ReportLocalError(qint32 nr) override { m_errors.ReportLocalError(nr); }
     void ReportRemoteError(qint32 nr) override { m_errors.ReportRemoteError(nr); }
-    void ShowCritical(const QString& text) override { m_ui.MsgBox(text, MsgIcon::Critical); }
+    void ShowCritical(const QString& text) override { m_ui.Alert(text, MsgIcon::Critical); }
     void HandOverToReceiver(const Block& b) override { m_receiver.HandleBlock(b); }
     void HandOverToSender(const Block& b) override { m_sender.HandleAnswer(b); }
     void ReceiverGotStop() override { m_receiver.HandleStop(); }

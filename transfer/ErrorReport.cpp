@@ -23,9 +23,9 @@ void ErrorReport::ReportRemoteError(qint32 nr)
     m_c.log.WriteDebugLine(QStringLiteral("ERROR from other side; nr=") + QString::number(nr));
     m_c.session.ClosePort();
     if (nr >= 0 && nr <= ErrorNr::Last)
-        m_c.ui.MsgBox(QStringLiteral("ERROR from other side: ") + ErrorNr::Text(nr), MsgIcon::Critical);
+        m_c.ui.Alert(QStringLiteral("ERROR from other side: ") + ErrorNr::Text(nr), MsgIcon::Critical);
     else
-        m_c.ui.MsgBox(QStringLiteral("ERROR from other side; strange errornr=") + QString::number(nr),
+        m_c.ui.Alert(QStringLiteral("ERROR from other side; strange errornr=") + QString::number(nr),
                       MsgIcon::Critical);
     m_c.session.SetWatchdogEnabled(false);
     m_c.ui.RunEnded(RunOutcome::Failed(nr, RunOutcome::Side::Other));

@@ -174,7 +174,7 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
     if (f.write(bytes + skip, fresh) != fresh) {
         const QString text = TempWriteFailedText(s.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-        m_c.ui.MsgBox(text, MsgIcon::Critical);
+        m_c.ui.Alert(text, MsgIcon::Critical);
         return false;
     }
     m_held += fresh;
@@ -237,7 +237,7 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
     if (!onDisk || quint32(GetLE32(payload + 4)) != *onDisk) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
         m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
-        m_c.ui.MsgBox(QStringLiteral("File check failed: '") + s.tempFile
+        m_c.ui.Alert(QStringLiteral("File check failed: '") + s.tempFile
                           + QStringLiteral("' differs from the file sent; it is kept and nothing was renamed"),
                       MsgIcon::Critical);
         return Step::Failed;

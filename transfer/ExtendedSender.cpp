@@ -83,7 +83,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
         QByteArray data;
         if (!ReadAt(b.offset, b.length, data)) {
             const QString path = m_c.s.sending.File().fileName();
-            m_c.ui.MsgBox(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
+            m_c.ui.Alert(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
             m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
         }

@@ -102,7 +102,7 @@ void ReceiverSide::HandleHeader(const Block& b)
     if (h.offer && !m_c.cfg.classicOnly && !h.sizeFits) {
         s.fileName = h.name;
         m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
-        m_c.ui.MsgBox(QStringLiteral("Cannot receive '%1': its size '%2' is not a number of bytes up to %3")
+        m_c.ui.Alert(QStringLiteral("Cannot receive '%1': its size '%2' is not a number of bytes up to %3")
                           .arg(h.name, h.sizeText)
                           .arg(FileHeader::kLargestSize),
                       MsgIcon::Critical);
@@ -161,7 +161,7 @@ void ReceiverSide::ExtendedData(const Block& b)
 void ReceiverSide::CreateFailed(const QString& why)
 {
     m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-    m_c.ui.MsgBox(QStringLiteral("Error creating file '") + m_c.s.tempFile + QStringLiteral("': ") + why,
+    m_c.ui.Alert(QStringLiteral("Error creating file '") + m_c.s.tempFile + QStringLiteral("': ") + why,
                   MsgIcon::Critical);
 }
 
@@ -189,7 +189,7 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
     m_c.s.receiving.Close();
     const auto failed = [this, &s] {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
-        m_c.ui.MsgBox(QStringLiteral("Restart file: error opening tmpfile '") + s.tempFile + QStringLiteral("' "),
+        m_c.ui.Alert(QStringLiteral("Restart file: error opening tmpfile '") + s.tempFile + QStringLiteral("' "),
                       MsgIcon::Critical);
     };
     // Only a real file of ours is continued, never whatever a link points at.
@@ -245,7 +245,7 @@ void ReceiverSide::Data(const Block& b)
         // Answering OK here would end in a complete-looking file with a hole in it.
         const QString text = TempWriteFailedText(s.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-        m_c.ui.MsgBox(text, MsgIcon::Critical);
+        m_c.ui.Alert(text, MsgIcon::Critical);
         return;
     }
     s.FileReceivingPos += b.length;
@@ -278,7 +278,7 @@ bool ReceiverSide::FinishFile()
                              + QStringLiteral(" expecting ") + QString::number(s.fileSize) + QStringLiteral(" bytes,")
                              + QStringLiteral(" received ") + QString::number(s.FileReceivingPos - 1);
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
-        m_c.ui.MsgBox(text, MsgIcon::Critical);
+        m_c.ui.Alert(text, MsgIcon::Critical);
         return false;
     }
 
@@ -293,7 +293,7 @@ bool ReceiverSide::FinishFile()
                              + QStringLiteral(" to '") + target + QStringLiteral("': ")
                              + (flushed ? QString::fromLocal8Bit(ec.message()) : why);
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
-        m_c.ui.MsgBox(text, MsgIcon::Critical);
+        m_c.ui.Alert(text, MsgIcon::Critical);
         return false;
     }
     SetModifiedDate(target);
@@ -361,11 +361,11 @@ void ReceiverSide::EndOfTransfer()
     TransferState& s = m_c.s;
     m_c.tx.SendAnswer(ANSWER_ALL_RECEIVED, 0);
     if (s.countModifiedDateErr > 0)
-        m_c.ui.MsgBox(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.countModifiedDateErr)
+        m_c.ui.Alert(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.countModifiedDateErr)
                           + u'x' + QrnstampMissingText(s),
                       MsgIcon::Exclamation);
     if (AnyResendReason(s))
-        m_c.ui.MsgBox(ResendReasonsText(s), MsgIcon::Information);
+        m_c.ui.Alert(ResendReasonsText(s), MsgIcon::Information);
     m_c.ui.SetStatus1(QStringLiteral("listening..."));
     m_c.ui.SetStatus2(QStringLiteral("Files received: ") + QString::number(s.filesReceivedCounter));
     ShowProgress(m_c.ui, 0, 100);

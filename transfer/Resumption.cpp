@@ -20,7 +20,7 @@ bool Resumption::WriteRestartFile()
     OpenFile restart;
     const auto failed = [&] {
         restart.Close();
-        m_c.ui.MsgBox(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
+        m_c.ui.Alert(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
         return false;
     };
     if (!restart.Open(path, QIODevice::WriteOnly | QIODevice::Truncate))
@@ -46,7 +46,7 @@ bool Resumption::ReadRestartFile(TransferState& s, const std::function<void()>& 
     restart.Close();
     ParseRestartFile(content, s);
     if (!QFile::remove(path) || QFileInfo::exists(path)) {
-        m_c.ui.MsgBox(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
+        m_c.ui.Alert(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
                       MsgIcon::Critical);
         endProgram();
         return false;  // never resume from a file that would be read again
@@ -98,7 +98,7 @@ QString Resumption::Refusal() const
 
 Resumption::Result Resumption::Refuse(const QString& text)
 {
-    m_c.ui.MsgBox(text, MsgIcon::Critical);
+    m_c.ui.Alert(text, MsgIcon::Critical);
     m_c.ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::PortFailed));
     return Result::Refused;
 }

@@ -60,7 +60,7 @@ bool SenderSide::SendNextFile()
     if (!opened || m_c.s.sending.File().size() > kLargestFile || !FitsWindows1252(name)
         || !NameFitsHeader(name)) {
         m_c.s.sending.Close();
-        m_c.ui.MsgBox(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
+        m_c.ui.Alert(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
         m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
         return false;
     }
@@ -153,7 +153,7 @@ void SenderSide::HandleAnswer(const Block& b)
                                      .arg(QStringLiteral("0x%1").arg(quint32(b.Value()), 8, 16, QLatin1Char('0')), why);
             m_c.log.WriteDebugLine(text);
             m_errors.ReportLocalError(ErrorNr::AcceptanceNotHonoured);
-            m_c.ui.MsgBox(text, MsgIcon::Critical);
+            m_c.ui.Alert(text, MsgIcon::Critical);
             return;
         }
         m_c.log.WriteDebugLine(QStringLiteral("the other side accepts the extended mode"));
@@ -307,7 +307,7 @@ bool SenderSide::DataStep()
         if (block.size() != n) {
             // A file that shrank or cannot be read must not go out with a hole in it.
             const QString path = SendFilePath(s.fileIndex);
-            m_c.ui.MsgBox(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
+            m_c.ui.Alert(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
             m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
         }
@@ -325,10 +325,18 @@ bool SenderSide::DataStep()
 void SenderSide::WatchdogTick()
 {
     m_c.session.SetWatchdogEnabled(false);
-    const MsgAnswer a = m_c.ui.AskNoListener(QStringLiteral("There seems no Velotrax-listener at other side activated;")
-                                             + QStringLiteral("\r\n")
-                                             + QStringLiteral("activate listener at other side and press OK to restart sending selected files."));
-    if (a == MsgAnswer::Ok) {
+    m_c.ui.Ask(Question::NoListener,
+               QStringLiteral("There seems no Velotrax-listener at other side activated;\r\n"
+                              "activate listener at other side and press OK to restart sending selected files."),
+               [this](bool sendAgain) { NoListenerAnswered(sendAgain); });
+}
+
+void SenderSide::NoListenerAnswered(bool sendAgain)
+{
+    // A run ended meanwhile (the port failed) is not started again.
+    if (!m_c.port.PortOpen())
+        return;
+    if (sendAgain) {
         ResetTransferState(m_c.s, m_c.cfg.IsReceiver());
         m_c.s.watchdogRestarted = true;
         if (!SendNextFile())

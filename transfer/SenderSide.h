@@ -12,8 +12,10 @@ public:
     // Sends the next header, or "END" when no file is left; false if the file could not be opened.
     bool SendNextFile();
     void HandleAnswer(const Block& b);
-    // The watchdog found no answer since activation.
+    // The watchdog found no answer since activation: asks the user.
     void WatchdogTick();
+    // The user's answer: send the files again, or give up.
+    void NoListenerAnswered(bool sendAgain);
     // Nothing came back for the silence time after the last write: ask for the
     // answer, and if that brings nothing either, send the last block again.
     void AnswerSilence();

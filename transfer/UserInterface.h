@@ -1,9 +1,20 @@
 #pragma once
 #include <QString>
+#include <functional>
 
 enum class MsgIcon { Critical, Exclamation, Information };
 enum class MsgButtons { Ok, OkCancel, YesNo };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+// The questions a run puts to the user.
+enum class Question {
+    DeleteTempFile,  // Yes/No: the temp file of a file left unfinished by a Stop
+    NoListener,      // OK/Cancel: nobody answered the first header; OK sends the files again
+};
+inline MsgButtons ButtonsOf(Question q)
+{
+    return q == Question::DeleteTempFile ? MsgButtons::YesNo : MsgButtons::OkCancel;
+}
 
 // How a run ended, so a front end need not read it from the texts shown.
 struct RunOutcome {
@@ -40,13 +51,13 @@ public:
     virtual QString Status2() const = 0;
     // Percentage of the current file, 0 to 100.
     virtual void SetProgress(float percent) = 0;
-    // A modal box with the program's title; returns the user's answer.
-    virtual MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok) = 0;
-    // The "no listener" question: OK sends the files again, Cancel gives up.
-    virtual MsgAnswer AskNoListener(const QString& text)
-    {
-        return MsgBox(text, MsgIcon::Exclamation, MsgButtons::OkCancel);
-    }
+    // A box that asks nothing, with the program's title. It never waits for
+    // the user: the rule that raised it goes on (its run has mostly ended).
+    virtual void Alert(const QString& text, MsgIcon icon) = 0;
+    // A question for the user. The answer comes back later as a command,
+    // reply(true) for Yes or OK; the station puts the question only once the
+    // rule that raised it has returned, and no rule runs until it is answered.
+    virtual void Ask(Question question, const QString& text, std::function<void(bool yes)> reply) = 0;
     // Something the user should know that needs no answer (a file left
     // unfinished, say); it must not stop the run.
     virtual void Notice(const QString& text) { SetStatus2(text); }

@@ -135,29 +135,30 @@ TEST_F(Console, QuestionsAreAnsweredByOptionsAndSaidInTheConsolesOwnWords)
 {
     ui.okRetries = 2;
     const QString noListener = "There seems no Velotrax-listener at other side activated;\r\nactivate listener";
-    EXPECT_EQ(ui.AskNoListener(noListener), MsgAnswer::Ok);
-    EXPECT_EQ(ui.AskNoListener(noListener), MsgAnswer::Ok);
-    EXPECT_EQ(ui.AskNoListener(noListener), MsgAnswer::Cancel);
+    std::vector<bool> replies;
+    const auto record = [&](bool yes) { replies.push_back(yes); };
+    for (int i = 0; i < 3; ++i)
+        ui.Ask(Question::NoListener, noListener, record);
+    EXPECT_EQ(replies, (std::vector<bool>{true, true, false}));
     EXPECT_EQ(out, "velotrax-cli: no receiver answers; sending again, up to 2 times (--retries)\n"
                    "velotrax-cli: still no receiver; sending again (2 of 2)\n"
                    "velotrax-cli: still no receiver after 2 tries; giving up\n");
-    // Any other OK/Cancel box is no retry question.
-    out.clear();
-    EXPECT_EQ(ui.MsgBox("Overwrite?", MsgIcon::Exclamation, MsgButtons::OkCancel), MsgAnswer::Cancel);
 
     out.clear();
+    replies.clear();
     const QString question = "Delete tempfile '/in/_x.tmp' ?\r\n(Note: this file is needed if you want to use 'restart a file.'";
-    EXPECT_EQ(ui.MsgBox(question, MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::No);
+    ui.Ask(Question::DeleteTempFile, question, record);
     ui.deleteTemp = true;
-    EXPECT_EQ(ui.MsgBox(question, MsgIcon::Exclamation, MsgButtons::YesNo), MsgAnswer::Yes);
-    EXPECT_EQ(ui.MsgBox("ERROR from other side: Comport error!", MsgIcon::Critical, MsgButtons::Ok), MsgAnswer::Ok);
+    ui.Ask(Question::DeleteTempFile, question, record);
+    EXPECT_EQ(replies, (std::vector<bool>{false, true}));
+    ui.Alert("ERROR from other side: Comport error!", MsgIcon::Critical);
     // The resend table is for whoever studies the line: with -v only.
-    ui.MsgBox("Resend-reasons:\r\nbyte 1 not A/H: 1", MsgIcon::Information, MsgButtons::Ok);
+    ui.Alert("Resend-reasons:\r\nbyte 1 not A/H: 1", MsgIcon::Information);
     EXPECT_EQ(out, "velotrax-cli: the temp file '/in/_x.tmp' is kept for send --restart (--delete-temp deletes it)\n"
                    "velotrax-cli: deleting the temp file '/in/_x.tmp' (--delete-temp)\n"
                    "ERROR from other side: Comport error!\n");
     ui.verbose = true;
-    ui.MsgBox("Resend-reasons:\r\nbyte 1 not A/H: 1", MsgIcon::Information, MsgButtons::Ok);
+    ui.Alert("Resend-reasons:\r\nbyte 1 not A/H: 1", MsgIcon::Information);
     EXPECT_TRUE(out.endsWith("Resend-reasons:\nbyte 1 not A/H: 1\n"));
 }
 

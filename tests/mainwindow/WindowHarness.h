@@ -53,16 +53,18 @@ struct WindowHarness {
     {
         g.programDir = programDir.isEmpty() ? dir.path() : programDir;
         w = std::make_unique<frmMain>(g, port);
-        w->showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons) {
+        w->showMessageBox = [this](const QString& text, MsgIcon icon, MsgButtons buttons,
+                                   std::function<void(MsgAnswer)> done) {
             boxes.push_back({text, icon, buttons});
             if (whileBoxOpen)
                 whileBoxOpen();
+            MsgAnswer a = buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
             if (!answers.empty()) {
-                const MsgAnswer a = answers.front();
+                a = answers.front();
                 answers.pop_front();
-                return a;
             }
-            return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+            if (done)
+                done(a);
         };
         w->showOpenFileDialog = [this](const QString& title, bool multi, const QString& folder, QStringList& chosen) {
             fileDialogs.push_back({title, multi, folder});

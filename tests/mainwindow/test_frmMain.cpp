@@ -252,6 +252,7 @@ TEST_F(MainWindow, StopOnTheReceiverOffersToDeleteAnExistingTempFile)
         h.answers = {c.answer};
         port.written.clear();
         h.Button("cmdStop")->click();
+        DeliverQueued();
 
         ASSERT_EQ(h.boxes.size(), c.boxExpected ? 1u : 0u);
         if (c.boxExpected) {
@@ -446,7 +447,10 @@ TEST_F(RealModals, MessageBoxesCarryTheTitleIconAndButtonsAndReturnTheAnswer)
             EXPECT_EQ(box->standardButtons(), c.offered);
             box->button(c.pressed)->click();
         });
-        EXPECT_EQ(w->MsgBox("the text", c.icon, c.buttons), c.expected);
+        std::optional<MsgAnswer> answer;
+        w->showMessageBox("the text", c.icon, c.buttons, [&](MsgAnswer a) { answer = a; });
+        EXPECT_TRUE(WaitFor([&] { return answer.has_value(); }, 5000));
+        EXPECT_EQ(answer, c.expected);
         EXPECT_TRUE(seen);
     }
 }

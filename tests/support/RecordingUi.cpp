@@ -1,6 +1,12 @@
 #include "RecordingUi.h"
 
-MsgAnswer RecordingUi::MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons)
+void RecordingUi::Ask(Question question, const QString& text, std::function<void(bool yes)> reply)
+{
+    const MsgAnswer a = Show(text, MsgIcon::Exclamation, ButtonsOf(question));
+    reply(a == MsgAnswer::Yes || a == MsgAnswer::Ok);
+}
+
+MsgAnswer RecordingUi::Show(const QString& text, MsgIcon icon, MsgButtons buttons)
 {
     boxes.push_back({text, icon, buttons});
     if (onBox)

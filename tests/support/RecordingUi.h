@@ -19,7 +19,10 @@ public:
     QString Status1() const override { return status1; }
     QString Status2() const override { return status2; }
     void SetProgress(float percent) override { progress = percent; ++progressCalls; }
-    MsgAnswer MsgBox(const QString& text, MsgIcon icon, MsgButtons buttons) override;
+    void Alert(const QString& text, MsgIcon icon) override { Show(text, icon, MsgButtons::Ok); }
+    // Answered at once, from answers (Yes/OK counts as yes).
+    void Ask(Question question, const QString& text, std::function<void(bool yes)> reply) override;
+    MsgAnswer Show(const QString& text, MsgIcon icon, MsgButtons buttons);
     void RunEnded(const RunOutcome& outcome) override { outcomes.push_back(outcome); }
     void UpdateControls(bool open) override { portOpenSeen = open; ++updateControlsCalls; }
     bool ChooseFilesToSend(const QString& title, bool multiSelect, const QString& initialFolder,

@@ -6,6 +6,14 @@
 #include <QTemporaryDir>
 #include <functional>
 
+// Delivers what the station queued for after the current rule (its questions)
+// without moving the test clock.
+inline void DeliverQueued()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
 // Runs the event loop until cond holds or the deadline passes; true if it
 // held. When nothing is on its way over the in-memory cable, the test clock
 // jumps to its next alarm, as if the line had stayed quiet that long.

@@ -197,11 +197,14 @@ TEST_F(RestartFixture, WatchdogOkStartsAgainFromSequenceOneAndCancelCloses)
     ASSERT_TRUE(tx.station->WatchdogActive());
     tx.ui.answers = {MsgAnswer::Ok, MsgAnswer::Cancel};
     tx.station->Sender().WatchdogTick();
+    EXPECT_EQ(tx.port.writes, 1);  // asked after the rule, not inside it
+    DeliverQueued();
     EXPECT_TRUE(tx.station->WatchdogActive());
     EXPECT_EQ(tx.s().sequenceNr, 1);
     EXPECT_EQ(tx.port.writes, 2);  // the same header again
     EXPECT_TRUE(tx.ui.boxes[0].text.startsWith("There seems no Velotrax-listener at other side activated;\r\n"));
     tx.station->Sender().WatchdogTick();
+    DeliverQueued();
     EXPECT_FALSE(tx.port.PortOpen());
     EXPECT_FALSE(tx.station->WatchdogActive());
 }

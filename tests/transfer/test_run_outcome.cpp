@@ -82,6 +82,7 @@ TEST_F(OutcomeFixture, RunsThatNeverGetGoingOrFindNoListener)
     tx.ui.answers = {MsgAnswer::Cancel};
     Send(BuildPath(sendDir.path(), "b.bin"));  // nobody listens
     tx.station->Sender().WatchdogTick();
+    DeliverQueued();
     EXPECT_EQ(tx.ui.outcomes, Outcomes{RunOutcome::Of(Kind::NoListener)});
     EXPECT_FALSE(tx.port.PortOpen());
 
