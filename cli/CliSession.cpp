@@ -54,7 +54,7 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
     if (m_g.debugFlag)
         m_g.debugFile = m_o.logFile;
     m_g.debugLevel = m_o.logLevel;
-    m_station.UseQrnstampFrom(m_programFolder);
+    m_station.Disk().UseQrnstampFrom(m_programFolder);
 
     m_ui.SetReceivePathText(m_o.receiveDir);
     m_ui.SetSenderSelected(m_o.IsSender());

@@ -58,8 +58,8 @@ void PortControl::ClosePort()
 
 void PortControl::StopTransfer()
 {
-    m_c.s.receiving.Close();
-    m_c.s.sending.Close();
+    m_c.s.receiving.reset();
+    m_c.s.sending.reset();
     m_c.log.WriteDebugLine(QStringLiteral("Stop"));
     m_c.log.Close();
     ResetTransferState(m_c.s, m_c.cfg.IsReceiver());

@@ -9,16 +9,6 @@
 #include <QProcess>
 #include <cstdlib>
 
-void Station::UseQrnstampFrom(const QString& programFolder)
-{
-    QString found = FindQrnstamp(programFolder);
-    // When it is missing, starting it fails and the count of dates not set says where it was looked for.
-    if (found.isEmpty())
-        found = BuildPath(programFolder, QStringLiteral("qrnstamp"));
-    m_s.m_qrnSetModifiedDateExe = found;
-    m_s.m_qrnstampLookedIn = QrnstampFolders(programFolder);
-}
-
 Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QObject* parent)
     : QObject(parent),
       m_g(g),
@@ -28,7 +18,7 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
       m_tx(m_cfg, m_s, port, m_log, clock),
       m_acceptance(m_cfg, m_s, port, m_log, m_tx, m_rx, *this),
       m_rx(m_cfg, m_s, port, m_log, m_acceptance),
-      m_ctx{m_cfg, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this, clock},
+      m_ctx{m_cfg, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this, clock, m_disk},
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
@@ -102,7 +92,7 @@ FileProgress Station::Progress() const
     if (!m_cfg.IsReceiver()) {
         p.completed = std::max(0, m_s.fileIndex - 1);
         p.count = m_s.FilesToSendUpperBound();
-        if (m_s.fileIndex >= 1 && m_s.fileIndex <= p.count && m_s.sending.IsOpen()) {
+        if (m_s.fileIndex >= 1 && m_s.fileIndex <= p.count && m_s.sending) {
             p.moving = true;
             p.name = m_s.filesToSend[size_t(m_s.fileIndex)];
             p.total = m_s.sendFileSize;
@@ -131,7 +121,7 @@ void Station::StartUp()
 {
     LoadSettings(m_g);
     SettingsToControls();
-    UseQrnstampFrom(m_g.programDir);
+    m_disk.UseQrnstampFrom(m_g.programDir);
     m_helpFile = FindHelpFile(m_g.programDir);
     m_ui.UpdateControls(PortOpen());
     Resume();
@@ -263,7 +253,7 @@ void Station::StopByUser()
 
 void Station::OfferTempFileDelete()
 {
-    m_s.receiving.Close();
+    m_s.receiving.reset();
     if (!m_cfg.IsReceiver() || !FileExists(m_s.tempFile))
         return;
     const QString path = m_s.tempFile;
@@ -278,7 +268,7 @@ void Station::OfferTempFileDelete()
 
 void Station::DeleteTempFile(const QString& path)
 {
-    if (!QFile::remove(path))
+    if (!m_disk.Remove(path))
         m_ui.Alert(QStringLiteral("Could not delete file '") + path + u'\'', MsgIcon::Exclamation);
 }
 

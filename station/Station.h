@@ -5,6 +5,7 @@
 #include "FrameTransmitter.h"
 #include "ModalGuardUi.h"
 #include "PortControl.h"
+#include "RealDisk.h"
 #include "ReceiverSide.h"
 #include "Resumption.h"
 #include "SenderSide.h"
@@ -72,9 +73,8 @@ public:
     // The run takes what it uses of the settings: at activation, start-up and resumption.
     void TakeSettings();
     QString HelpFile() const { return m_helpFile; }
-    // The file-date tool as it lies in the given folder.
-    // Finds qrnstamp beside the program or where the package installs it.
-    void UseQrnstampFrom(const QString& programFolder);
+    // The disk the runs use, with qrnstamp to date received files.
+    RealDisk& Disk() { return m_disk; }
     ReceiverSide& Receiver() { return m_receiver; }
     SenderSide& Sender() { return m_sender; }
     FrameTransmitter& Transmitter() { return m_tx; }
@@ -108,7 +108,8 @@ private:
     void StartSilenceTimers();
 
     Globals& m_g;
-    SessionConfig m_cfg;  // what the run in progress (or the next) works with
+    SessionConfig m_cfg;
+    RealDisk m_disk;  // what the run in progress (or the next) works with
     CommPort& m_port;
     Clock& m_time;
     ModalGuardUi m_ui;  // every part talks to the front end through it

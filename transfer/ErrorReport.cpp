@@ -1,7 +1,6 @@
 #include "ErrorReport.h"
 #include "ErrorNumbers.h"
 #include "Fso.h"
-#include <QFile>
 
 void ErrorReport::ReportLocalError(qint32 nr)
 {
@@ -38,10 +37,10 @@ void ShowProgress(UserInterface& ui, qint64 done, qint64 total)
     ui.SetProgress(float(double(done) * 100.0 / double(total)));
 }
 
-QString TempWriteFailedText(const QString& path, QFile& file)
+QString TempWriteFailedText(const QString& path, const DiskFile& file)
 {
-    const QString why = FileFailure(file);
+    const QString why = file.Failure();
     return QStringLiteral("Error writing file '%1': %2; it keeps %3 bytes for 'Restart a file'")
         .arg(path, why)
-        .arg(file.size());
+        .arg(file.Size());
 }

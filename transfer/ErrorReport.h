@@ -2,10 +2,9 @@
 #include "TransferContext.h"
 #include <functional>
 
-class QFile;
 // "Error writing file '…': <the system's reason>; it keeps N bytes for
 // 'Restart a file'", for a temp file that could not take a block.
-QString TempWriteFailedText(const QString& path, QFile& file);
+QString TempWriteFailedText(const QString& path, const DiskFile& file);
 
 // Stops a transfer on both sides: shows the numbered error here and tells the other side.
 class ErrorReport {

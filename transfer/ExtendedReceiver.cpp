@@ -18,7 +18,7 @@ bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 heade
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
                            + (caps.compression ? QStringLiteral(", compression") : QString()));
     // The kept bytes must be there to be proved or extended.
-    return held == 0 || m_c.s.receiving.File().size() >= held;
+    return held == 0 || (m_c.s.receiving && m_c.s.receiving->Size() >= held);
 }
 
 void ExtendedReceiver::Answer(qint32 code, qint32 value)
@@ -129,7 +129,7 @@ bool ExtendedReceiver::InflateReferenced(qint64 offset, const quint8* p, qint32 
         return false;
     }
     const std::optional<QByteArrayView> reference
-        = end <= offset ? m_reference.Bytes(m_c.s.receiving.File(), end, length) : std::nullopt;
+        = end <= offset && m_c.s.receiving ? m_reference.Bytes(*m_c.s.receiving, end, length) : std::nullopt;
     if (raw > 0 && reference
         && m_zstd.Decompress(p + 10, n - 10, raw, m_c.s.caps.largestPayload - 4, *reference, m_inflated))
         return true;
@@ -166,12 +166,12 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
     if (skip >= n)
         return true;
     const qint64 fresh = n - skip;
-    if (!m_c.s.receiving.IsOpen()) {
+    if (!m_c.s.receiving) {
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         return false;
     }
-    QFile& f = m_c.s.receiving.File();
-    if (f.write(bytes + skip, fresh) != fresh) {
+    DiskFile& f = *m_c.s.receiving;
+    if (!f.WriteAt(m_held, bytes + skip, fresh)) {
         const QString text = TempWriteFailedText(s.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         m_c.ui.Alert(text, MsgIcon::Critical);
@@ -233,7 +233,8 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
         return Step::Going;
     }
     // The file as it lies on the disk is what gets renamed: that is what is checked.
-    const std::optional<quint32> onDisk = Crc32OfFirst(m_c.s.receiving.File(), size);
+    const std::optional<quint32> onDisk
+        = m_c.s.receiving ? Crc32OfFirst(*m_c.s.receiving, size) : std::nullopt;
     if (!onDisk || quint32(GetLE32(payload + 4)) != *onDisk) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
         m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
@@ -248,7 +249,9 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
 void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
 {
     TransferState& s = m_c.s;
-    const auto kept = [this] { return Crc32OfFirst(m_c.s.receiving.File(), m_held); };
+    const auto kept = [this] {
+        return m_c.s.receiving ? Crc32OfFirst(*m_c.s.receiving, m_held) : std::nullopt;
+    };
     if (n == 8 && quint32(GetLE32(payload)) == m_held && kept() == quint32(GetLE32(payload + 4))) {
         m_c.log.WriteDebugLine(QStringLiteral("verify ok: ") + QString::number(m_held) + QStringLiteral(" bytes kept"));
             AnswerOk(nr);
@@ -256,8 +259,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
     }
     if (n != 0 && m_held > 0) {
         // The kept bytes are not the Sender's: the file starts again.
-        QFile& f = m_c.s.receiving.File();
-        if (!f.resize(0) || !f.seek(0)) {
+        if (!m_c.s.receiving || !m_c.s.receiving->Resize(0)) {
             m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
             return;
         }

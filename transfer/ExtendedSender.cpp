@@ -65,10 +65,9 @@ void ExtendedSender::SendVerify(const QByteArray& payload)
 
 bool ExtendedSender::ReadAt(qint64 offset, qint32 length, QByteArray& out)
 {
-    QFile& f = m_c.s.sending.File();
-    if (!f.seek(offset))
+    if (!m_c.s.sending)
         return false;
-    out = f.read(length);
+    out = m_c.s.sending->ReadAt(offset, length);
     return out.size() == length;
 }
 
@@ -82,7 +81,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
     } else {
         QByteArray data;
         if (!ReadAt(b.offset, b.length, data)) {
-            const QString path = m_c.s.sending.File().fileName();
+            const QString path = m_c.s.sending ? m_c.s.sending->Path() : QString();
             m_c.ui.Alert(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
             m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
@@ -95,7 +94,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
         const qint64 end = m_c.s.caps.reference ? ReferenceEnd(b) : 0;
         std::optional<QByteArrayView> reference;
         if (end > 0)
-            reference = m_reference.Bytes(m_c.s.sending.File(), end, qMin(end, ReferenceWindow::kMostBytes));
+            reference = m_reference.Bytes(*m_c.s.sending, end, qMin(end, ReferenceWindow::kMostBytes));
         const int level = m_packer.Level();
         BlockPacker::Packed packed = m_packer.Pack(b.offset, data, end, reference.value_or(QByteArrayView()));
         type = packed.type;
@@ -165,7 +164,8 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
                 StartStreaming(0);
                 return Step::Going;
             }
-            const std::optional<quint32> crc = Crc32OfFirst(m_c.s.sending.File(), held);
+            const std::optional<quint32> crc
+                = m_c.s.sending ? Crc32OfFirst(*m_c.s.sending, held) : std::nullopt;
             if (!crc) {
                 m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
                 return Step::Failed;

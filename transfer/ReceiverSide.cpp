@@ -4,22 +4,11 @@
 #include "Fso.h"
 #include "Negotiation.h"
 #include "ResendReasons.h"
-#include <QFileInfo>
-#include <QProcess>
-#include <filesystem>
-#include <system_error>
 
 namespace {
-// Says so when the dates could not be set because qrnstamp is not there.
-QString QrnstampMissingText(const TransferState& s)
+QString Parenthesised(const QString& text)
 {
-    const QFileInfo exe(s.m_qrnSetModifiedDateExe);
-    if (exe.isFile() && exe.isExecutable())
-        return {};
-    if (s.m_qrnstampLookedIn.isEmpty())
-        return QStringLiteral(" (qrnstamp not found: ") + s.m_qrnSetModifiedDateExe + u')';
-    return QStringLiteral(" (qrnstamp not found; looked in ") + s.m_qrnstampLookedIn.join(QStringLiteral(", "))
-           + u')';
+    return text.isEmpty() ? text : QStringLiteral(" (") + text + u')';
 }
 }  // namespace
 
@@ -167,16 +156,9 @@ void ReceiverSide::CreateFailed(const QString& why)
 
 void ReceiverSide::NewFile()
 {
-    const QString& temp = m_c.s.tempFile;
-    QFile old(temp);
-    old.remove();
-    if (QFileInfo::exists(temp) || QFileInfo(temp).isSymLink()) {
-        CreateFailed(QStringLiteral("an older file of that name cannot be removed: ") + FileFailure(old));
-        return;
-    }
-    // Unbuffered: a write the disk refuses fails at once, with its reason.
     QString why;
-    if (!m_c.s.receiving.Open(temp, QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered, &why)) {
+    m_c.s.receiving = m_c.disk.CreateTemp(m_c.s.tempFile, &why);
+    if (!m_c.s.receiving) {
         CreateFailed(why);
         return;
     }
@@ -186,30 +168,20 @@ void ReceiverSide::NewFile()
 void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
 {
     TransferState& s = m_c.s;
-    m_c.s.receiving.Close();
+    s.receiving.reset();
     const auto failed = [this, &s] {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
         m_c.ui.Alert(QStringLiteral("Restart file: error opening tmpfile '") + s.tempFile + QStringLiteral("' "),
                       MsgIcon::Critical);
     };
     // Only a real file of ours is continued, never whatever a link points at.
-    const QFileInfo info(s.tempFile);
-    if (!FileExists(s.tempFile) || info.isSymLink()) {
+    s.receiving = m_c.disk.OpenTemp(s.tempFile, nullptr);
+    if (!s.receiving || s.receiving->Size() >= 2147483647) {
+        s.receiving.reset();
         failed();
         return;
     }
-    if (!m_c.s.receiving.Open(s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        failed();
-        return;
-    }
-    QFile& f = m_c.s.receiving.File();
-    const qint64 length = f.size();
-    if (length >= 2147483647) {
-        failed();
-        return;
-    }
-    s.FileReceivingPos = qint32(length) + 1;
-    f.seek(length);
+    s.FileReceivingPos = qint32(s.receiving->Size()) + 1;
     s.blockTypeExpecting = BLOCK_DATA;
     if (caps.extended) {
         AcceptExtended(b, caps);
@@ -236,12 +208,12 @@ void ReceiverSide::Data(const Block& b)
     ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.fileSize);
 
     // A position past the 32-bit range cannot be described; such a file is refused.
-    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_c.s.receiving.IsOpen()) {
+    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !s.receiving) {
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         return;
     }
-    QFile& f = m_c.s.receiving.File();
-    if (f.write(b.payload.data(), b.length) != b.length) {
+    DiskFile& f = *s.receiving;
+    if (!f.WriteAt(s.FileReceivingPos - 1, b.payload.data(), b.length)) {
         // Answering OK here would end in a complete-looking file with a hole in it.
         const QString text = TempWriteFailedText(s.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
@@ -265,13 +237,12 @@ bool ReceiverSide::FinishFile()
     TransferState& s = m_c.s;
     bool flushed = true;
     QString why;
-    if (m_c.s.receiving.IsOpen()) {
-        QFile& f = m_c.s.receiving.File();
-        flushed = FlushToDisk(f);
+    if (s.receiving) {
+        flushed = s.receiving->Flush();
         if (!flushed)
-            why = FileFailure(f);
+            why = s.receiving->Failure();
     }
-    m_c.s.receiving.Close();
+    s.receiving.reset();
 
     if (s.FileReceivingPos != qint64(s.fileSize) + 1) {
         const QString text = QStringLiteral("Error receiving file '") + s.tempFile + QStringLiteral("' ")
@@ -285,13 +256,9 @@ bool ReceiverSide::FinishFile()
     // The finished file replaces an older one in one step: there is never a
     // moment with neither of them.
     const QString target = BuildPath(m_c.cfg.receivePath, s.fileName);
-    std::error_code ec;
-    if (flushed)
-        std::filesystem::rename(s.tempFile.toStdU16String(), target.toStdU16String(), ec);
-    if (!flushed || ec) {
+    if (!flushed || !m_c.disk.Rename(s.tempFile, target, &why)) {
         const QString text = QStringLiteral("Error renaming file '") + s.tempFile + QStringLiteral("' ")
-                             + QStringLiteral(" to '") + target + QStringLiteral("': ")
-                             + (flushed ? QString::fromLocal8Bit(ec.message()) : why);
+                             + QStringLiteral(" to '") + target + QStringLiteral("': ") + why;
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
         m_c.ui.Alert(text, MsgIcon::Critical);
         return false;
@@ -303,39 +270,10 @@ bool ReceiverSide::FinishFile()
     return true;
 }
 
-namespace {
-// Sets the date the way qrnstamp does: the date number read with today's UTC
-// offset, only the modification time changed.
-bool SetModifiedDateHere(const QString& target, double dateNumber)
-{
-    const QDateTime local = NumberToDate(dateNumber);
-    if (!local.isValid())
-        return false;
-    const qint64 offset = QDateTime::currentDateTime().offsetFromUtc();
-    const QDateTime utc = QDateTime(local.date(), local.time(), Qt::UTC).addSecs(-offset);
-    QFile f(target);
-    return f.open(QIODevice::ReadOnly) && f.setFileTime(utc, QFileDevice::FileModificationTime);
-}
-}  // namespace
-
 void ReceiverSide::SetModifiedDate(const QString& target)
 {
     TransferState& s = m_c.s;
-    bool done = false;
-    if (target.contains(u'?')) {
-        // qrnstamp reads every "?" of its path as a blank, so it would date
-        // another file, or none: such a name gets its date here.
-        done = SetModifiedDateHere(target, s.fileDate);
-    } else {
-        QString path = target;
-        ReplaceChar(path, QStringLiteral(" "), QStringLiteral("?"));
-        const QStringList args{path, DoubleToText(s.fileDate)};
-        done = startDetached ? startDetached(s.m_qrnSetModifiedDateExe, args)
-                             : QProcess::startDetached(s.m_qrnSetModifiedDateExe, args);
-        if (done)
-            m_c.log.WriteDebugLine(QStringLiteral("m_qrnSetModifiedDateExe=") + s.m_qrnSetModifiedDateExe);
-    }
-    if (!done) {
+    if (!m_c.disk.SetModifiedDate(target, s.fileDate)) {
         ++s.countModifiedDateErr;
         return;
     }
@@ -362,7 +300,7 @@ void ReceiverSide::EndOfTransfer()
     m_c.tx.SendAnswer(ANSWER_ALL_RECEIVED, 0);
     if (s.countModifiedDateErr > 0)
         m_c.ui.Alert(QStringLiteral("Could not set some modified-dates: ") + QString::number(s.countModifiedDateErr)
-                          + u'x' + QrnstampMissingText(s),
+                          + u'x' + Parenthesised(m_c.disk.DatesUnavailable()),
                       MsgIcon::Exclamation);
     if (AnyResendReason(s))
         m_c.ui.Alert(ResendReasonsText(s), MsgIcon::Information);

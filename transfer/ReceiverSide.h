@@ -41,9 +41,6 @@ public:
     static QString SafeFileName(const QString& received);
     static HeaderKind ParseHeader(const QString& text, FileHeader& header);
 
-    // Starts a program without waiting for it; false when it could not be started.
-    std::function<bool(const QString& program, const QStringList& args)> startDetached;
-
 private:
     void HandleHeader(const Block& b);
     void NewFile();

@@ -1,6 +1,6 @@
 #include "ReferenceWindow.h"
 
-std::optional<QByteArrayView> ReferenceWindow::Bytes(QFile& file, qint64 end, qint64 length)
+std::optional<QByteArrayView> ReferenceWindow::Bytes(DiskFile& file, qint64 end, qint64 length)
 {
     if (length < 1 || length > kMostBytes || length > end)
         return std::nullopt;
@@ -14,14 +14,9 @@ std::optional<QByteArrayView> ReferenceWindow::Bytes(QFile& file, qint64 end, qi
     m_start = start;
     const qint64 have = m_start + m_bytes.size();
     if (end > have) {
-        const qint64 position = file.pos();
-        const bool read = file.seek(have) && [&] {
-            const QByteArray more = file.read(end - have);
-            m_bytes += more;
-            return more.size() == end - have;
-        }();
-        file.seek(position);
-        if (!read) {
+        const QByteArray more = file.ReadAt(have, end - have);
+        m_bytes += more;
+        if (more.size() != end - have) {
             Clear();
             return std::nullopt;
         }

@@ -1,6 +1,6 @@
 #pragma once
 #include <QByteArray>
-#include <QFile>
+#include "Disk.h"
 #include <optional>
 
 // The file bytes a compressed block leans on: up to kMostBytes bytes ending at
@@ -12,9 +12,8 @@ public:
     static constexpr qint64 kMostBytes = 1 << 20;
 
     // The length bytes of file that end at end; nothing when length is not 1
-    // to kMostBytes, more than end, or the file cannot give them. The file's
-    // position is left where it was.
-    std::optional<QByteArrayView> Bytes(QFile& file, qint64 end, qint64 length);
+    // to kMostBytes, more than end, or the file cannot give them.
+    std::optional<QByteArrayView> Bytes(DiskFile& file, qint64 end, qint64 length);
     // The file's bytes changed (emptied, another file): nothing kept is valid.
     void Clear();
 

@@ -3,13 +3,12 @@
 #include "Fso.h"
 #include "ReceiverSide.h"
 #include "RestartFile.h"
-#include <QFileInfo>
 
 bool Resumption::Prepare()
 {
     if (!WriteRestartFile())
         return false;
-    m_c.s.receiving.Close();
+    m_c.s.receiving.reset();
     m_c.log.Close();
     return true;
 }
@@ -17,35 +16,21 @@ bool Resumption::Prepare()
 bool Resumption::WriteRestartFile()
 {
     const QString path = RestartFilePath(m_c.cfg.restartDir);
-    OpenFile restart;
-    const auto failed = [&] {
-        restart.Close();
-        m_c.ui.Alert(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
-        return false;
-    };
-    if (!restart.Open(path, QIODevice::WriteOnly | QIODevice::Truncate))
-        return failed();
-    QFile& f = restart.File();
-    const QByteArray content = RestartFileContent(m_c.s);
     // A restart file with missing lines would resume at a wrong place: every byte must reach the disk.
-    if (f.write(content) != content.size() || !FlushToDisk(f)) {
-        f.remove();
-        return failed();
-    }
-    restart.Close();
-    return true;
+    if (m_c.disk.WriteWhole(path, RestartFileContent(m_c.s)))
+        return true;
+    m_c.ui.Alert(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
+    return false;
 }
 
 bool Resumption::ReadRestartFile(TransferState& s, const std::function<void()>& endProgram)
 {
     const QString path = RestartFilePath(m_c.cfg.restartDir);
-    OpenFile restart;
-    if (!restart.Open(path, QIODevice::ReadOnly))
+    const std::optional<QByteArray> content = m_c.disk.ReadWhole(path);
+    if (!content)
         return false;
-    const QByteArray content = restart.File().readAll();
-    restart.Close();
-    ParseRestartFile(content, s);
-    if (!QFile::remove(path) || QFileInfo::exists(path)) {
+    ParseRestartFile(*content, s);
+    if (!m_c.disk.Remove(path)) {
         m_c.ui.Alert(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
                       MsgIcon::Critical);
         endProgram();
@@ -58,8 +43,6 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
 {
     // What a new instance has at start-up: a fresh record, filled from the restart file.
     TransferState read;
-    read.m_qrnSetModifiedDateExe = m_c.s.m_qrnSetModifiedDateExe;
-    read.m_qrnstampLookedIn = m_c.s.m_qrnstampLookedIn;
     if (!ReadRestartFile(read, endProgram))
         return Result::NothingToResume;
     TransferState& s = m_c.s;
@@ -84,12 +67,12 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
 QString Resumption::Refusal() const
 {
     const TransferState& s = m_c.s;
-    const QFileInfo info(s.tempFile);
-    const qint64 length = info.exists() ? info.size() : 0;
+    const FileFacts temp = m_c.disk.Look(s.tempFile);
+    const qint64 length = temp.exists ? temp.size : 0;
     // Resuming must never leave a gap in the file nor write past what was announced.
     const bool nameOk = s.fileName.isEmpty() || ReceiverSide::SafeFileName(s.fileName) == s.fileName;
     const qint32 pos = s.FileReceivingPos;
-    if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.fileSize) + 1 && !info.isSymLink())
+    if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.fileSize) + 1 && !temp.link)
         return {};
     return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + s.tempFile
            + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
@@ -105,10 +88,10 @@ Resumption::Result Resumption::Refuse(const QString& text)
 
 bool Resumption::ReopenTempFile()
 {
-    if (!m_c.s.receiving.Open(m_c.s.tempFile, QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return false;
-    m_c.s.receiving.File().seek(m_c.s.FileReceivingPos - 1);
-    return true;
+    // One that is gone held nothing (the position is 1): it starts anew.
+    const QString& temp = m_c.s.tempFile;
+    m_c.s.receiving = m_c.disk.Look(temp).exists ? m_c.disk.OpenTemp(temp, nullptr) : m_c.disk.CreateTemp(temp, nullptr);
+    return m_c.s.receiving != nullptr;
 }
 
 QByteArray Resumption::LostBlockAnswer(const Block& b) const
@@ -135,14 +118,9 @@ bool Resumption::PayloadIsHeld(const Block& b) const
     const TransferState& s = m_c.s;
     const qint32 n = b.length;
     const qint64 start = qint64(s.FileReceivingPos) - 1 - n;
-    if (n <= 0 || start < 0 || !m_c.s.receiving.IsOpen())
+    if (n <= 0 || start < 0 || !s.receiving)
         return false;
-    QFile& f = m_c.s.receiving.File();
-    const qint64 writeAt = f.pos();
-    const bool seeked = f.seek(start);
-    const QByteArray held = seeked ? f.read(n) : QByteArray();
-    f.seek(writeAt);
-    return QByteArrayView(held) == b.payload;
+    return QByteArrayView(s.receiving->ReadAt(start, n)) == b.payload;
 }
 
 Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
@@ -163,7 +141,7 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
                              .arg(s.FileReceivingPos - 1)
                              .arg(s.fileSize);
     m_c.log.WriteDebugLine(QStringLiteral("new run: ") + left);
-    m_c.s.receiving.Close();
+    m_c.s.receiving.reset();
     // The block being handled lives in the gathering.
     const GatherState gather = s.gather;
     ResetTransferState(s, true);

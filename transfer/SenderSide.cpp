@@ -4,7 +4,6 @@
 #include "Fso.h"
 #include "Negotiation.h"
 #include "Windows1252.h"
-#include <QFileInfo>
 
 namespace {
 constexpr qint64 kLargestFile = 2147483646;  // positions are 1-based 32-bit numbers
@@ -32,10 +31,10 @@ QString SenderSide::CheckFilesToSend() const
         if (!NameFitsHeader(name))
             return QStringLiteral("Cannot send '") + name
                    + QStringLiteral("': its name contains '|', which a file header cannot carry");
-        const QFileInfo info(SendFilePath(i));
-        if (info.exists() && info.size() > kLargestFile)
+        const FileFacts file = m_c.disk.Look(SendFilePath(i));
+        if (file.exists && file.size > kLargestFile)
             return QStringLiteral("Cannot send '") + name + QStringLiteral("': it has ")
-                   + QString::number(info.size())
+                   + QString::number(file.size)
                    + QStringLiteral(" bytes; files of 2147483647 bytes or more cannot be sent");
     }
     return QString();
@@ -44,7 +43,8 @@ QString SenderSide::CheckFilesToSend() const
 bool SenderSide::SendNextFile()
 {
     TransferState& s = m_c.s;
-    m_c.s.sending.Close();
+    s.sending.reset();
+    s.sendPos = 0;
     s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
     ++s.fileIndex;
     s.offered = false;
@@ -55,18 +55,17 @@ bool SenderSide::SendNextFile()
     }
     const QString path = SendFilePath(s.fileIndex);
     const QString& name = s.filesToSend[size_t(s.fileIndex)];
-    const bool opened = m_c.s.sending.Open(path, QIODevice::ReadOnly);
+    s.sending = m_c.disk.OpenToRead(path, nullptr);
     // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
-    if (!opened || m_c.s.sending.File().size() > kLargestFile || !FitsWindows1252(name)
-        || !NameFitsHeader(name)) {
-        m_c.s.sending.Close();
+    if (!s.sending || s.sending->Size() > kLargestFile || !FitsWindows1252(name) || !NameFitsHeader(name)) {
+        s.sending.reset();
         m_c.ui.Alert(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
         m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
         return false;
     }
     NextFileOfTheRun();
-    s.sendFileSize = qint32(m_c.s.sending.File().size());
-    const double date = DateToNumber(DateLastModified(path));
+    s.sendFileSize = qint32(s.sending->Size());
+    const double date = m_c.disk.ModifiedDate(path);
     QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
     // The offer rides in fields the original Receiver drops.
     s.offered = !m_c.cfg.classicOnly;
@@ -85,12 +84,12 @@ void SenderSide::NextFileOfTheRun()
         run = RunTotals();
         run.count = s.FilesToSendUpperBound();
         for (qint32 i = 1; i <= run.count; ++i)
-            run.bytes += QFileInfo(SendFilePath(i)).size();
+            run.bytes += m_c.disk.Look(SendFilePath(i)).size;
     } else {
         run.bytesBefore += s.sendFileSize;  // the file before this one
     }
     run.index = s.fileIndex;
-    run.bytes = std::max(run.bytes, run.bytesBefore + m_c.s.sending.File().size());
+    run.bytes = std::max(run.bytes, run.bytesBefore + s.sending->Size());
 }
 
 SentBlock SenderSide::LastSent() const
@@ -115,7 +114,7 @@ qint64 SenderSide::BytesDone() const
 {
     if (InExtendedData())
         return m_extended.BytesTaken();
-    return m_c.s.sending.IsOpen() ? m_c.s.sending.File().pos() : 0;
+    return m_c.s.sending ? m_c.s.sendPos : 0;
 }
 
 void SenderSide::HandleExtendedAnswer(const Block& b)
@@ -185,16 +184,15 @@ void SenderSide::HandleAnswer(const Block& b)
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
-        if (!m_c.s.sending.IsOpen()) {
+        if (!s.sending) {
             m_errors.ReportLocalError(ErrorNr::RestartFileNotOpen);
             return;
         }
-        QFile& f = m_c.s.sending.File();
-        if (p > f.size()) {
+        if (p > s.sending->Size()) {
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
-        f.seek(p - 1);
+        s.sendPos = p - 1;
         s.blockTypeToSend = BLOCK_DATA;
         GoOn();
         return;
@@ -298,12 +296,11 @@ void SenderSide::AnswerSilence()
 bool SenderSide::DataStep()
 {
     TransferState& s = m_c.s;
-    QFile& f = m_c.s.sending.File();
-    const qint64 p = f.pos() + 1;
+    const qint64 p = s.sendPos + 1;
     const qint64 n = std::min<qint64>(qint64(s.sendFileSize) - p + 1, s.caps.largestPayload);
     QByteArray block;
     if (n > 0) {
-        block = f.read(n);
+        block = s.sending ? s.sending->ReadAt(s.sendPos, n) : QByteArray();
         if (block.size() != n) {
             // A file that shrank or cannot be read must not go out with a hole in it.
             const QString path = SendFilePath(s.fileIndex);
@@ -313,7 +310,9 @@ bool SenderSide::DataStep()
         }
     }
     m_c.tx.SendDataBlock(block);
-    if (n <= 0)
+    if (n > 0)
+        s.sendPos += n;
+    else
         s.blockTypeToSend = BLOCK_HEADER;
     m_c.ui.SetStatus1(QStringLiteral("sending ") + s.filesToSend[size_t(s.fileIndex)] + QStringLiteral("..."));
     m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(p - 1) + QStringLiteral(" of ")

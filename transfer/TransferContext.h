@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "CommPort.h"
 #include "DebugLog.h"
+#include "Disk.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
 #include "PortSession.h"
@@ -22,6 +23,7 @@ struct TransferContext {
     UserInterface& ui;
     PortSession& session;
     Clock& clock;
+    Disk& disk;
 };
 
 // Progress bar in percent; computed in 64 bits so large files move it too.

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "LinkRecord.h"
-#include "OpenFile.h"
+#include "Disk.h"
+#include <memory>
 
 // Where a file stands in its run, as a Velotrax Sender tells it in the
 // fields of an offering header; count 0 where nobody said.
@@ -35,10 +36,9 @@ struct TransferState : LinkRecord {
     QString tempFile;
     // The files of the run, open while a file moves: closed by Stop, an error,
     // the end of the file, or when the record goes.
-    OpenFile receiving;  // the temp file being written
-    OpenFile sending;    // the file being sent
-    QString m_qrnSetModifiedDateExe;
-    QStringList m_qrnstampLookedIn;  // folders searched for it, for the message when it is missing
+    std::unique_ptr<DiskFile> receiving;  // the temp file being written
+    std::unique_ptr<DiskFile> sending;    // the file being sent
+    qint64 sendPos = 0;                   // classic mode: where the next block of it starts
     // Set by a resumption after a port failure: the Sender may repeat the block
     // whose answer was lost with the port. Cleared by the next accepted block.
     bool repeatMayFollow = false;

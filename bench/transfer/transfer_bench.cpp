@@ -50,7 +50,7 @@ protected:
         ui.senderSelected = !m_receiver;
         ui.receivePathText = BuildPath(m_dir, "in");
         QDir().mkpath(ui.receivePathText);
-        station.Receiver().startDetached = [](const QString&, const QStringList&) { return true; };
+        station.Disk().startDetached = [](const QString&, const QStringList&) { return true; };
         const double cpu0 = ThreadCpuSeconds();
         QElapsedTimer t;
         t.start();

@@ -33,7 +33,7 @@ struct StationHarness {
         QDir().mkpath(receivePath);
         ui.receivePathText = receivePath;
         ui.senderSelected = !receiver;
-        station->Receiver().startDetached = [this](const QString& program, const QStringList& args) {
+        station->Disk().startDetached = [this](const QString& program, const QStringList& args) {
             startedPrograms << program + ' ' + args.join(' ');
             return true;
         };

@@ -1,0 +1,32 @@
+#pragma once
+#include "Disk.h"
+#include <QStringList>
+#include <functional>
+
+// The local disk, through Qt, with qrnstamp to date received files.
+class RealDisk : public Disk {
+public:
+    std::unique_ptr<DiskFile> OpenToRead(const QString& path, QString* why) override;
+    std::unique_ptr<DiskFile> CreateTemp(const QString& path, QString* why) override;
+    std::unique_ptr<DiskFile> OpenTemp(const QString& path, QString* why) override;
+    FileFacts Look(const QString& path) const override;
+    double ModifiedDate(const QString& path) const override;
+    bool Rename(const QString& from, const QString& to, QString* why) override;
+    bool Remove(const QString& path) override;
+    std::optional<QByteArray> ReadWhole(const QString& path) override;
+    bool WriteWhole(const QString& path, const QByteArray& bytes) override;
+    bool SetModifiedDate(const QString& path, double date) override;
+    QString DatesUnavailable() const override;
+
+    // Finds qrnstamp beside the program or where the package installs it.
+    void UseQrnstampFrom(const QString& programFolder);
+    QString Qrnstamp() const { return m_qrnstamp; }
+
+    // Starts a program without waiting for it; false when it could not be
+    // started. Tests put their own here.
+    std::function<bool(const QString& program, const QStringList& args)> startDetached;
+
+private:
+    QString m_qrnstamp;
+    QStringList m_qrnstampLookedIn;  // folders searched, for the message when it is missing
+};
