@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     g.waitBeforeSend = 0;
     TransferState s;
     ResetTransferState(s, g.IsReceiver());
-    s.blockTypeExpecting = in.ConsumeIntegralInRange<qint32>(0, 5);
+    s.stage = Stage(in.ConsumeIntegralInRange<int>(0, int(Stage::Ending)));
     s.lastSequenceNr = in.ConsumeIntegralInRange<qint32>(-1, 3);
     s.repeatMayFollow = in.ConsumeBool();
     // The extended data phase: CRC-32, blocks up to 32767 bytes, cut-short blocks.

@@ -4,10 +4,10 @@
 #include "LineTimes.h"
 #include "Windows1252.h"
 
-void FrameTransmitter::SendDataBlock(const QByteArray& payload)
+void FrameTransmitter::SendDataBlock(quint8 type, const QByteArray& payload)
 {
     ++m_s.sequenceNr;
-    m_s.lastBlock = BuildDataBlock(quint8(m_s.blockTypeToSend), m_s.sequenceNr, payload, m_s.caps.check);
+    m_s.lastBlock = BuildDataBlock(type, m_s.sequenceNr, payload, m_s.caps.check);
     SendBytes(m_s.lastBlock);
 }
 
@@ -28,9 +28,9 @@ void FrameTransmitter::SendAnswerValue(qint32 code, qint32 value)
     SendBytes(m_s.lastAnswer);
 }
 
-void FrameTransmitter::SendString(const QString& text)
+void FrameTransmitter::SendString(quint8 type, const QString& text)
 {
-    SendDataBlock(StringToBytes(text));
+    SendDataBlock(type, StringToBytes(text));
     m_log.WriteDebugLine(QStringLiteral("String sent   : '") + text + u'\'');
 }
 

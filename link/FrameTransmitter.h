@@ -13,12 +13,12 @@ public:
         : m_cfg(cfg), m_s(s), m_port(port), m_log(log), m_clock(clock) {}
 
     // payload holds n bytes (0 to 32767); takes the next sequence number.
-    void SendDataBlock(const QByteArray& payload);
+    void SendDataBlock(quint8 type, const QByteArray& payload);
     // value is used only for ANSWER_ERROR; other codes carry their own value.
     void SendAnswer(qint32 code, qint32 value);
     // Any code with the value given (extended mode: answers carry block numbers).
     void SendAnswerValue(qint32 code, qint32 value);
-    void SendString(const QString& text);
+    void SendString(quint8 type, const QString& text);
     // Stuffs the block and queues it as one write (nothing for an empty block).
     void SendBytes(const QByteArray& block);
     // Throws away what is queued and not yet on the line, before a Stop or an

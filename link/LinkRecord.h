@@ -32,7 +32,6 @@ struct GatherState {
 // the values answers carry, and what the current file's blocks use.
 struct LinkRecord {
     GatherState gather;
-    qint32 blockTypeToSend = 0;
     qint32 sequenceNr = 0;
     qint32 lastSequenceNr = 0;
     qint32 FileReceivingPos = 0;

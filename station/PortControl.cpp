@@ -112,7 +112,7 @@ void PortControl::HandlePortEvent()
     m_c.ui.SetStatus2(errorText);
     m_c.log.WriteDebugLine(QStringLiteral("ERROR: CommError: ") + errorText);
     ++m_c.s.countCommErr;
-    if (m_c.cfg.IsReceiver() && m_c.s.blockTypeExpecting == BLOCK_DATA && automaticRestart
+    if (m_c.cfg.IsReceiver() && m_c.s.stage == Stage::InFile && automaticRestart
         && automaticRestart(errorText))
         return;
     m_errors.ReportLocalError(ErrorNr::PortError);

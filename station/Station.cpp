@@ -100,7 +100,7 @@ FileProgress Station::Progress() const
         }
     } else {
         p.completed = m_s.filesReceivedCounter;
-        if (m_s.blockTypeExpecting == BLOCK_DATA) {
+        if (m_s.stage == Stage::InFile) {
             p.moving = true;
             p.name = m_s.fileName;
             p.total = m_s.fileSize;

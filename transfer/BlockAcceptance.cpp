@@ -21,7 +21,7 @@ void BlockAcceptance::BufferOverflow()
     // Nothing this long is a header: while one is awaited it is the rest of an
     // earlier run's block (a large extended one), or noise. Refused, it never
     // ends a listening Receiver.
-    if (m_cfg.IsReceiver() && m_s.blockTypeExpecting == BLOCK_HEADER) {
+    if (m_cfg.IsReceiver() && m_s.stage == Stage::Listening) {
         m_log.WriteDebugLine(QStringLiteral("block longer than the buffer while a header is awaited: refused"));
         ++m_s.countIncorrectBlockType;
         Reject();
@@ -35,7 +35,7 @@ void BlockAcceptance::LogFields(const Block& b)
 {
     if (m_cfg.IsReceiver()) {
         m_log.WriteDebugLine(QStringLiteral("nBlockType, blockTypeExpecting: ") + QString::number(b.type)
-                             + QStringLiteral(", ") + QString::number(m_s.blockTypeExpecting));
+                             + QStringLiteral(", ") + QString::number(m_s.ExpectedBlockType()));
         m_log.WriteDebugLine(QStringLiteral("nSequenceNrA, nSequenceNrB, lastSequenceNr: ")
                              + QString::number(b.sequenceNrA) + QStringLiteral(", ")
                              + QString::number(b.sequenceNrB) + QStringLiteral(", ")
@@ -77,7 +77,7 @@ void BlockAcceptance::BlockComplete(const Block& b)
 
 bool BlockAcceptance::ExtendedDataPhase() const
 {
-    return m_cfg.IsReceiver() && m_s.caps.extended && m_s.blockTypeExpecting == BLOCK_DATA;
+    return m_cfg.IsReceiver() && m_s.caps.extended && m_s.stage == Stage::InFile;
 }
 
 bool BlockAcceptance::ExtendedAnswers() const
@@ -146,7 +146,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     // waits or as a header inside a file (a new run): the receiver side may
     // place it where these tests would refuse it.
     const bool header = b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER;
-    const bool newRun = b.sequenceNrA == 1 && (m_s.repeatMayFollow || (header && m_s.blockTypeExpecting == BLOCK_DATA));
+    const bool newRun = b.sequenceNrA == 1 && (m_s.repeatMayFollow || (header && m_s.stage == Stage::InFile));
     const bool outOfTurn = b.sequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0 : newRun;
     if (b.IsData() && outOfTurn && b.sequenceNrB == b.sequenceNrA && CheckMatches(b, Check())
         && m_hooks.ReceiverTakesOutOfTurn(b)) {
@@ -155,14 +155,14 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     }
     // An answer block meets these tests with the length of the last data block.
     if (m_s.gather.nNrBytesData <= 0) {
-        if (m_s.blockTypeExpecting != BLOCK_DATA) {
+        if (m_s.stage != Stage::InFile) {
             ++m_s.countNrBytesDataZero;
             Reject();
             return false;
         }
         return ChecksumTest(b);
     }
-    if (b.type == m_s.blockTypeExpecting) {
+    if (b.type == m_s.ExpectedBlockType()) {
         if (b.sequenceNrA != b.sequenceNrB) {
             ++m_s.countIncorrectSeqnrAB;
             Reject();
@@ -181,7 +181,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
         ResendLastAnswer();
         return false;
     }
-    if (b.type == BLOCK_RESTART_HEADER && m_s.blockTypeExpecting == BLOCK_HEADER)
+    if (b.type == BLOCK_RESTART_HEADER && m_s.stage == Stage::Listening)
         return ChecksumTest(b);
     ++m_s.countIncorrectBlockType;
     Reject();

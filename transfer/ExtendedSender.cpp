@@ -46,13 +46,9 @@ void ExtendedSender::StartStreaming(qint64 from)
 
 qint32 ExtendedSender::SendBlock(quint8 type, const QByteArray& payload)
 {
-    TransferState& s = m_c.s;
-    ++s.sequenceNr;
-    const QByteArray block = BuildDataBlock(type, s.sequenceNr, payload, m_c.s.caps.check);
-    s.lastBlock = block;
-    m_c.tx.SendBytes(block);
+    m_c.tx.SendDataBlock(type, payload);
     m_lastWriteLine = m_c.tx.LastWriteBytes();
-    return s.sequenceNr;
+    return m_c.s.sequenceNr;
 }
 
 void ExtendedSender::SendVerify(const QByteArray& payload)

@@ -14,11 +14,11 @@ QString Parenthesised(const QString& text)
 
 void ReceiverSide::HandleBlock(const Block& b)
 {
-    if (m_c.s.caps.extended && m_c.s.blockTypeExpecting == BLOCK_DATA)
+    if (m_c.s.caps.extended && m_c.s.stage == Stage::InFile)
         ExtendedData(b);
     else if (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER)
         HandleHeader(b);
-    else if (m_c.s.blockTypeExpecting == BLOCK_DATA)
+    else if (m_c.s.stage == Stage::InFile)
         Data(b);
 }
 
@@ -112,7 +112,7 @@ void ReceiverSide::HandleHeader(const Block& b)
         RestartFile(b, caps);
     else {
         NewFile();
-        if (s.blockTypeExpecting != BLOCK_DATA)
+        if (s.stage != Stage::InFile)
             return;
         if (caps.extended)
             AcceptExtended(b, caps);
@@ -162,7 +162,7 @@ void ReceiverSide::NewFile()
         CreateFailed(why);
         return;
     }
-    m_c.s.blockTypeExpecting = BLOCK_DATA;
+    m_c.s.stage = Stage::InFile;
 }
 
 void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
@@ -182,7 +182,7 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
         return;
     }
     s.FileReceivingPos = qint32(s.receiving->Size()) + 1;
-    s.blockTypeExpecting = BLOCK_DATA;
+    s.stage = Stage::InFile;
     if (caps.extended) {
         AcceptExtended(b, caps);
         return;
@@ -264,7 +264,7 @@ bool ReceiverSide::FinishFile()
         return false;
     }
     SetModifiedDate(target);
-    s.blockTypeExpecting = BLOCK_HEADER;
+    s.stage = Stage::Listening;
     s.caps = Capabilities::Classic();  // the next header comes in the classic form
     ++s.filesReceivedCounter;
     return true;

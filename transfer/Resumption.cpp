@@ -56,7 +56,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
         return Result::Refused;  // said so and ended the run
     m_c.log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
     m_c.ui.SetStatus2(QString());  // as at an activation: nothing of before stays
-    s.blockTypeExpecting = BLOCK_DATA;
+    s.stage = Stage::InFile;
     m_c.rx.StartNextBlock();
     // The block lost with the port is asked for; the Sender may also repeat the one before it.
     s.repeatMayFollow = true;
@@ -128,7 +128,7 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
     TransferState& s = m_c.s;
     const bool header = b.IsData() && (b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER);
     // Headers always carry the sum, whatever the file before them used.
-    if (!header || b.sequenceNrA != 1 || b.sequenceNrB != 1 || s.blockTypeExpecting != BLOCK_DATA
+    if (!header || b.sequenceNrA != 1 || b.sequenceNrB != 1 || s.stage != Stage::InFile
         || !CheckMatches(b, CalcChecksum))
         return NewRun::No;
     if (!s.repeatMayFollow && !s.lineWasQuiet) {

@@ -49,8 +49,8 @@ bool SenderSide::SendNextFile()
     ++s.fileIndex;
     s.offered = false;
     if (s.fileIndex > s.FilesToSendUpperBound()) {
-        m_c.tx.SendString(QStringLiteral("END"));
-        s.blockTypeToSend = ANSWER_ALL_RECEIVED;
+        m_c.tx.SendString(s.BlockTypeToSend(), QStringLiteral("END"));
+        s.stage = Stage::Ending;
         return true;
     }
     const QString path = SendFilePath(s.fileIndex);
@@ -71,8 +71,8 @@ bool SenderSide::SendNextFile()
     s.offered = !m_c.cfg.classicOnly;
     if (s.offered)
         header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference) + u'|' + Negotiation::RunFields(s.m_run);
-    m_c.tx.SendString(header);
-    s.blockTypeToSend = BLOCK_DATA;
+    m_c.tx.SendString(s.BlockTypeToSend(), header);
+    s.stage = Stage::InFile;
     return true;
 }
 
@@ -96,13 +96,13 @@ SentBlock SenderSide::LastSent() const
 {
     const TransferState& s = m_c.s;
     const std::optional<Block> block = ParseBlockHead(s.lastBlock);
-    return SentBlock{s.sequenceNr, block ? block->type : 0, s.blockTypeToSend == ANSWER_ALL_RECEIVED,
+    return SentBlock{s.sequenceNr, block ? block->type : 0, s.stage == Stage::Ending,
                      s.watchdogRestarted, s.offered};
 }
 
 bool SenderSide::InExtendedData() const
 {
-    return m_c.s.caps.extended && m_c.s.blockTypeToSend == BLOCK_DATA;
+    return m_c.s.caps.extended && m_c.s.stage == Stage::InFile;
 }
 
 qint64 SenderSide::AwaitedLineBytes() const
@@ -126,7 +126,7 @@ void SenderSide::HandleExtendedAnswer(const Block& b)
         // The next header skips a number: its answer (OK number - 1) then differs
         // from a repeat of the file-end answer (OK number), as after a lost header.
         ++m_c.s.sequenceNr;
-        m_c.s.blockTypeToSend = BLOCK_HEADER;
+        m_c.s.stage = Stage::Header;
         GoOn();
         return;
     }
@@ -157,7 +157,7 @@ void SenderSide::HandleAnswer(const Block& b)
         }
         m_c.log.WriteDebugLine(QStringLiteral("the other side accepts the extended mode"));
         m_c.acceptance.FrameReset();
-        s.blockTypeToSend = BLOCK_DATA;
+        s.stage = Stage::InFile;
         m_extended.Begin(*caps, s.sendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
         return;
     }
@@ -169,7 +169,7 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::HeldAlready:
         m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok, but the other side holds block ")
                                + QString::number(s.sequenceNr) + QStringLiteral(": going on"));
-        if (s.blockTypeToSend == ANSWER_ALL_RECEIVED)
+        if (s.stage == Stage::Ending)
             AllReceived();
         else
             GoOn();
@@ -193,7 +193,7 @@ void SenderSide::HandleAnswer(const Block& b)
             return;
         }
         s.sendPos = p - 1;
-        s.blockTypeToSend = BLOCK_DATA;
+        s.stage = Stage::InFile;
         GoOn();
         return;
     }
@@ -232,10 +232,10 @@ void SenderSide::HandleAnswer(const Block& b)
 void SenderSide::GoOn()
 {
     TransferState& s = m_c.s;
-    if (s.blockTypeToSend == BLOCK_HEADER) {
+    if (s.stage == Stage::Header) {
         if (!SendNextFile())
             return;
-    } else if (s.blockTypeToSend == BLOCK_DATA) {
+    } else if (s.stage == Stage::InFile) {
         if (!DataStep())
             return;
     }
@@ -309,11 +309,11 @@ bool SenderSide::DataStep()
             return false;
         }
     }
-    m_c.tx.SendDataBlock(block);
+    m_c.tx.SendDataBlock(BLOCK_DATA, block);
     if (n > 0)
         s.sendPos += n;
     else
-        s.blockTypeToSend = BLOCK_HEADER;
+        s.stage = Stage::Header;
     m_c.ui.SetStatus1(QStringLiteral("sending ") + s.filesToSend[size_t(s.fileIndex)] + QStringLiteral("..."));
     m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(p - 1) + QStringLiteral(" of ")
                       + QString::number(s.sendFileSize));

@@ -1,15 +1,27 @@
 #include "TransferState.h"
 #include "BlockCodes.h"
 
+qint32 TransferState::ExpectedBlockType() const
+{
+    switch (stage) {
+    case Stage::Listening: return BLOCK_HEADER;
+    case Stage::InFile: return BLOCK_DATA;
+    default: return 0;
+    }
+}
+
+quint8 TransferState::BlockTypeToSend() const
+{
+    // "END" goes as a header.
+    return stage == Stage::InFile ? BLOCK_DATA : stage == Stage::RestartHeader ? BLOCK_RESTART_HEADER : BLOCK_HEADER;
+}
+
 void ResetTransferState(TransferState& s, bool isReceiver)
 {
-    if (isReceiver) {
-        s.blockTypeExpecting = BLOCK_HEADER;
-        s.blockTypeToSend = 0;
-    } else {
-        s.blockTypeExpecting = 0;
-        s.blockTypeToSend = s.restart ? BLOCK_RESTART_HEADER : BLOCK_HEADER;
-    }
+    if (isReceiver)
+        s.stage = Stage::Listening;
+    else
+        s.stage = s.restart ? Stage::RestartHeader : Stage::Header;
     s.sequenceNr = 0;
     s.lastSequenceNr = 0;
     s.fileIndex = 0;

@@ -18,11 +18,24 @@ struct RunTotals {
     bool Known() const { return count > 0; }
 };
 
+// Where a run stands.
+enum class Stage {
+    Idle,           // no run
+    Listening,      // Receiver: waits for a file's header, or "END"
+    InFile,         // Receiver: takes the blocks of a file; Sender: sends them
+    Header,         // Sender: a header goes next ("END" after the last file)
+    RestartHeader,  // Sender: the restart header of the one file goes next
+    Ending,         // Sender: "END" is out, its answer awaited
+};
+
 // The record of the current transfer; one per station, serving both roles.
 struct TransferState : LinkRecord {
     bool restart = false;
     std::vector<QString> filesToSend;   // names at 1 to upper bound; entry 0 unused
-    qint32 blockTypeExpecting = 0;
+    Stage stage = Stage::Idle;
+    // The block type a Receiver takes now (0 for none), and the one a Sender sends next.
+    qint32 ExpectedBlockType() const;
+    quint8 BlockTypeToSend() const;
     qint32 fileIndex = 0;
     qint32 sendFileSize = 0;
     QString fileName;

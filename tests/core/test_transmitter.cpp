@@ -20,7 +20,6 @@ struct TransmitterFixture : ::testing::Test {
         g.waitBeforeSend = 0;
         QString why;
         port.SetPortOpen(true, why);
-        s.blockTypeToSend = 13;
     }
     QString OpenLog(int level)
     {
@@ -40,10 +39,10 @@ struct TransmitterFixture : ::testing::Test {
 
 TEST_F(TransmitterFixture, SequenceNumbersAndResendRepeatsBytes)
 {
-    tx.SendDataBlock("AB");
+    tx.SendDataBlock(13, "AB");
     const QByteArray first = port.written;
     EXPECT_EQ(first.mid(1, 2), QByteArray("H\x0d"));
-    tx.SendDataBlock({});
+    tx.SendDataBlock(13, {});
     EXPECT_EQ(s.sequenceNr, 2);
     EXPECT_EQ(s.lastBlock.size(), 16);
     EXPECT_EQ(quint8(s.lastBlock[2]), 2);  // k + 1
@@ -71,8 +70,8 @@ TEST_F(TransmitterFixture, EveryWriteHasOneLeadByteAndNoOtherZero)
 {
     s.lastSequenceNr = 0;
     tx.SendAnswer(90, 0);
-    tx.SendDataBlock(QByteArray(300, '\0'));
-    tx.SendString("END");
+    tx.SendDataBlock(13, QByteArray(300, '\0'));
+    tx.SendString(13, "END");
     EXPECT_EQ(port.writes, 3);
     EXPECT_EQ(port.written.count('\0'), 3);
     EXPECT_EQ(s.lastBlock.mid(12, 3), QByteArray("END"));
@@ -97,7 +96,7 @@ TEST_F(TransmitterFixture, PauseGoesWithTheWriteAndAClosedPortGetsNothing)
 TEST_F(TransmitterFixture, DumpsOnlyAtLevelOneOrMore)
 {
     const QString path = OpenLog(0);
-    tx.SendString("END");
+    tx.SendString(13, "END");
     log.Close();
     QString text = ReadAll(path);
     EXPECT_TRUE(text.contains("String sent   : 'END'"));

@@ -128,7 +128,7 @@ TEST_F(CableTransfer, ShortFileIsErrorNineOnBothSides)
     tx.ui.nextDialogResult = Source("s.bin");
     tx.station->Activate(false);
     // Once the header is through, the sender believes the file is shorter.
-    ASSERT_TRUE(WaitFor([&] { return rx.s().blockTypeExpecting == 13; }));
+    ASSERT_TRUE(WaitFor([&] { return rx.s().stage == Stage::InFile; }));
     tx.s().sendFileSize = 3000;
     ASSERT_TRUE(WaitFor([&] { return !tx.port->PortOpen() && !rx.port->PortOpen(); }));
     EXPECT_EQ(rx.ui.status2, "Incorrect filesize received");

@@ -153,7 +153,7 @@ TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
     Feed(StuffForWrite(DataBlock(14, 77, "x|1|n")));
     ASSERT_EQ(hooks.toReceiver.size(), 1u);
     // Inside a file it is a wrong type, and an empty block passes without type and number tests.
-    s.blockTypeExpecting = 13;
+    s.stage = Stage::InFile;
     Feed(StuffForWrite(DataBlock(14, 5, "x|1|n")));
     EXPECT_EQ(s.countIncorrectBlockType, 2);
     Feed(StuffForWrite(DataBlock(99 - 86, 1234, {})));
@@ -162,7 +162,7 @@ TEST_F(ReceiverFixture, AcceptanceTestsAndTheirCounters)
 
 TEST_F(ReceiverFixture, ErrorAndStopAnswersBypassTheTests)
 {
-    s.blockTypeExpecting = 13;
+    s.stage = Stage::InFile;
     Feed(StuffForWrite(Answer(99, 9)));
     EXPECT_EQ(hooks.remoteErrors, std::vector<qint32>{9});
     ResetTransferState(s, true);
@@ -181,7 +181,7 @@ TEST_F(ReceiverFixture, ABlockTooLongForTheBufferIsNoiseWhileAHeaderIsAwaited)
     EXPECT_EQ(hooks.toReceiver.size(), 1u);
 
     // Inside a file's classic data phase it stays error 4.
-    s.blockTypeExpecting = 13;
+    s.stage = Stage::InFile;
     Feed(StuffForWrite(DataBlock(13, 2, QByteArray(8196, 'x'))));
     EXPECT_EQ(hooks.localErrors, std::vector<qint32>{4});
 }
@@ -211,7 +211,7 @@ TEST_F(ReceiverFixture, NegativeAndOddLengthsNeverReadOutsideTheBuffer)
 {
     for (qint16 len : {qint16(-1), qint16(-8), qint16(-13), qint16(-14), qint16(-32768)}) {
         hooks.toReceiver.clear();
-        s.blockTypeExpecting = 13;
+        s.stage = Stage::InFile;
         QByteArray b = DataBlock(13, 1, {});
         b[6] = char(quint16(len) & 0xff);
         b[7] = char(quint16(len) >> 8);
@@ -272,7 +272,7 @@ TEST_F(ReceiverFixture, SilenceInsideABlockRejectsItSoTheSenderResends)
 TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
 {
     s.lastSequenceNr = 7;
-    s.blockTypeExpecting = 13;
+    s.stage = Stage::InFile;
     s.gather.nNrBytesData = 5;
     hooks.takeOutOfTurn = true;
     // Copies of the header, a data block and the empty block, all numbered 7.

@@ -193,7 +193,7 @@ TEST_F(TransferFixture, ShortFileGivesErrorNineOnBothSides)
     Listen();
     // A sender that announces 100 bytes but ends after 10.
     rx.port.InjectBytes(StuffForWrite(BuildDataBlock(11, 1, "100|20200101000000|short.bin")));
-    ASSERT_TRUE(WaitFor([&] { return rx.s().blockTypeExpecting == 13; }));
+    ASSERT_TRUE(WaitFor([&] { return rx.s().stage == Stage::InFile; }));
     rx.port.InjectBytes(StuffForWrite(BuildDataBlock(13, 2, QByteArray(10, 'x'))));
     ASSERT_TRUE(WaitFor([&] { return rx.s().lastSequenceNr == 2; }));
     rx.port.InjectBytes(StuffForWrite(BuildDataBlock(13, 3, {})));
@@ -243,10 +243,10 @@ TEST_F(TransferFixture, HostileNamesNeverLeaveTheReceivePath)
         const QByteArray header = "5|20200101000000|" + name.toLatin1();
         rx.port.InjectBytes(StuffForWrite(BuildDataBlock(11, ++seq, header)));
         ASSERT_TRUE(WaitFor([&] { return rx.port.BytesWaiting() == 0 && !rx.port.written.isEmpty(); }));
-        if (rx.s().blockTypeExpecting == 13) {  // reduced to a plain name: the file goes inside
+        if (rx.s().stage == Stage::InFile) {  // reduced to a plain name: the file goes inside
             rx.port.InjectBytes(StuffForWrite(BuildDataBlock(13, ++seq, "EVIL!")));
             rx.port.InjectBytes(StuffForWrite(BuildDataBlock(13, ++seq, {})));
-            ASSERT_TRUE(WaitFor([&] { return rx.s().blockTypeExpecting == 11; }));
+            ASSERT_TRUE(WaitFor([&] { return rx.s().stage == Stage::Listening; }));
         } else {
             --seq;  // refused: the same number is due again
         }
