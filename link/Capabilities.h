@@ -17,6 +17,12 @@ struct Capabilities {
     bool streaming = false;           // several blocks in flight, answered one by one
     bool compression = false;         // data blocks may go zstd-compressed
     bool reference = false;           // ... against file bytes the Receiver holds
+    bool wide = false;                // file positions of 8 bytes: files of 2 GiB and more
+
+    // Bytes of a file position in a payload of the data phase.
+    qint32 OffsetBytes() const { return wide ? 8 : 4; }
+    // File bytes one data block carries at most, after its position.
+    qint32 LargestData() const { return largestPayload - OffsetBytes(); }
 
     static Capabilities Classic() { return {}; }
     // Unstuffed bytes the gatherer may hold for one block.

@@ -17,7 +17,7 @@ void FrameTransmitter::SendAnswer(qint32 code, qint32 value)
     if (code == ANSWER_ERROR)
         carried = value;
     else if (code == ANSWER_RESTART_POS)
-        carried = m_s.FileReceivingPos;
+        carried = qint32(m_s.FileReceivingPos);  // classic: a file below 2 GiB
     m_s.lastAnswer = BuildAnswerBlock(quint8(code), carried);
     SendBytes(m_s.lastAnswer);
 }

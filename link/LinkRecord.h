@@ -34,7 +34,7 @@ struct LinkRecord {
     GatherState gather;
     qint32 sequenceNr = 0;
     qint32 lastSequenceNr = 0;
-    qint32 FileReceivingPos = 0;
+    qint64 FileReceivingPos = 0;  // 1-based: the next byte the Receiver takes
     QByteArray lastBlock;   // last data block built, unstuffed
     QByteArray lastAnswer;      // last answer block built, unstuffed (6 bytes)
     Capabilities caps = Capabilities::Classic();

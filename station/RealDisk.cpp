@@ -4,6 +4,8 @@
 #include "Locations.h"
 #include <QFileInfo>
 #include <QProcess>
+#include <cerrno>
+#include <unistd.h>
 #include <filesystem>
 #include <system_error>
 
@@ -26,6 +28,17 @@ public:
         return (m_file->seek(offset) && m_file->write(bytes, n) == n) || Failed(false);
     }
     bool Resize(qint64 size) override { return m_file->resize(size) || Failed(false); }
+    qint64 NextData(qint64 offset) const override
+    {
+#ifdef SEEK_DATA
+        const off_t data = ::lseek(m_file->handle(), off_t(offset), SEEK_DATA);
+        if (data >= 0)
+            return qMax(offset, qint64(data));
+        if (errno == ENXIO)
+            return qMax(offset, m_file->size());  // a hole to the end
+#endif
+        return offset;
+    }
     bool Flush() override { return FlushToDisk(*m_file) || Failed(false); }
     QString Failure() const override { return m_failure; }
 

@@ -104,7 +104,7 @@ FileProgress Station::Progress() const
             p.moving = true;
             p.name = m_s.fileName;
             p.total = m_s.fileSize;
-            p.done = std::max(0, m_s.FileReceivingPos - 1);
+            p.done = std::max<qint64>(0, m_s.FileReceivingPos - 1);
         }
         // Only what a Velotrax Sender told: the original program says nothing of its run.
         p.count = m_s.m_run.count;

@@ -1,16 +1,10 @@
 #include "BlockPacker.h"
 #include "BlockCodes.h"
 #include "Frame.h"
+#include "Offsets.h"
 #include <QElapsedTimer>
 
 namespace {
-void Put32(QByteArray& to, qint64 v)
-{
-    quint8 b[4];
-    PutLE32(b, qint32(v));
-    to.append(reinterpret_cast<const char*>(b), 4);
-}
-
 void Put16(QByteArray& to, qint32 v)
 {
     quint8 b[2];
@@ -30,7 +24,7 @@ BlockPacker::Packed BlockPacker::Pack(qint64 offset, const QByteArray& data, qin
                                       QByteArrayView reference)
 {
     Packed p{quint8(BLOCK_DATA), {}};
-    Put32(p.payload, offset);
+    PutOffset(p.payload, m_caps, offset);
     if (!m_caps.compression || m_skip > 0) {
         m_skip = qMax(0, m_skip - 1);
         p.payload += data;
@@ -42,14 +36,14 @@ BlockPacker::Packed BlockPacker::Pack(qint64 offset, const QByteArray& data, qin
     const QByteArray packed = referenced ? m_zstd.Compress(data, reference, m_pace.Level())
                                          : m_zstd.Compress(data, m_pace.Level());
     const qint64 spent = clock.nsecsElapsed();
-    // Raw length, and for a reference its end and length: 2 or 10 bytes more.
-    const qsizetype head = referenced ? 10 : 2;
+    // Raw length, and for a reference its end and length: 2, or 6 and a position more.
+    const qsizetype head = referenced ? 6 + m_caps.OffsetBytes() : 2;
     if (!packed.isEmpty() && packed.size() + head < data.size()) {
         p.type = quint8(referenced ? BLOCK_DATA_REFERENCED : BLOCK_DATA_COMPRESSED);
         Put16(p.payload, qint32(data.size()));
         if (referenced) {
-            Put32(p.payload, referenceEnd);
-            Put32(p.payload, reference.size());
+            PutOffset(p.payload, m_caps, referenceEnd);
+            p.payload += Le32Bytes(quint32(reference.size()));
         }
         p.payload += packed;
         m_skipped = 0;

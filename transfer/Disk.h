@@ -16,6 +16,9 @@ public:
     // All n bytes at offset, or false.
     virtual bool WriteAt(qint64 offset, const char* bytes, qint64 n) = 0;
     virtual bool Resize(qint64 size) = 0;
+    // Where data starts at or after offset: a sparse file's holes read as
+    // zeros, and need not be read. offset itself where that is not known.
+    virtual qint64 NextData(qint64 offset) const { return offset; }
     // Hands what was written to the disk itself.
     virtual bool Flush() = 0;
     // Why the last call failed ("No space left on device").

@@ -3,6 +3,7 @@
 #include "Frame.h"
 #include "FileCrc.h"
 #include "Negotiation.h"
+#include "Offsets.h"
 
 bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 headerNr)
 {
@@ -19,6 +20,11 @@ bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 heade
                            + (caps.compression ? QStringLiteral(", compression") : QString()));
     // The kept bytes must be there to be proved or extended.
     return held == 0 || (m_c.s.receiving && m_c.s.receiving->Size() >= held);
+}
+
+qint32 ExtendedReceiver::RestartValue() const
+{
+    return qint32(m_c.s.caps.wide ? m_held / kWideRestartUnit + 1 : m_held + 1);
 }
 
 void ExtendedReceiver::Answer(qint32 code, qint32 value)
@@ -74,17 +80,18 @@ ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quin
         Verify(nr, payload, n);
         return Step::Going;
     }
-    if (n < 4) {
+    const qint32 head = m_c.s.caps.OffsetBytes();
+    if (n < head) {
         RefuseAndGoOn(nr);
         return Step::Going;
     }
-    const qint64 offset = quint32(GetLE32(payload));
+    const qint64 offset = GetOffset(payload, m_c.s.caps);
     if (type == BLOCK_FILE_END)
         return FileEnd(nr, payload, n);
-    const char* bytes = reinterpret_cast<const char*>(payload + 4);
-    qint32 count = n - 4;
+    const char* bytes = reinterpret_cast<const char*>(payload + head);
+    qint32 count = n - head;
     if (type == BLOCK_DATA_COMPRESSED) {
-        if (!m_c.s.caps.compression || !Inflate(payload + 4, n - 4)) {
+        if (!m_c.s.caps.compression || !Inflate(payload + head, n - head)) {
             m_c.log.WriteDebugLine(QStringLiteral("compressed block does not decompress: refused"));
             RefuseAndGoOn(nr);
             return Step::Going;
@@ -92,7 +99,7 @@ ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quin
         bytes = m_inflated.constData();
         count = qint32(m_inflated.size());
     } else if (type == BLOCK_DATA_REFERENCED) {
-        if (!m_c.s.caps.reference || !InflateReferenced(offset, payload + 4, n - 4)) {
+        if (!m_c.s.caps.reference || !InflateReferenced(offset, payload + head, n - head)) {
             RefuseAndGoOn(nr);
             return Step::Going;
         }
@@ -111,17 +118,18 @@ bool ExtendedReceiver::Inflate(const quint8* p, qint32 n)
     if (n < 3)
         return false;
     const qint32 raw = quint16(GetLE16(p));
-    return raw > 0 && m_zstd.Decompress(p + 2, n - 2, raw, m_c.s.caps.largestPayload - 4, m_inflated);
+    return raw > 0 && m_zstd.Decompress(p + 2, n - 2, raw, m_c.s.caps.LargestData(), m_inflated);
 }
 
 bool ExtendedReceiver::InflateReferenced(qint64 offset, const quint8* p, qint32 n)
 {
-    // Raw length (2), reference end (4) and length (4), then the frame.
-    if (n < 11)
+    // Raw length (2), reference end (a position) and length (4), then the frame.
+    const qint32 head = 6 + m_c.s.caps.OffsetBytes();
+    if (n < head + 1)
         return false;
     const qint32 raw = quint16(GetLE16(p));
-    const qint64 end = quint32(GetLE32(p + 2));
-    const qint64 length = quint32(GetLE32(p + 6));
+    const qint64 end = GetOffset(p + 2, m_c.s.caps);
+    const qint64 length = quint32(GetLE32(p + head - 4));
     if (end > m_held) {
         // A block it leans on was lost: it comes again, and so does this one.
         m_c.log.WriteDebugLine(QStringLiteral("block compressed against bytes up to ") + QString::number(end)
@@ -131,7 +139,7 @@ bool ExtendedReceiver::InflateReferenced(qint64 offset, const quint8* p, qint32 
     const std::optional<QByteArrayView> reference
         = end <= offset && m_c.s.receiving ? m_reference.Bytes(*m_c.s.receiving, end, length) : std::nullopt;
     if (raw > 0 && reference
-        && m_zstd.Decompress(p + 10, n - 10, raw, m_c.s.caps.largestPayload - 4, *reference, m_inflated))
+        && m_zstd.Decompress(p + head, n - head, raw, m_c.s.caps.LargestData(), *reference, m_inflated))
         return true;
     m_c.log.WriteDebugLine(QStringLiteral("block compressed against a reference does not decompress: refused"));
     return false;
@@ -178,7 +186,7 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
         return false;
     }
     m_held += fresh;
-    s.FileReceivingPos = qint32(m_held + 1);
+    s.FileReceivingPos = m_held + 1;
     return true;
 }
 
@@ -222,8 +230,8 @@ ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const ch
 ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payload, qint32 n)
 {
     TransferState& s = m_c.s;
-    const qint64 size = quint32(GetLE32(payload));
-    if (n != 8 || size != s.fileSize) {
+    const qint64 size = GetOffset(payload, s.caps);
+    if (n != s.caps.OffsetBytes() + 4 || size != s.fileSize) {
         ++s.countIncorrectSizDateFname;
         RefuseAndGoOn(nr);
         return Step::Going;
@@ -235,7 +243,7 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
     // The file as it lies on the disk is what gets renamed: that is what is checked.
     const std::optional<quint32> onDisk
         = m_c.s.receiving ? Crc32OfFirst(*m_c.s.receiving, size) : std::nullopt;
-    if (!onDisk || quint32(GetLE32(payload + 4)) != *onDisk) {
+    if (!onDisk || quint32(GetLE32(payload + s.caps.OffsetBytes())) != *onDisk) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
         m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
         m_c.ui.Alert(QStringLiteral("File check failed: '") + s.tempFile
@@ -252,10 +260,20 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
     const auto kept = [this] {
         return m_c.s.receiving ? Crc32OfFirst(*m_c.s.receiving, m_held) : std::nullopt;
     };
-    if (n == 8 && quint32(GetLE32(payload)) == m_held && kept() == quint32(GetLE32(payload + 4))) {
+    const qint32 head = s.caps.OffsetBytes();
+    if (n == head + 4 && GetOffset(payload, s.caps) == m_held && kept() == quint32(GetLE32(payload + head))) {
         m_c.log.WriteDebugLine(QStringLiteral("verify ok: ") + QString::number(m_held) + QStringLiteral(" bytes kept"));
             AnswerOk(nr);
         return;
+    }
+    if (n == 0 && s.caps.wide && m_held % kWideRestartUnit != 0) {
+        // The answer names whole units: the bytes past the last whole one come again.
+        m_held -= m_held % kWideRestartUnit;
+        if (!s.receiving || !s.receiving->Resize(m_held)) {
+            m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
+            return;
+        }
+        m_reference.Clear();
     }
     if (n != 0 && m_held > 0) {
         // The kept bytes are not the Sender's: the file starts again.
@@ -271,8 +289,8 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
                           + QStringLiteral("' differ from the sender's file: receiving it from its first byte"));
         m_c.log.WriteDebugLine(QStringLiteral("verify failed: temp file emptied"));
     }
-    s.FileReceivingPos = qint32(m_held + 1);
+    s.FileReceivingPos = m_held + 1;
     s.lastSequenceNr = qMax(s.lastSequenceNr, nr);
-    Answer(ANSWER_RESTART_POS, s.FileReceivingPos);
+    Answer(ANSWER_RESTART_POS, RestartValue());
     m_c.log.WriteDebugLine(QStringLiteral("sent: restartsendpos: ") + QString::number(s.FileReceivingPos));
 }

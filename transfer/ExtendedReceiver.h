@@ -40,6 +40,8 @@ private:
     Step FileEnd(qint32 nr, const quint8* payload, qint32 n);
     void Verify(qint32 nr, const quint8* payload, qint32 n);
     void Answer(qint32 code, qint32 value);
+    // ANSWER_RESTART_POS for the bytes held: held + 1, or with wide positions held's units + 1.
+    qint32 RestartValue() const;
     void RefuseAndGoOn(qint32 nr);
     // A compressed block's bytes into m_inflated; false when they are not what it announces.
     bool Inflate(const quint8* p, qint32 n);

@@ -1,17 +1,8 @@
 #include "ExtendedSender.h"
+#include "Offsets.h"
 #include "ErrorNumbers.h"
 #include "Frame.h"
 #include "FileCrc.h"
-
-namespace {
-
-QByteArray Le32(qint64 v)
-{
-    QByteArray b(4, '\0');
-    PutLE32(reinterpret_cast<quint8*>(b.data()), qint32(v));
-    return b;
-}
-}  // namespace
 
 void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool restart)
 {
@@ -39,7 +30,7 @@ void ExtendedSender::StartStreaming(qint64 from)
 {
     m_phase = Phase::Streaming;
     // Four bytes of every data payload carry the offset.
-    m_window.Start(m_size, from, m_c.s.caps.largestPayload - 4, qMax(1, m_c.cfg.speed / 10));
+    m_window.Start(m_size, from, m_c.s.caps.LargestData(), qMax(1, m_c.cfg.speed / 10));
     m_window.SetLineShare(m_lineShare);
     Pump();
 }
@@ -73,7 +64,8 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
     quint8 type = BLOCK_DATA;
     if (b.fileEnd) {
         type = BLOCK_FILE_END;
-        payload = Le32(m_size) + Le32(m_fileCrc);
+        PutOffset(payload, m_c.s.caps, m_size);
+        payload += Le32Bytes(m_fileCrc);
     } else {
         QByteArray data;
         if (!ReadAt(b.offset, b.length, data)) {
@@ -98,10 +90,11 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
         b.leansOnFlight = b.leansOnFlight && type == BLOCK_DATA_REFERENCED;
         if (m_c.s.caps.compression) {
             // Blocks are sized by their bytes on the line: compressed ones carry more of the file.
-            m_lineShare = (m_lineShare + double(payload.size() - 4) / double(data.size())) / 2;
+            const qint32 head = m_c.s.caps.OffsetBytes();
+            m_lineShare = (m_lineShare + double(payload.size() - head) / double(data.size())) / 2;
             m_window.SetLineShare(m_lineShare);
             m_c.log.WriteDebugLine(QStringLiteral("block of ") + QString::number(data.size())
-                                   + QStringLiteral(" bytes sent as ") + QString::number(payload.size() - 4)
+                                   + QStringLiteral(" bytes sent as ") + QString::number(payload.size() - head)
                                    + (type == BLOCK_DATA              ? QStringLiteral(" (not compressed)")
                                       : type == BLOCK_DATA_COMPRESSED ? QStringLiteral(" (zstd ")
                                                                       : QStringLiteral(" (zstd, reference ")
@@ -146,7 +139,7 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
     TransferState& s = m_c.s;
     if (m_phase != Phase::Streaming) {
         if (code == ANSWER_RESTART_POS) {
-            const qint64 held = qint64(value) - 1;
+            const qint64 held = (qint64(value) - 1) * (m_c.s.caps.wide ? kWideRestartUnit : 1);
             // A Receiver holding more than the file, or less than nothing, holds another file.
             if (held < 0 || held > m_size) {
                 m_c.log.WriteDebugLine(QStringLiteral("restart position ") + QString::number(value)
@@ -170,7 +163,9 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             m_fileCrc = *crc;
             m_crcUpTo = held;
             m_phase = Phase::Proving;
-            SendVerify(Le32(held) + Le32(*crc));
+            QByteArray proof;
+            PutOffset(proof, m_c.s.caps, held);
+            SendVerify(proof + Le32Bytes(*crc));
             return Step::Going;
         }
         if (code == ANSWER_OK && m_phase == Phase::Proving && value == m_verifyNr) {

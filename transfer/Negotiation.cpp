@@ -2,13 +2,18 @@
 
 namespace Negotiation {
 namespace {
-constexpr quint32 kMarker = 0xD6500000u;
-constexpr quint32 kMarkerMask = 0xFFF00000u;
+// Flags 0 to 3 sit in bits 16 to 19; flags 4 to 7 in bits 20 to 23, read
+// against 0x5, so that an acceptance of the first four alone keeps the form
+// earlier copies send and read (upper 12 bits 0xD65).
+constexpr quint32 kMarker = 0xD6000000u;
+constexpr quint32 kMarkerMask = 0xFF000000u;
+constexpr quint32 kHighFlagsBase = 0x5u;
 const QString kOfferTag = QStringLiteral("VX1");
 
 quint32 FlagsOf(qint32 value)
 {
-    return quint32(value) >> 16 & 0xFu;
+    const quint32 v = quint32(value);
+    return (v >> 16 & 0xFu) | ((v >> 20 & 0xFu) ^ kHighFlagsBase) << 4;
 }
 qint32 LargestOf(qint32 value)
 {
@@ -18,7 +23,7 @@ qint32 LargestOf(qint32 value)
 
 quint32 OfferedFlags(bool compression, bool reference)
 {
-    return kFlagCrcStreaming | kFlagCheckedBlock | (compression ? kFlagCompression : 0)
+    return kFlagCrcStreaming | kFlagCheckedBlock | kFlagWide | (compression ? kFlagCompression : 0)
            | (compression && reference ? kFlagReference : 0);
 }
 
@@ -39,14 +44,14 @@ quint32 ReadOffer(const QStringList& fieldsAfterName)
 qint32 AcceptanceValue(quint32 flags, qint32 largestPayload)
 {
     const quint32 largest = quint32(qBound(kSmallestPayload, largestPayload, kLargestPayload));
-    return qint32(kMarker | (flags & 0xFu) << 16 | largest);
+    return qint32(kMarker | ((flags >> 4 & 0xFu) ^ kHighFlagsBase) << 20 | (flags & 0xFu) << 16 | largest);
 }
 
 qint32 AcceptanceValue(const Capabilities& caps)
 {
     const quint32 flags = kFlagCrcStreaming | (caps.compression ? kFlagCompression : 0)
                           | (caps.check == BlockCheck::Crc32Block ? kFlagCheckedBlock : 0)
-                          | (caps.compression && caps.reference ? kFlagReference : 0);
+                          | (caps.compression && caps.reference ? kFlagReference : 0) | (caps.wide ? kFlagWide : 0);
     return AcceptanceValue(flags, caps.largestPayload);
 }
 
@@ -85,6 +90,7 @@ Capabilities ReadAcceptance(qint32 value)
     c.streaming = true;
     c.compression = (flags & kFlagCompression) != 0;
     c.reference = c.compression && (flags & kFlagReference) != 0;
+    c.wide = (flags & kFlagWide) != 0;
     c.largestPayload = largest;
     return c;
 }
@@ -115,7 +121,7 @@ Capabilities Agreed(quint32 offered, bool compressionAllowed, bool referenceAllo
         return Capabilities::Classic();
     const bool compression = compressionAllowed && (offered & kFlagCompression);
     const quint32 flags = kFlagCrcStreaming | (offered & kFlagCheckedBlock) | (compression ? kFlagCompression : 0)
-                          | (compression && referenceAllowed ? offered & kFlagReference : 0);
+                          | (compression && referenceAllowed ? offered & kFlagReference : 0) | (offered & kFlagWide);
     return ReadAcceptance(AcceptanceValue(flags, largestPayload));
 }
 

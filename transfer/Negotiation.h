@@ -13,7 +13,12 @@ constexpr quint32 kFlagCrcStreaming = 1;  // always set in an offer
 constexpr quint32 kFlagCompression = 2;
 constexpr quint32 kFlagCheckedBlock = 4;  // the CRC covers the block's head too
 constexpr quint32 kFlagReference = 8;     // compressed against the bytes before; only with kFlagCompression
-constexpr quint32 kKnownFlags = kFlagCrcStreaming | kFlagCompression | kFlagCheckedBlock | kFlagReference;
+constexpr quint32 kFlagWide = 16;         // 8-byte file positions: files of 2 GiB and more
+constexpr quint32 kKnownFlags = kFlagCrcStreaming | kFlagCompression | kFlagCheckedBlock | kFlagReference | kFlagWide;
+// The largest file: with 4-byte positions, and with wide ones (what an
+// ANSWER_RESTART_POS of restart units can name).
+constexpr qint64 kLargestSize = 2147483646;
+constexpr qint64 kLargestWideSize = qint64(1) << 43;
 constexpr qint32 kSmallestPayload = 256;
 constexpr qint32 kLargestPayload = 32767;  // signed 16-bit length field
 // How far above the highest number seen a block of the data phase may be
@@ -31,7 +36,7 @@ quint32 ReadOffer(const QStringList& fieldsAfterName);
 
 // The ANSWER_OK value that accepts an offer: negative, so never a sequence number.
 qint32 AcceptanceValue(quint32 flags, qint32 largestPayload);
-// An ANSWER_OK value in the acceptance's range (its upper 12 bits), whether
+// An ANSWER_OK value in the acceptance's range (its upper 8 bits), whether
 // or not its terms can be honoured.
 bool IsAcceptance(qint32 value);
 // The acceptance value that says what caps use.

@@ -22,6 +22,11 @@ void ReceiverSide::HandleBlock(const Block& b)
         Data(b);
 }
 
+qint64 ReceiverSide::LargestSize(quint32 offer)
+{
+    return offer & Negotiation::kFlagWide ? Negotiation::kLargestWideSize : Negotiation::kLargestSize;
+}
+
 QString ReceiverSide::TempFilePath(const QString& receivePath, const QString& name)
 {
     return BuildPath(receivePath, u'_' + name + QStringLiteral(".tmp"));
@@ -51,16 +56,17 @@ HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
     SplitFields(fields, false, text, QStringLiteral("|"));
     if (fields[3].isEmpty())
         return fields[1] == u"END" && fields[2].isEmpty() ? HeaderKind::End : HeaderKind::Malformed;
-    header.size = ValLong(fields[1]);
+    header.offer = Negotiation::ReadOffer({fields[4], fields[5]});
     header.sizeText = fields[1];
     bool number = false;
     const qlonglong size = fields[1].toLongLong(&number);
-    header.sizeFits = number && size >= 0 && size <= FileHeader::kLargestSize;
+    header.sizeFits = number && size >= 0 && size <= LargestSize(header.offer);
+    // Beyond 32 bits only with wide positions; the original program's headers keep the lenient reading.
+    header.size = header.sizeFits ? size : ValLong(fields[1]);
     header.date = ValDouble(fields[2]);
     header.receivedName = fields[3];
     // A name that would leave the receive path is a malformed header.
     header.name = SafeFileName(fields[3]);
-    header.offer = Negotiation::ReadOffer({fields[4], fields[5]});
     if (header.offer)
         header.run = Negotiation::ReadRunTotals({fields[6], fields[7], fields[8], fields[9]});
     return header.name.isEmpty() ? HeaderKind::Malformed : HeaderKind::File;
@@ -93,7 +99,7 @@ void ReceiverSide::HandleHeader(const Block& b)
         m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
         m_c.ui.Alert(QStringLiteral("Cannot receive '%1': its size '%2' is not a number of bytes up to %3")
                           .arg(h.name, h.sizeText)
-                          .arg(FileHeader::kLargestSize),
+                          .arg(LargestSize(h.offer)),
                       MsgIcon::Critical);
         return;
     }
@@ -176,12 +182,13 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
     };
     // Only a real file of ours is continued, never whatever a link points at.
     s.receiving = m_c.disk.OpenTemp(s.tempFile, nullptr);
-    if (!s.receiving || s.receiving->Size() >= 2147483647) {
+    const qint64 largest = caps.extended && caps.wide ? Negotiation::kLargestWideSize : Negotiation::kLargestSize;
+    if (!s.receiving || s.receiving->Size() > largest) {
         s.receiving.reset();
         failed();
         return;
     }
-    s.FileReceivingPos = qint32(s.receiving->Size()) + 1;
+    s.FileReceivingPos = s.receiving->Size() + 1;
     s.stage = Stage::InFile;
     if (caps.extended) {
         AcceptExtended(b, caps);

@@ -8,10 +8,9 @@
 
 // The fields of a file header "size|date|name".
 struct FileHeader {
-    static constexpr qint64 kLargestSize = 2147483646;  // positions are 1-based 32-bit numbers
-    qint32 size = 0;
+    qint64 size = 0;
     QString sizeText;      // as it came
-    bool sizeFits = false; // a plain number of bytes up to kLargestSize
+    bool sizeFits = false; // a plain number of bytes the offer's positions can address
     double date = 0;
     QString name;          // reduced to a plain file name; empty when refused
     QString receivedName;  // as it came
@@ -40,6 +39,8 @@ public:
     // empty when it cannot be one (empty, ".", "..", control characters).
     static QString SafeFileName(const QString& received);
     static HeaderKind ParseHeader(const QString& text, FileHeader& header);
+    // The largest file a header with these offered flags may announce.
+    static qint64 LargestSize(quint32 offer);
 
 private:
     void HandleHeader(const Block& b);

@@ -25,6 +25,16 @@ constexpr LongKey kLongKeys[] = {
 };
 }  // namespace
 
+namespace {
+// Positions and sizes of files of 2 GiB and more too; 0 where unreadable, as ValLong.
+qint64 ValPosition(const QString& text)
+{
+    bool ok = false;
+    const qint64 v = text.trimmed().toLongLong(&ok);
+    return ok ? v : ValLong(text);
+}
+}  // namespace
+
 QString RestartFilePath(const QString& restartDir)
 {
     return BuildPath(restartDir, QStringLiteral("_qrn_receive_restart_.tmp"));
@@ -58,9 +68,9 @@ void ParseRestartFile(const QByteArray& content, TransferState& s)
         if (key == u"FILENAME")
             s.fileName = value;
         else if (key == u"FILEPOS")
-            s.FileReceivingPos = ValLong(value);
+            s.FileReceivingPos = ValPosition(value);
         else if (key == u"FILESIZE")
-            s.fileSize = ValLong(value);
+            s.fileSize = ValPosition(value);
         else if (key == u"FILEDATE")
             s.fileDate = ValDouble(value);
         else if (key == u"EXTENDED")

@@ -71,7 +71,7 @@ QString Resumption::Refusal() const
     const qint64 length = temp.exists ? temp.size : 0;
     // Resuming must never leave a gap in the file nor write past what was announced.
     const bool nameOk = s.fileName.isEmpty() || ReceiverSide::SafeFileName(s.fileName) == s.fileName;
-    const qint32 pos = s.FileReceivingPos;
+    const qint64 pos = s.FileReceivingPos;
     if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.fileSize) + 1 && !temp.link)
         return {};
     return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + s.tempFile
@@ -108,7 +108,7 @@ QByteArray Resumption::LostBlockAnswer(const Block& b) const
         || h.name != s.fileName)
         return {};
     if (b.type == BLOCK_RESTART_HEADER)
-        return BuildAnswerBlock(ANSWER_RESTART_POS, s.FileReceivingPos);
+        return BuildAnswerBlock(ANSWER_RESTART_POS, qint32(s.FileReceivingPos));
     return b.type == BLOCK_HEADER && s.FileReceivingPos == 1 ? ok : QByteArray();
 }
 

@@ -6,8 +6,6 @@
 #include "Windows1252.h"
 
 namespace {
-constexpr qint64 kLargestFile = 2147483646;  // positions are 1-based 32-bit numbers
-
 // The header is "size|date|name": a "|" in the name would cut it short.
 bool NameFitsHeader(const QString& name)
 {
@@ -32,10 +30,11 @@ QString SenderSide::CheckFilesToSend() const
             return QStringLiteral("Cannot send '") + name
                    + QStringLiteral("': its name contains '|', which a file header cannot carry");
         const FileFacts file = m_c.disk.Look(SendFilePath(i));
-        if (file.exists && file.size > kLargestFile)
-            return QStringLiteral("Cannot send '") + name + QStringLiteral("': it has ")
-                   + QString::number(file.size)
-                   + QStringLiteral(" bytes; files of 2147483647 bytes or more cannot be sent");
+        if (file.exists && file.size > LargestFile())
+            return QStringLiteral("Cannot send '") + name + QStringLiteral("': it has ") + QString::number(file.size)
+                   + (m_c.cfg.classicOnly ? QStringLiteral(" bytes; files of 2147483647 bytes or more cannot be sent")
+                                          : QStringLiteral(" bytes; files of more than %1 bytes cannot be sent")
+                                                .arg(Negotiation::kLargestWideSize));
     }
     return QString();
 }
@@ -57,14 +56,14 @@ bool SenderSide::SendNextFile()
     const QString& name = s.filesToSend[size_t(s.fileIndex)];
     s.sending = m_c.disk.OpenToRead(path, nullptr);
     // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
-    if (!s.sending || s.sending->Size() > kLargestFile || !FitsWindows1252(name) || !NameFitsHeader(name)) {
+    if (!s.sending || s.sending->Size() > LargestFile() || !FitsWindows1252(name) || !NameFitsHeader(name)) {
         s.sending.reset();
         m_c.ui.Alert(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
         m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
         return false;
     }
     NextFileOfTheRun();
-    s.sendFileSize = qint32(s.sending->Size());
+    s.sendFileSize = s.sending->Size();
     const double date = m_c.disk.ModifiedDate(path);
     QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
     // The offer rides in fields the original Receiver drops.
@@ -155,6 +154,8 @@ void SenderSide::HandleAnswer(const Block& b)
             m_c.ui.Alert(text, MsgIcon::Critical);
             return;
         }
+        if (!caps->wide && TooLargeForTheReceiver())
+            return;
         m_c.log.WriteDebugLine(QStringLiteral("the other side accepts the extended mode"));
         m_c.acceptance.FrameReset();
         s.stage = Stage::InFile;
@@ -177,6 +178,10 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::Fits:
         break;
     }
+    // The header of a file of 2 GiB or more answered in the classic way.
+    if ((b.type == ANSWER_OK || b.type == ANSWER_RESTART_POS) && s.stage == Stage::InFile
+        && s.sendFileSize > Negotiation::kLargestSize && TooLargeForTheReceiver())
+        return;
     switch (b.type) {
     case ANSWER_RESTART_POS: {
         const qint32 p = b.sequenceNrA;
@@ -227,6 +232,26 @@ void SenderSide::HandleAnswer(const Block& b)
         m_c.acceptance.Reject();
         return;
     }
+}
+
+qint64 SenderSide::LargestFile() const
+{
+    return m_c.cfg.classicOnly ? Negotiation::kLargestSize : Negotiation::kLargestWideSize;
+}
+
+bool SenderSide::TooLargeForTheReceiver()
+{
+    const TransferState& s = m_c.s;
+    if (s.sendFileSize <= Negotiation::kLargestSize)
+        return false;
+    const QString text = QStringLiteral("Cannot send '%1': it has %2 bytes, and the receiving program takes no "
+                                        "files of 2147483647 bytes or more")
+                             .arg(s.filesToSend[size_t(s.fileIndex)])
+                             .arg(s.sendFileSize);
+    m_c.log.WriteDebugLine(text);
+    m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
+    m_c.ui.Alert(text, MsgIcon::Critical);
+    return true;
 }
 
 void SenderSide::GoOn()

@@ -31,6 +31,11 @@ public:
 
 private:
     QString SendFilePath(qint32 index) const;
+    // The largest file this side sends: with 4-byte positions in classic mode.
+    qint64 LargestFile() const;
+    // A file of 2 GiB or more whose header was answered without wide
+    // positions: the run ends with error 17 (said so); false for a smaller file.
+    bool TooLargeForTheReceiver();
     // False when the file could not be read (the transfer is stopped then).
     bool DataStep();
     void Resend();

@@ -37,9 +37,9 @@ struct TransferState : LinkRecord {
     qint32 ExpectedBlockType() const;
     quint8 BlockTypeToSend() const;
     qint32 fileIndex = 0;
-    qint32 sendFileSize = 0;
+    qint64 sendFileSize = 0;
     QString fileName;
-    qint32 fileSize = 0;
+    qint64 fileSize = 0;
     double fileDate = 0;
     qint32 resendCount = 0;
     // Counts one more resend (a block, a request for an answer, an answer

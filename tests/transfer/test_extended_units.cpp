@@ -21,10 +21,10 @@ TEST(Negotiation, AcceptanceNeverLooksLikeASequenceNumberAndCarriesItsTerms)
 
 TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
 {
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, true).split(u'|')), 15u);
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, false).split(u'|')), 7u);
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false, true).split(u'|')), 5u);
-    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 15u);  // unknown bits dropped
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, true).split(u'|')), 31u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, false).split(u'|')), 23u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false, true).split(u'|')), 21u);
+    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 31u);  // unknown bits dropped
     EXPECT_EQ(Negotiation::ReadOffer({}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("x")}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("2")}), 0u);
@@ -37,6 +37,11 @@ TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
     EXPECT_FALSE(Negotiation::Agreed(15, true, false, 8000).reference);
     EXPECT_TRUE(Negotiation::Agreed(15, true, true, 8000).reference);
     EXPECT_EQ(quint32(Negotiation::AcceptanceValue(Negotiation::Agreed(15, true, true, 8000))), 0xD65F1F40u);
+    // Flags from 16 on sit above the first four, read against 5: an earlier copy's form stays as it was.
+    const qint32 wide = Negotiation::AcceptanceValue(Negotiation::Agreed(31, true, true, 8000));
+    EXPECT_EQ(quint32(wide), 0xD64F1F40u);
+    EXPECT_TRUE(Negotiation::ReadAcceptance(wide).wide);
+    EXPECT_FALSE(Negotiation::ReadAcceptance(Negotiation::AcceptanceValue(15, 8000)).wide);
 }
 
 TEST(Negotiation, AnAcceptanceBindsTheSenderToWhatItOffered)
