@@ -10,7 +10,8 @@ PKGS=(build-essential cmake ninja-build pkg-config
       desktop-file-utils man-db dpkg-dev file
       zlib1g-dev libzstd-dev
       libxcb1-dev xdotool   # bench_stop drives the window on its own X display
-      zstd xz-utils)        # bench_context sets Velotrax beside zstd -19 and xz -9e
+      zstd xz-utils         # bench_context sets Velotrax beside zstd -19 and xz -9e
+      time bc)              # scripts/large-file.sh measures time and peak memory
 # scripts/fuzz.sh: clang with its sanitizer runtimes and libFuzzer.
 if [ "${1:-}" = "--fuzz" ]; then PKGS+=(clang libclang-rt-14-dev libfuzzer-14-dev); fi
 # scripts/check-packages.sh: lintian.
