@@ -200,10 +200,14 @@ ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const ch
     }
     // A block before it was lost: it waits for those bytes.
     if (offset > m_held) {
-        if (KeepAhead(offset, bytes, n))
+        if (KeepAhead(offset, bytes, n)) {
             AnswerOk(nr);
-        else
-            RefuseAndGoOn(nr);
+            return Step::Going;
+        }
+        m_c.log.WriteDebugLine(QStringLiteral("no room beyond the gap at ") + QString::number(m_held)
+                               + QStringLiteral(" (") + QString::number(m_ahead.size()) + QStringLiteral(" blocks, ")
+                               + QString::number(m_aheadBytes) + QStringLiteral(" bytes kept): refused"));
+        RefuseAndGoOn(nr);
         return Step::Going;
     }
     const qint64 before = m_held;

@@ -4,6 +4,12 @@
 #include "Frame.h"
 #include "FileCrc.h"
 
+namespace {
+// Refusals in a row, no block taken between, after which the Sender asks
+// where the Receiver is rather than send the same bytes again.
+constexpr int kAskAfterRefusals = 3;
+}  // namespace
+
 void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool restart)
 {
     m_c.s.caps = caps;
@@ -13,6 +19,8 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
     m_lineShare = 1;
     m_c.s.resendCount = 0;
     m_c.s.silenceAsked = false;
+    m_askedInRow = false;
+    m_streamed = false;
     m_packer.Start(caps, qMax(1, m_c.cfg.speed / 10));
     m_reference.Clear();
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
@@ -29,9 +37,14 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
 void ExtendedSender::StartStreaming(qint64 from)
 {
     m_phase = Phase::Streaming;
-    // Four bytes of every data payload carry the offset.
-    m_window.Start(m_size, from, m_c.s.caps.LargestData(), qMax(1, m_c.cfg.speed / 10));
-    m_window.SetLineShare(m_lineShare);
+    // Going on after asking where the Receiver is: a bad line stays known as one.
+    if (m_streamed) {
+        m_window.GoOnFrom(from);
+    } else {
+        m_window.Start(m_size, from, m_c.s.caps.LargestData(), qMax(1, m_c.cfg.speed / 10));
+        m_window.SetLineShare(m_lineShare);
+        m_streamed = true;
+    }
     Pump();
 }
 
@@ -138,8 +151,10 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
 {
     TransferState& s = m_c.s;
     if (m_phase != Phase::Streaming) {
+        if (code == ANSWER_RESTART_POS && m_phase == Phase::Locating)
+            return GoOnWhereAnswered(value);
         if (code == ANSWER_RESTART_POS) {
-            const qint64 held = (qint64(value) - 1) * (m_c.s.caps.wide ? kWideRestartUnit : 1);
+            const qint64 held = HeldAt(value);
             // A Receiver holding more than the file, or less than nothing, holds another file.
             if (held < 0 || held > m_size) {
                 m_c.log.WriteDebugLine(QStringLiteral("restart position ") + QString::number(value)
@@ -176,7 +191,8 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
         if (code == ANSWER_NOT_OK && value == m_verifyNr) {
             if (OverResendLimit())
                 return Step::Failed;
-            m_phase = Phase::Asking;
+            if (m_phase == Phase::Proving)
+                m_phase = Phase::Asking;
             SendVerify({});
         }
         return Step::Going;
@@ -192,6 +208,7 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
             return Step::FileDone;
         case SendWindow::Answer::Taken:
             s.resendCount = 0;
+            m_askedInRow = false;
             s.silenceAsked = false;
             ShowProgress();
             return Pump() ? Step::Going : Step::Failed;
@@ -209,10 +226,17 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
         }
         if (OverResendLimit())
             return Step::Failed;
-        if (m_window.FileEndRefused()) {
-            // The Receiver lacks bytes this side counted as taken: it says where it is.
-            m_c.log.WriteDebugLine(QStringLiteral("file end refused: asking where the other side is"));
-            m_phase = Phase::Asking;
+        // The Receiver may lack bytes this side counted as taken: answers carry
+        // no check, so a refusal damaged into an acceptance (91 and 90 differ
+        // in one bit) leaves a gap that nothing sent from here would fill. It
+        // then refuses every block compressed against those bytes, once its
+        // room beyond the gap is full every other block, and the file end.
+        if (m_window.FileEndRefused() || (!m_askedInRow && s.resendCount >= kAskAfterRefusals)) {
+            m_askedInRow = true;
+            const QString why = m_window.FileEndRefused() ? QStringLiteral("file end refused")
+                                                           : QStringLiteral("not ok %1, refusals in a row").arg(value);
+            m_c.log.WriteDebugLine(why + QStringLiteral(": asking where the other side is"));
+            m_phase = Phase::Locating;
             SendVerify({});
             return Step::Going;
         }
@@ -228,6 +252,33 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
     default:
         return Step::Going;
     }
+}
+
+qint64 ExtendedSender::HeldAt(qint32 restartPos) const
+{
+    return (qint64(restartPos) - 1) * (m_c.s.caps.wide ? kWideRestartUnit : 1);
+}
+
+ExtendedSender::Step ExtendedSender::GoOnWhereAnswered(qint32 value)
+{
+    // The Receiver's bytes came from this run's checked blocks, and the
+    // whole-file check is still to come: they need no proof, which would cost
+    // them all were the answer damaged. A position it cannot hold is a damaged
+    // answer: asked again.
+    const qint64 held = HeldAt(value);
+    if (held < 0 || held > m_crcUpTo) {
+        m_c.log.WriteDebugLine(QStringLiteral("restart position ") + QString::number(value)
+                               + QStringLiteral(" outside 1 to ") + QString::number(m_crcUpTo + 1)
+                               + QStringLiteral(": asking again"));
+        if (OverResendLimit())
+            return Step::Failed;
+        SendVerify({});
+        return Step::Going;
+    }
+    m_c.log.WriteDebugLine(QStringLiteral("the other side holds ") + QString::number(held)
+                           + QStringLiteral(" bytes: going on from there"));
+    StartStreaming(held);
+    return Step::Going;
 }
 
 void ExtendedSender::SendAgainAfterSilence()

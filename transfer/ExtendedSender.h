@@ -25,8 +25,12 @@ public:
     qint64 BytesTaken() const { return m_window.Taken(); }
 
 private:
-    enum class Phase { Streaming, Asking, Proving };
+    // Asking: where the Receiver is after a restart or resumption, its bytes
+    // then proved; Locating: the same inside the file, after refusals.
+    enum class Phase { Streaming, Asking, Proving, Locating };
     bool Pump();
+    // The file bytes an ANSWER_RESTART_POS says the Receiver holds.
+    qint64 HeldAt(qint32 restartPos) const;
     // Counts one more refusal or resend; past ten it ends the run with error 10.
     bool OverResendLimit();
     bool SendRange(SendWindow::Block b);
@@ -37,6 +41,8 @@ private:
     // leans on bytes still in flight.
     qint64 ReferenceEnd(SendWindow::Block& b) const;
     void StartStreaming(qint64 from);
+    // The answer to a "where are you?" sent while Locating.
+    Step GoOnWhereAnswered(qint32 value);
     void ShowProgress();
     qint64 NowMs() const { return m_c.clock.NowMs(); }
 
@@ -51,6 +57,8 @@ private:
     qint64 m_crcUpTo = 0;
     qint64 m_lastWriteLine = 0;
     double m_lineShare = 1;   // line bytes per file byte of recent blocks
+    bool m_askedInRow = false;  // asked where the Receiver is since a block was last taken
+    bool m_streamed = false;    // this file's window has run
     BlockPacker m_packer;
     ReferenceWindow m_reference;
 };

@@ -13,6 +13,15 @@ void SendWindow::Start(qint64 fileSize, qint64 fromOffset, qint32 largestData, q
     m_bytesPerSecond = bytesPerSecond;
 }
 
+void SendWindow::GoOnFrom(qint64 offset)
+{
+    m_inFlight.clear();
+    m_again.clear();
+    m_lineInFlight = 0;
+    m_fileEndSent = m_fileEndRefused = m_refusalFollowed = m_done = false;
+    m_next = std::clamp<qint64>(offset, 0, m_size);
+}
+
 qint32 SendWindow::BestBlockSize() const
 {
     if (m_failures < 0.5)

@@ -31,6 +31,9 @@ public:
     static constexpr int kTrustAfter = 16;
 
     void Start(qint64 fileSize, qint64 fromOffset, qint32 largestData, qint32 bytesPerSecond);
+    // The Receiver said where it is: nothing in flight or queued counts any
+    // more, and sending goes on from there with what was learnt of the line.
+    void GoOnFrom(qint64 offset);
 
     bool Done() const { return m_done; }
     // Room in the window and something left to send.

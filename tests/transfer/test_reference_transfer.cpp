@@ -127,3 +127,38 @@ TEST_F(ExtendedFixture, APeerWithoutReferencesGetsBlocksCompressedAlone)
         EXPECT_TRUE(SentType(tx->port, BLOCK_DATA_COMPRESSED));
     }
 }
+
+// Answers carry no check, and ANSWER_NOT_OK (91) damaged in its lowest bit
+// reads as ANSWER_OK (90): the Sender counts a refused block as taken. The
+// Receiver then refuses every block compressed against the bytes it lacks,
+// until the Sender asks where it is and sends them again.
+TEST_F(ExtendedFixture, ARefusalReadAsAcceptanceIsMadeGood)
+{
+    const QByteArray content = Text(2000);
+    WriteFile(Source("t.txt"), content);
+    qint32 damagedNr = 0;
+    bool misread = false;
+    tx->port.lineFilter = [&](const QByteArray& w) {
+        const std::optional<Referenced> b = ReadReferenced(Unstuffed(w));
+        if (damagedNr != 0 || !b || b->offset < 8192)
+            return w;
+        damagedNr = b->nr;
+        QByteArray damaged = w;
+        Nudge(damaged, 14, 1);  // past the length field: the check field or the payload
+        return damaged;
+    };
+    rx->port.lineFilter = [&](const QByteArray& w) {
+        const QByteArray a = Unstuffed(w);
+        if (misread || damagedNr == 0 || a.size() != 6 || quint8(a[1]) != ANSWER_NOT_OK || Le32(a, 2) != damagedNr)
+            return w;
+        misread = true;
+        QByteArray flipped = w;
+        flipped[2] = char(ANSWER_OK);
+        return flipped;
+    };
+    Run({"t.txt"});
+    ASSERT_TRUE(SenderDone());
+    ASSERT_TRUE(misread);
+    EXPECT_EQ(tx->ui.status2, "Files sent: 1");
+    EXPECT_EQ(Received("t.txt"), content);
+}
