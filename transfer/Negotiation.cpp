@@ -21,15 +21,15 @@ qint32 LargestOf(qint32 value)
 }
 }  // namespace
 
-quint32 OfferedFlags(bool compression, bool reference)
+quint32 OfferedFlags(bool compression, bool reference, bool wide)
 {
-    return kFlagCrcStreaming | kFlagCheckedBlock | kFlagWide | (compression ? kFlagCompression : 0)
+    return kFlagCrcStreaming | kFlagCheckedBlock | (wide ? kFlagWide : 0) | (compression ? kFlagCompression : 0)
            | (compression && reference ? kFlagReference : 0);
 }
 
-QString OfferFields(bool compression, bool reference)
+QString OfferFields(bool compression, bool reference, bool wide)
 {
-    return kOfferTag + u'|' + QString::number(OfferedFlags(compression, reference));
+    return kOfferTag + u'|' + QString::number(OfferedFlags(compression, reference, wide));
 }
 
 quint32 ReadOffer(const QStringList& fieldsAfterName)

@@ -26,10 +26,12 @@ constexpr qint32 kLargestPayload = 32767;  // signed 16-bit length field
 // flight, and ten rounds of sending them all again stay far below this.
 constexpr qint32 kMostNumbersAhead = 1024;
 
-// The flags this side offers; reference only counts with compression.
-quint32 OfferedFlags(bool compression, bool reference);
+// The flags this side offers; reference only counts with compression; wide
+// positions only for a file of 2 GiB or more, so the blocks of every smaller
+// file stay as earlier copies send them.
+quint32 OfferedFlags(bool compression, bool reference, bool wide = false);
 // "VX1|flags", appended to a header after its name.
-QString OfferFields(bool compression, bool reference);
+QString OfferFields(bool compression, bool reference, bool wide = false);
 // The flags offered in a header's fields from the fourth on (unknown bits
 // dropped); 0 for none.
 quint32 ReadOffer(const QStringList& fieldsAfterName);

@@ -69,7 +69,7 @@ bool SenderSide::SendNextFile()
     // The offer rides in fields the original Receiver drops.
     s.offered = !m_c.cfg.classicOnly;
     if (s.offered)
-        header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference) + u'|' + Negotiation::RunFields(s.m_run);
+        header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()) + u'|' + Negotiation::RunFields(s.m_run);
     m_c.tx.SendString(s.BlockTypeToSend(), header);
     s.stage = Stage::InFile;
     return true;
@@ -144,7 +144,7 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::Accepted: {
         QString why;
         const std::optional<Capabilities> caps
-            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.cfg.compress, m_c.cfg.compressReference), why);
+            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()), why);
         if (!caps) {
             // Guessing at terms that were never offered could only fail later, or use what the user refused.
             const QString text = QStringLiteral("The other side answered the extended-mode offer with %1: %2")
@@ -180,7 +180,7 @@ void SenderSide::HandleAnswer(const Block& b)
     }
     // The header of a file of 2 GiB or more answered in the classic way.
     if ((b.type == ANSWER_OK || b.type == ANSWER_RESTART_POS) && s.stage == Stage::InFile
-        && s.sendFileSize > Negotiation::kLargestSize && TooLargeForTheReceiver())
+        && TooLargeForTheReceiver())
         return;
     switch (b.type) {
     case ANSWER_RESTART_POS: {
@@ -234,6 +234,11 @@ void SenderSide::HandleAnswer(const Block& b)
     }
 }
 
+bool SenderSide::NeedsWide() const
+{
+    return m_c.s.sendFileSize > Negotiation::kLargestSize;
+}
+
 qint64 SenderSide::LargestFile() const
 {
     return m_c.cfg.classicOnly ? Negotiation::kLargestSize : Negotiation::kLargestWideSize;
@@ -242,7 +247,7 @@ qint64 SenderSide::LargestFile() const
 bool SenderSide::TooLargeForTheReceiver()
 {
     const TransferState& s = m_c.s;
-    if (s.sendFileSize <= Negotiation::kLargestSize)
+    if (!NeedsWide())
         return false;
     const QString text = QStringLiteral("Cannot send '%1': it has %2 bytes, and the receiving program takes no "
                                         "files of 2147483647 bytes or more")

@@ -33,6 +33,8 @@ private:
     QString SendFilePath(qint32 index) const;
     // The largest file this side sends: with 4-byte positions in classic mode.
     qint64 LargestFile() const;
+    // The file now sent needs positions of 8 bytes.
+    bool NeedsWide() const;
     // A file of 2 GiB or more whose header was answered without wide
     // positions: the run ends with error 17 (said so); false for a smaller file.
     bool TooLargeForTheReceiver();

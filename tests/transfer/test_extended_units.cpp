@@ -21,9 +21,10 @@ TEST(Negotiation, AcceptanceNeverLooksLikeASequenceNumberAndCarriesItsTerms)
 
 TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
 {
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, true).split(u'|')), 31u);
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, false).split(u'|')), 23u);
-    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false, true).split(u'|')), 21u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, true).split(u'|')), 15u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, false).split(u'|')), 7u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false, true).split(u'|')), 5u);
+    EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, true, true).split(u'|')), 31u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 31u);  // unknown bits dropped
     EXPECT_EQ(Negotiation::ReadOffer({}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("x")}), 0u);

@@ -7,7 +7,7 @@
 #include <set>
 
 namespace {
-// A type 19 block as written (8-byte positions): number, offset and reference end.
+// A type 19 block as written: number, offset and reference end.
 struct Referenced {
     qint32 nr = 0;
     qint64 offset = 0, end = 0;
@@ -15,9 +15,9 @@ struct Referenced {
 
 std::optional<Referenced> ReadReferenced(const QByteArray& block)
 {
-    if (block.size() < 12 + 23 || quint8(block[1]) != BLOCK_DATA_REFERENCED)
+    if (block.size() < 12 + 15 || quint8(block[1]) != BLOCK_DATA_REFERENCED)
         return std::nullopt;
-    return Referenced{Le32(block, 2), Le32(block, 12), Le32(block, 22)};
+    return Referenced{Le32(block, 2), Le32(block, 12), Le32(block, 18)};
 }
 }  // namespace
 
@@ -122,7 +122,7 @@ TEST_F(ExtendedFixture, APeerWithoutReferencesGetsBlocksCompressedAlone)
         ASSERT_TRUE(SenderDone());
         EXPECT_EQ(Received("t.txt"), content);
         const QByteArray header = Blocks(tx->port)[0];
-        EXPECT_TRUE(header.contains(c == SenderAlone ? "|VX1|23|" : "|VX1|31|"));
+        EXPECT_TRUE(header.contains(c == SenderAlone ? "|VX1|7|" : "|VX1|15|"));
         EXPECT_EQ(SentType(tx->port, BLOCK_DATA_REFERENCED), c == Both);
         EXPECT_TRUE(SentType(tx->port, BLOCK_DATA_COMPRESSED));
     }
