@@ -69,7 +69,8 @@ bool SenderSide::SendNextFile()
     // The offer rides in fields the original Receiver drops.
     s.offered = !m_c.cfg.classicOnly;
     if (s.offered)
-        header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()) + u'|' + Negotiation::RunFields(s.m_run);
+        header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()) + u'|'
+                  + Negotiation::RunFields(s.m_run);
     m_c.tx.SendString(s.BlockTypeToSend(), header);
     s.stage = Stage::InFile;
     return true;
@@ -144,7 +145,7 @@ void SenderSide::HandleAnswer(const Block& b)
     case AnswerFit::Accepted: {
         QString why;
         const std::optional<Capabilities> caps
-            = Negotiation::Honour(b.Value(), Negotiation::OfferedFlags(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()), why);
+            = Negotiation::Honour(b.Value(), OfferedFlags(), why);
         if (!caps) {
             // Guessing at terms that were never offered could only fail later, or use what the user refused.
             const QString text = QStringLiteral("The other side answered the extended-mode offer with %1: %2")
@@ -232,6 +233,11 @@ void SenderSide::HandleAnswer(const Block& b)
         m_c.acceptance.Reject();
         return;
     }
+}
+
+quint32 SenderSide::OfferedFlags() const
+{
+    return Negotiation::OfferedFlags(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide());
 }
 
 bool SenderSide::NeedsWide() const

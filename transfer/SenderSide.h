@@ -35,6 +35,8 @@ private:
     qint64 LargestFile() const;
     // The file now sent needs positions of 8 bytes.
     bool NeedsWide() const;
+    // The flags the header of the file now sent offers.
+    quint32 OfferedFlags() const;
     // A file of 2 GiB or more whose header was answered without wide
     // positions: the run ends with error 17 (said so); false for a smaller file.
     bool TooLargeForTheReceiver();
