@@ -141,6 +141,8 @@ void SenderSide::HandleAnswer(const Block& b)
         HandleExtendedAnswer(b);
         return;
     }
+    if (ContinuationAnswer(b))
+        return;
     switch (MatchAnswer(b.type, b.sequenceNrA, LastSent())) {
     case AnswerFit::Accepted: {
         QString why;
@@ -345,4 +347,53 @@ void SenderSide::NoListenerAnswered(bool sendAgain)
         m_c.session.ClosePort();
         m_c.ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::NoListener));
     }
+}
+
+// ---- going on after the port failed ----
+
+void SenderSide::GoOnAfterPortFailure()
+{
+    TransferState& s = m_c.s;
+    s.silenceAsked = false;
+    m_c.acceptance.FrameReset();
+    if (InExtendedData()) {
+        m_extended.GoOnAfterPortFailure();
+        return;
+    }
+    const std::optional<Block> last = ParseDataBlock(s.lastBlock);
+    if (last && last->type == BLOCK_DATA && last->length > 0 && s.blockTypeToSend == BLOCK_DATA) {
+        SendContinuationHeader();
+        return;
+    }
+    // A header or a file's end: the Receiver placed it or not, and takes it again either way.
+    m_c.tx.SendBytes(s.lastBlock);
+    m_c.log.WriteDebugLine(QStringLiteral("port back: Resent: datablock."));
+}
+
+void SenderSide::SendContinuationHeader()
+{
+    TransferState& s = m_c.s;
+    // Whether the last data block arrived is unknown: the Receiver's temp file
+    // says where it is. Numbered on, not 1: the same run goes on.
+    const QString path = SendFilePath(s.fileIndex);
+    QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(m_c.disk.ModifiedDate(path)) + u'|'
+                     + s.filesToSend[size_t(s.fileIndex)];
+    if (s.offered)
+        header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference) + u'|' + Negotiation::RunFields(s.m_run);
+    s.blockTypeToSend = BLOCK_RESTART_HEADER;
+    m_c.tx.SendString(header);
+    s.blockTypeToSend = BLOCK_DATA;
+    m_continuation = s.lastBlock;
+}
+
+bool SenderSide::ContinuationAnswer(const Block& b)
+{
+    TransferState& s = m_c.s;
+    if (m_continuation.isEmpty() || s.lastBlock != m_continuation || b.type != ANSWER_RESTART_POS || !s.sending
+        || b.sequenceNrA != s.sending->Size() + 1)
+        return false;
+    // Every byte arrived before the port failed: only the file's end is missing.
+    s.sendPos = s.sending->Size();
+    GoOn();
+    return true;
 }
