@@ -329,7 +329,7 @@ bool Station::SenderWaits(const QString& errorText)
     m_ui.UpdateControls(true);  // Stop stays: it gives the wait up
     // Not before the Receiver has given up a block the failure cut short and
     // its refusal has come: the first block after the wait starts clean there.
-    m_reopen->Start(SenderSilenceMs(0, m_cfg.speed));
+    m_reopen->Start(std::min<qint64>(SenderSilenceMs(0, m_cfg.speed), reopenTimeoutMs));
     return true;
 }
 
