@@ -336,7 +336,8 @@ bool Station::SenderWaits(const QString& errorText)
 void Station::TryReopen()
 {
     QString why;
-    if (m_port.Reopen(why)) {
+    // The protocol goes on only once a box has closed.
+    if (!m_ui.BoxOpen() && m_port.Reopen(why)) {
         GoOnSending();
         return;
     }
