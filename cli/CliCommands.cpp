@@ -50,7 +50,7 @@ QString ReceiveOperands(const QStringList& operands, CliOptions& o)
 const std::vector<CliCommand>& CliCommands()
 {
     static const std::vector<CliCommand> commands = {
-        {"send", kLineOptions + QStringList{"restart", "retries"}, SendOperands, RunTransfer},
+        {"send", kLineOptions + QStringList{"restart", "retries", "reopen-timeout"}, SendOperands, RunTransfer},
         {"receive", kLineOptions + QStringList{"once", "delete-temp", "keep-temp", "reopen-timeout", "idle-timeout"}, ReceiveOperands,
          RunTransfer},
         {"ports", {}, PortsOperands, RunPorts},

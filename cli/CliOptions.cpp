@@ -235,7 +235,8 @@ QString UsageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  velotrax-cli send    [line options] [--restart] [--retries N] FILE...\n"
+        "  velotrax-cli send    [line options] [--restart] [--retries N]\n"
+        "                       [--reopen-timeout SEC] FILE...\n"
         "  velotrax-cli receive [line options] [--once] [--keep-temp | --delete-temp]\n"
         "                       [--reopen-timeout SEC] [--idle-timeout SEC] DIR\n"
         "  velotrax-cli ports   (lists the serial ports the system reports)\n"
@@ -270,6 +271,10 @@ QString UsageText()
         "  --restart          continue one FILE whose transfer broke off; the receiver\n"
         "                     must have kept its temp file\n"
         "  --retries N        when no listener answers, try again N times (default 5)\n"
+        "  --reopen-timeout SEC\n"
+        "                     when the port fails inside a file, wait this long for it to\n"
+        "                     come back (the same device, or the same USB adapter under\n"
+        "                     another name) and go on with the file (default 60)\n"
         "\n"
         "receive:\n"
         "  DIR                received files are written here, replacing files of the same name\n"

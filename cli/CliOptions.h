@@ -20,6 +20,7 @@ struct CliOptions {
     bool classic = false;    // never offer or accept the extended mode
     bool compress = true;    // compress in the extended mode
     bool reference = true;   // ... against the file bytes before each block
+    qint32 reopenTimeoutMs = 60000;  // how long a port that failed inside a file is waited for
 
     // The debug log.
     QString logFile;         // empty = no log
@@ -37,7 +38,6 @@ struct CliOptions {
     // receive
     bool once = false;       // end after one run
     bool deleteTemp = false; // answer Yes to deleting the temp file after a Stop
-    qint32 reopenTimeoutMs = 60000;  // how long a vanished port is waited for
     qint32 idleTimeoutMs = 300000;   // how long a Sender may be silent inside a file
     QString receiveDir;      // absolute
 

@@ -87,6 +87,8 @@ CliSession::CliSession(const CliOptions& options, const QString& programFolder, 
         return true;
     };
     m_station.endProgramNow = [] {};
+    // A Sender waits for its port in the station; standard input does not come back.
+    m_station.reopenTimeoutMs = m_o.stdio ? 0 : m_o.reopenTimeoutMs;
 
     m_reopenTimer.setInterval(kReopenPollMs);
     connect(&m_reopenTimer, &QTimer::timeout, this, [this] { TryReopen(); });

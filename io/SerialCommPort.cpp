@@ -131,6 +131,7 @@ bool SerialCommPort::SetCommPort(qint16 number, QString& why)
         return false;
     }
     m_number = number;
+    m_movedTo.clear();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include "CommPort.h"
 #include "OutputQueue.h"
+#include "SerialPortList.h"
 #include <QElapsedTimer>
 #include <QByteArray>
 #include <QObject>
@@ -9,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 // The real serial port behind CommPort.
@@ -83,6 +85,13 @@ public:
     // pointed at device (an existing link is replaced; a plain file is not).
     bool BindDevice(qint16 number, const QString& device, QString& why) override;
     QString OpenNote() const override { return m_openNote; }
+    // The device opened last by its own name, or the same adapter (its serial
+    // number) under another one; that one is kept until the number is set again.
+    bool Reopen(QString& why) override;
+    // "/dev/ttyUSB0 (serial A10K3Z)": the device opened last.
+    QString Identity() const override;
+    // Where Reopen looks for the adapter; tests give their own.
+    std::function<QList<SerialPortEntry>()> listPorts = ListSerialPorts;
     // Opens this device (a path, or a link to one) whatever the number says;
     // empty goes back to the number's device. Read again at every open.
     void SetDevicePath(QString path) { m_devicePath = std::move(path); }
@@ -113,6 +122,7 @@ private:
     void AttachOutput(int fd);
     bool ApplySettings(QString& why);
     QString OpenFailure(const QString& openPath) const;
+    QString SerialNumberOf(const QString& device) const;
     QString LinkPath(qint16 number) const;
     void RequestLowLatency(int fd);
     void RestoreLatency(int fd);
@@ -127,6 +137,8 @@ private:
     QString m_folder;
     QString m_devicePath;
     QString m_openedFrom;  // the path the open device was opened by
+    QString m_serial;      // the USB adapter's serial number of that device; empty when none
+    QString m_movedTo;     // the adapter came back here: opened instead of the number's device
     QSerialPort m_port;  // a child, so its notifiers are found under this object
     QTimer m_lineTimer;
     QSocketNotifier* m_readNotice = nullptr;     // ours, Unix only

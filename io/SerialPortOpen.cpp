@@ -11,6 +11,7 @@
 #include <QMetaObject>
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 #include <climits>
 
 #ifdef Q_OS_UNIX
@@ -71,7 +72,7 @@ bool SerialCommPort::Open(QString& why)
         why = QStringLiteral("No port number has been set");
         return false;
     }
-    const QString path = DevicePath(m_number);
+    const QString path = m_movedTo.isEmpty() ? DevicePath(m_number) : m_movedTo;
     QString shown = path;
     QString openPath = path;
 #ifndef Q_OS_WIN
@@ -141,7 +142,54 @@ bool SerialCommPort::Open(QString& why)
     m_failed = false;
     m_salvaged.clear();
     m_openedFrom = path;
+    m_serial = SerialNumberOf(openPath);
     return true;
+}
+
+QString SerialCommPort::SerialNumberOf(const QString& device) const
+{
+    for (const SerialPortEntry& e : listPorts())
+        if (e.device == device)
+            return e.serialNumber;
+    return {};
+}
+
+QString SerialCommPort::Identity() const
+{
+    return m_serial.isEmpty() ? m_openedFrom : QStringLiteral("%1 (serial %2)").arg(m_openedFrom, m_serial);
+}
+
+bool SerialCommPort::Reopen(QString& why)
+{
+    if (m_open)
+        return true;
+    const QString serial = m_serial;
+    if (serial.isEmpty())
+        return SetPortOpen(true, why);
+    // A USB adapter comes back under the first free name, which may be
+    // another one's old name: the serial number tells them apart.
+    const QList<SerialPortEntry> ports = listPorts();
+    const auto at = std::find_if(ports.begin(), ports.end(),
+                                 [&](const SerialPortEntry& e) { return e.serialNumber == serial; });
+    if (at == ports.end()) {
+        why = QStringLiteral("no serial port with the serial number %1").arg(serial);
+        return false;
+    }
+    const QString before = m_movedTo;
+    const QString openedBefore = m_openedFrom;
+    const QFileInfo info(m_movedTo.isEmpty() ? DevicePath(m_number) : m_movedTo);
+    const QString real = info.isSymLink() ? info.canonicalFilePath() : info.filePath();
+    if (real != at->device)
+        m_movedTo = at->device;
+    if (SetPortOpen(true, why) && m_serial == serial)
+        return true;
+    if (m_open)
+        why = QStringLiteral("%1 is another adapter now").arg(at->device);
+    Close();
+    m_movedTo = before;
+    m_openedFrom = openedBefore;
+    m_serial = serial;
+    return false;
 }
 
 // Qt's text for a failed open is vague when its lock file is taken; find the

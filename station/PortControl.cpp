@@ -115,6 +115,8 @@ void PortControl::HandlePortEvent()
     if (m_c.cfg.IsReceiver() && m_c.s.stage == Stage::InFile && automaticRestart
         && automaticRestart(errorText))
         return;
+    if (!m_c.cfg.IsReceiver() && senderWaits && senderWaits(errorText))
+        return;
     m_errors.ReportLocalError(ErrorNr::PortError);
     ShowError(QStringLiteral("COMPORT-ERROR: ") + errorText);
 }

@@ -19,6 +19,9 @@ public:
     // The automatic restart on a port error inside a received file; returns
     // false when it could not go through (the error is then reported as usual).
     std::function<bool(const QString& errorText)> automaticRestart;
+    // The same for a Sender: it waits for the port to come back; false when
+    // it does not (the error is then reported as usual).
+    std::function<bool(const QString& errorText)> senderWaits;
 
     // Texts of the event table: {event text, error text}.
     static std::pair<QString, QString> ClassifyEvent(PortEvent event);

@@ -43,6 +43,8 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
         StartSilenceTimers();
     });
     m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
+    m_portControl.senderWaits = [this](const QString& errorText) { return SenderWaits(errorText); };
+    m_reopen = clock.NewAlarm([this] { TryReopen(); });
     m_watchdog = clock.NewAlarm([this] {
         m_watchdog->Start(m_watchdogMs);  // ticks on until the rule turns it off
         if (!m_ui.BoxOpen())
@@ -242,6 +244,10 @@ QString Station::ReceivePathRefusal(const QString& path)
 
 void Station::StopByUser()
 {
+    if (WaitingForPort()) {
+        GiveUpWaiting(true);
+        return;
+    }
     // Whatever waits behind the block on the line is not sent: the Stop goes next.
     m_tx.DropUnsent(false);
     m_tx.SendAnswer(ANSWER_STOP, 0);
@@ -293,4 +299,75 @@ bool Station::AutomaticRestart(const QString& errorText)
     });
     m_restart->Start(restartDelayMs);
     return true;
+}
+
+// ---- the Sender's port failed inside a file ----
+
+namespace {
+constexpr qint64 kReopenPollMs = 200;
+}
+
+bool Station::SenderWaits(const QString& errorText)
+{
+    // Before the first answer nobody may be listening: the run ends as before.
+    if (reopenTimeoutMs <= 0 || m_watchdog->Active() || !m_sender.MayGoOnAfterPortFailure())
+        return false;
+    m_tx.DropUnsent(true);
+    QString why;
+    m_port.SetPortOpen(false, why);
+    m_acceptance.FrameReset();
+    m_silence->Stop();
+    m_answerSilence->Stop();
+    m_portErrorText = errorText;
+    m_reopenWhy.clear();
+    m_portFailedMs = m_time.NowMs();
+    const QString text = QStringLiteral("waiting up to %1 s for %2 to come back...")
+                             .arg(reopenTimeoutMs / 1000)
+                             .arg(m_port.Identity());
+    m_log.WriteDebugLine(text);
+    m_ui.SetStatus2(text);
+    m_ui.UpdateControls(true);  // Stop stays: it gives the wait up
+    // Not before the Receiver has given up a block the failure cut short and
+    // its refusal has come: the first block after the wait starts clean there.
+    m_reopen->Start(std::min<qint64>(SenderSilenceMs(0, m_cfg.speed), reopenTimeoutMs));
+    return true;
+}
+
+void Station::TryReopen()
+{
+    QString why;
+    // The protocol goes on only once a box has closed.
+    if (!m_ui.BoxOpen() && m_port.Reopen(why)) {
+        GoOnSending();
+        return;
+    }
+    m_reopenWhy = why;
+    if (m_time.NowMs() - m_portFailedMs >= reopenTimeoutMs) {
+        GiveUpWaiting(false);
+        return;
+    }
+    m_reopen->Start(kReopenPollMs);
+}
+
+void Station::GoOnSending()
+{
+    // Whatever waited in the driver came before the failure.
+    m_port.DiscardInput();
+    if (!m_port.OpenNote().isEmpty())
+        m_log.WriteDebugLine(m_port.OpenNote());
+    const QString text = QStringLiteral("%1 is back; going on with '%2'")
+                             .arg(m_port.Identity(), m_s.filesToSend[size_t(m_s.fileIndex)]);
+    m_log.WriteDebugLine(text);
+    m_ui.SetStatus2(text);
+    m_sender.GoOnAfterPortFailure();
+    StartSilenceTimers();
+}
+
+void Station::GiveUpWaiting(bool cancelled)
+{
+    m_reopen->Stop();
+    if (!cancelled)
+        m_ui.Notice(QStringLiteral("the port did not come back: ") + m_reopenWhy);
+    m_errors.ReportLocalError(ErrorNr::PortError);
+    m_ui.Alert(QStringLiteral("COMPORT-ERROR: ") + m_portErrorText, MsgIcon::Critical);
 }

@@ -34,6 +34,7 @@ public:
     // and why a Receiver cannot use it; empty when it can.
     static QString UsableReceivePath(const QString& setting);
     static QString ReceivePathRefusal(const QString& path);
+    // Stop; while the Sender waits for its port, gives the wait up.
     void StopByUser();
     // Asks whether the temp file of a file left unfinished goes; the answer
     // comes back as DeleteTempFile.
@@ -89,9 +90,19 @@ public:
     std::function<bool()> startOwnProgram;
     std::function<void()> endProgramNow;
     int restartDelayMs = 1000;
+    // How long a Sender whose port failed inside a file waits for it to come
+    // back; 0: not at all (the run ends with error 11 at once).
+    int reopenTimeoutMs = 60000;
+    bool WaitingForPort() const { return m_reopen->Active(); }
 
 private:
     bool AutomaticRestart(const QString& errorText);
+    // The Sender's port failed: true when it waits for the port to come back.
+    bool SenderWaits(const QString& errorText);
+    void TryReopen();
+    void GoOnSending();
+    // The wait timed out or was cancelled: the run ends as at the failure.
+    void GiveUpWaiting(bool cancelled);
     void OnPortEvent();
 
     // AcceptanceHooks
@@ -128,6 +139,10 @@ private:
     std::unique_ptr<Alarm> m_silence;        // a block left incomplete by lost bytes
     std::unique_ptr<Alarm> m_answerSilence;  // the Sender heard nothing after its last write
     std::unique_ptr<Alarm> m_restart;        // the automatic restart's wait
+    std::unique_ptr<Alarm> m_reopen;         // the Sender's next try to open its port again
+    qint64 m_portFailedMs = 0;               // on m_time
+    QString m_portErrorText;                 // the failure the wait is for
+    QString m_reopenWhy;                     // why the last try failed
     qint64 m_watchdogMs = 0;
     QString m_helpFile;
     qint64 m_lastHeardMs = -1;  // on m_time; -1: nothing heard yet

@@ -12,6 +12,9 @@ AnswerFit MatchAnswer(qint32 code, qint32 value, const SentBlock& last)
             return AnswerFit::Stale;
         return value == last.nr - 1 ? AnswerFit::Fits : AnswerFit::Stale;
     }
+    // A late copy (the header went twice) must not send the data from there again.
+    if (code == ANSWER_RESTART_POS)
+        return last.type == BLOCK_RESTART_HEADER ? AnswerFit::Fits : AnswerFit::Stale;
     if (code != ANSWER_NOT_OK)
         return AnswerFit::Fits;
     // The Receiver sets its number back to 0 only at activation and after "END":

@@ -3,6 +3,7 @@
 #include "ErrorNumbers.h"
 #include "ResendReasons.h"
 #include "Negotiation.h"
+#include "ReceiverSide.h"
 
 namespace {
 }
@@ -183,9 +184,23 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     }
     if (b.type == BLOCK_RESTART_HEADER && m_s.stage == Stage::Listening)
         return ChecksumTest(b);
+    if (b.type == BLOCK_RESTART_HEADER && ContinuesFile(b)) {
+        m_log.WriteDebugLine(QStringLiteral("restart header of the file being received: its sender goes on"));
+        return ChecksumTest(b);
+    }
     ++m_s.countIncorrectBlockType;
     Reject();
     return false;
+}
+
+bool BlockAcceptance::ContinuesFile(const Block& b) const
+{
+    if (m_s.stage != Stage::InFile || m_s.caps.extended || b.sequenceNrA != b.sequenceNrB
+        || b.sequenceNrA <= m_s.lastSequenceNr || b.sequenceNrA > m_s.lastSequenceNr + 2)
+        return false;
+    FileHeader h;
+    return ReceiverSide::ParseHeader(FrameTransmitter::BytesToString(b.payload), h) == HeaderKind::File
+           && h.name == m_s.fileName && h.size == m_s.fileSize && h.date == m_s.fileDate;
 }
 
 bool BlockAcceptance::ChecksumTest(const Block& b)

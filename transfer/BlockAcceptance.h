@@ -59,6 +59,10 @@ private:
     // A late block of the extended file just completed: answered as taken.
     bool LateExtendedBlock(const Block& b);
     bool ChecksumTest(const Block& b);
+    // A restart header of the classic file being received, numbered right
+    // after the last block taken or the one that may have been lost: its
+    // Sender's port failed, and the run goes on.
+    bool ContinuesFile(const Block& b) const;
     void ResendLastAnswer();
     BlockCheck Check() const { return m_s.caps.check; }
 

@@ -294,6 +294,19 @@ void ExtendedSender::SendAgainAfterSilence()
     Pump();
 }
 
+void ExtendedSender::GoOnAfterPortFailure()
+{
+    // A verify in progress, or a file end that may have been taken already
+    // (a Receiver answers one it took as taken), goes again as after a silence.
+    if (m_phase != Phase::Streaming || m_window.Taken() >= m_size) {
+        SendAgainAfterSilence();
+        return;
+    }
+    m_c.log.WriteDebugLine(QStringLiteral("port back: asking where the other side is"));
+    m_phase = Phase::Asking;
+    SendVerify({});
+}
+
 qint64 ExtendedSender::LineBytesAwaited() const
 {
     return m_phase == Phase::Streaming ? qMax(m_window.LineBytesInFlight(), m_lastWriteLine) : m_lastWriteLine;

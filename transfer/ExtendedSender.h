@@ -20,6 +20,9 @@ public:
     Step HandleAnswer(qint32 code, qint32 value);
     // The second silence in a row: the verify, or everything in flight, again.
     void SendAgainAfterSilence();
+    // The port failed and is back: asks where the Receiver is and proves its
+    // bytes, as after a restart; with every byte taken the file end goes again.
+    void GoOnAfterPortFailure();
     // Line bytes whose answers are awaited, for the silence time.
     qint64 LineBytesAwaited() const;
     qint64 BytesTaken() const { return m_window.Taken(); }

@@ -64,16 +64,23 @@ bool SenderSide::SendNextFile()
     }
     NextFileOfTheRun();
     s.sendFileSize = s.sending->Size();
-    const double date = m_c.disk.ModifiedDate(path);
-    QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(date) + u'|' + name;
-    // The offer rides in fields the original Receiver drops.
     s.offered = !m_c.cfg.classicOnly;
+    m_c.tx.SendString(s.BlockTypeToSend(), HeaderText());
+    s.stage = Stage::InFile;
+    return true;
+}
+
+QString SenderSide::HeaderText() const
+{
+    const TransferState& s = m_c.s;
+    const QString path = SendFilePath(s.fileIndex);
+    QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(m_c.disk.ModifiedDate(path)) + u'|'
+                     + s.filesToSend[size_t(s.fileIndex)];
+    // The offer rides in fields the original Receiver drops.
     if (s.offered)
         header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()) + u'|'
                   + Negotiation::RunFields(s.m_run);
-    m_c.tx.SendString(s.BlockTypeToSend(), header);
-    s.stage = Stage::InFile;
-    return true;
+    return header;
 }
 
 void SenderSide::NextFileOfTheRun()
@@ -141,6 +148,8 @@ void SenderSide::HandleAnswer(const Block& b)
         HandleExtendedAnswer(b);
         return;
     }
+    if (ContinuationAnswer(b))
+        return;
     switch (MatchAnswer(b.type, b.sequenceNrA, LastSent())) {
     case AnswerFit::Accepted: {
         QString why;
@@ -381,4 +390,46 @@ void SenderSide::NoListenerAnswered(bool sendAgain)
         m_c.session.ClosePort();
         m_c.ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::NoListener));
     }
+}
+
+// ---- going on after the port failed ----
+
+void SenderSide::GoOnAfterPortFailure()
+{
+    TransferState& s = m_c.s;
+    s.silenceAsked = false;
+    m_c.acceptance.FrameReset();
+    if (InExtendedData()) {
+        m_extended.GoOnAfterPortFailure();
+        return;
+    }
+    const std::optional<Block> last = ParseDataBlock(s.lastBlock);
+    if (last && last->type == BLOCK_DATA && last->length > 0 && s.stage == Stage::InFile) {
+        SendContinuationHeader();
+        return;
+    }
+    // A header or a file's end: the Receiver placed it or not, and takes it again either way.
+    m_c.tx.SendBytes(s.lastBlock);
+    m_c.log.WriteDebugLine(QStringLiteral("port back: Resent: datablock."));
+}
+
+void SenderSide::SendContinuationHeader()
+{
+    TransferState& s = m_c.s;
+    // Whether the last data block arrived is unknown: the Receiver's temp file
+    // says where it is. Numbered on, not 1: the same run goes on.
+    m_c.tx.SendString(BLOCK_RESTART_HEADER, HeaderText());
+    m_continuation = s.lastBlock;
+}
+
+bool SenderSide::ContinuationAnswer(const Block& b)
+{
+    TransferState& s = m_c.s;
+    if (m_continuation.isEmpty() || s.lastBlock != m_continuation || b.type != ANSWER_RESTART_POS || !s.sending
+        || b.sequenceNrA != s.sending->Size() + 1)
+        return false;
+    // Every byte arrived before the port failed: only the file's end is missing.
+    s.sendPos = s.sending->Size();
+    GoOn();
+    return true;
 }

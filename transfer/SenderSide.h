@@ -24,6 +24,12 @@ public:
     // returns the message to show, or an empty text when all can go.
     QString CheckFilesToSend() const;
 
+    // The port failed while a file was open: the run may go on once it is back.
+    bool MayGoOnAfterPortFailure() const { return m_c.s.sending != nullptr; }
+    // The port is back: inside a classic file a restart header asks where the
+    // Receiver is, in the extended mode a verify; anything else goes again.
+    void GoOnAfterPortFailure();
+
     // Line bytes whose answer is awaited, for the silence time.
     qint64 AwaitedLineBytes() const;
     // File bytes of the current file the Receiver holds, as far as known.
@@ -31,6 +37,8 @@ public:
 
 private:
     QString SendFilePath(qint32 index) const;
+    // "size|date|name", and the offer and the run where it offers.
+    QString HeaderText() const;
     // The largest file this side sends: with 4-byte positions in classic mode.
     qint64 LargestFile() const;
     // The file now sent needs positions of 8 bytes.
@@ -51,8 +59,12 @@ private:
     void NextFileOfTheRun();
     bool InExtendedData() const;
     void HandleExtendedAnswer(const Block& b);
+    void SendContinuationHeader();
+    // Its answer where it differs from a restart's; true when handled.
+    bool ContinuationAnswer(const Block& b);
 
     TransferContext& m_c;
     ErrorReport& m_errors;
     ExtendedSender m_extended;
+    QByteArray m_continuation;  // the restart header sent after a port failure
 };

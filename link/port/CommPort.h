@@ -66,6 +66,12 @@ public:
     // What the last open has to say for the debug log (driver modes asked
     // for and whether they were granted); empty when nothing.
     virtual QString OpenNote() const { return {}; }
+    // Opens the device again after it failed. A port that knows its device by
+    // more than a name (a USB adapter's serial number) also finds it where it
+    // came back under another name.
+    virtual bool Reopen(QString& why) { return SetPortOpen(true, why); }
+    // What a user waiting for the device to come back knows it by.
+    virtual QString Identity() const { return QStringLiteral("the port"); }
 
     PortEvent LastEvent() const { return m_lastEvent; }
     void SetEventHandler(std::function<void()> handler) { m_eventHandler = std::move(handler); }

@@ -273,6 +273,29 @@ TEST_F(CliCable, APortThatDoesNotComeBackEndsTheReceiverWithError11AndKeepsTheTe
     EXPECT_EQ(tx.Code(), 130);
 }
 
+TEST_F(CliCable, ASendersPortThatDoesNotComeBackEndsItWithStatus11)
+{
+    StartCable({"--baud", "115200", "--hangup-a-after", "12000"});
+    const QString myLink = dir.filePath("L");
+    ASSERT_TRUE(QFile::link(linkA, myLink));
+    WriteDated(Out("big.bin"), RandomBytes(40000, 9));
+
+    Cli rx, tx;
+    StartReceiver(rx);
+    tx.Start({"send", "--port", myLink, "-v", "--reopen-timeout", "1", Out("big.bin")});
+    ASSERT_TRUE(tx.Shows("Status: Active"));
+    // The open port goes on working; opening it again finds nothing.
+    ASSERT_TRUE(QFile::remove(myLink));
+    ASSERT_TRUE(QFile::link(dir.filePath("gone"), myLink));
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 11) << tx.Err().toStdString();
+    EXPECT_TRUE(tx.Err().contains("waiting up to 1 s for " + myLink + " to come back...\n")) << tx.err.toStdString();
+    EXPECT_TRUE(tx.err.contains("the port did not come back: "));
+    EXPECT_TRUE(tx.err.contains("Comport error!\n"));
+    EXPECT_TRUE(tx.err.contains("COMPORT-ERROR: Unknown error or event\n"));
+    EXPECT_GT(QFileInfo(In("_big.bin.tmp")).size(), 0);  // kept for a restart
+}
+
 // The checks a new desktop instance makes: a temp file that changed while the
 // port was away is not continued, with the same text, and the run ends.
 TEST_F(CliCable, AResumptionTheTempFileNoLongerFitsIsRefusedWithTheDesktopText)

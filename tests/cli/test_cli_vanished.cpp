@@ -1,5 +1,6 @@
 // Senders that vanish inside a file, in both modes: a listening receiver is
-// never locked out of the next run, and a sender that dies by a signal tells it.
+// never locked out of the next run, a sender that dies by a signal tells it,
+// and one whose port comes back goes on with the file.
 #include "CliCable.h"
 #include <gtest/gtest.h>
 
@@ -74,6 +75,26 @@ TEST_P(VanishedSender, AResumedReceiverWhoseSenderIsGoneTakesTheNextRun)
     SendSmall("and-again.txt");  // nothing of the broken file lingers
     EXPECT_EQ(ReadFile(In("and-again.txt")), "and-again.txt");
     EXPECT_TRUE(QFile::exists(In("_big.bin.tmp")));
+}
+
+TEST_P(VanishedSender, ASendersEndThatHangsUpComesBackAndTheFileArrivesIntact)
+{
+    Prepare({"--baud", "0", "--hangup-a-after", "12000"});
+    Cli rx, tx;
+    StartReceiver(rx, Mode() + QStringList{"--once"});
+    tx.Start(SendArgs(Mode() + QStringList{"--reopen-timeout", "10", Out("big.bin")}));
+    ASSERT_TRUE(cable.waitForRelink('A', std::chrono::seconds(10))) << tx.Err().toStdString();
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 0) << tx.Err().toStdString();
+    ASSERT_TRUE(rx.Ends());
+    EXPECT_EQ(rx.Code(), 0) << rx.Err().toStdString();
+    EXPECT_TRUE(tx.Err().contains("Unknown error or event\nwaiting up to 10 s for " + linkA + " to come back...\n"))
+        << tx.err.toStdString();
+    EXPECT_TRUE(tx.err.contains(linkA + " is back; going on with 'big.bin'\n"));
+    EXPECT_EQ(ReadFile(In("big.bin")), content);
+    // The same run went on: nothing left unfinished, one file counted.
+    EXPECT_FALSE(rx.Err().contains("left unfinished")) << rx.err.toStdString();
+    EXPECT_TRUE(rx.err.contains("Files received: 1\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, VanishedSender, ::testing::Values(false, true),

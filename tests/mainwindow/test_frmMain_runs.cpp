@@ -109,6 +109,31 @@ INSTANTIATE_TEST_SUITE_P(ModesAndSides, StopMidFile,
                                     + (std::get<1>(c.param) ? "ReceiverStops" : "SenderStops");
                          });
 
+// The Sender's port fails inside a file and stays away: the window says what
+// it waits for, and Stop gives the wait up.
+TEST(SenderPortGone, TheWindowWaitsForItAndStopGivesUp)
+{
+    TwoWindows w(false);
+    w.Listen();
+    w.b.lineFilter = [&](const QByteArray& bytes) {
+        if (w.rx->State().FileReceivingPos > 20000 && w.a.failOpenWith.isEmpty()) {
+            w.a.failOpenWith = "No such file or directory";
+            QMetaObject::invokeMethod(&w.a, [&] { w.a.InjectEvent(PortEvent::Unknown); }, Qt::QueuedConnection);
+        }
+        return bytes;
+    };
+    w.Send("big.bin", RandomBytes(300000, 3));
+    ASSERT_TRUE(WaitFor([&] { return w.tx->Label("lblStatus2") == "waiting up to 60 s for the port to come back..."; },
+                        10000));
+    EXPECT_TRUE(w.tx->Enabled("cmdStop"));
+    EXPECT_FALSE(w.tx->Enabled("cmdActivate"));
+    w.tx->Button("cmdStop")->click();
+    EXPECT_EQ(w.tx->Label("lblStatus2"), "Comport error!");
+    EXPECT_TRUE(w.tx->SawBoxStartingWith("COMPORT-ERROR: Unknown error or event"));
+    EXPECT_FALSE(w.tx->Enabled("cmdStop"));
+    EXPECT_TRUE(w.tx->Enabled("cmdActivate"));
+}
+
 // The box at the end of a run (dates that could not be set: there is no
 // qrnstamp beside these windows) stays open while the next run begins.
 TEST(BoxOpenWhileBytesArrive, TheNextRunWaitsForTheEndOfRunBoxAndArrives)

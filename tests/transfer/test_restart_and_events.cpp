@@ -4,6 +4,7 @@
 #include "SettingsFile.h"
 #include "StationHarness.h"
 #include "TestFiles.h"
+#include "WrittenBlocks.h"
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -309,4 +310,85 @@ TEST(RestartReceiving, ANewRunWhileAResumptionWaitsIsReceivedAndTheOldTempFileKe
     EXPECT_EQ(tx.ui.status2, "Files sent: 1");
     EXPECT_EQ(ReadFile(BuildPath(in, "y.bin")), y);
     EXPECT_EQ(ReadFile(BuildPath(in, "_x.bin.tmp")), "XXXXX");
+}
+
+// The Sender's port fails inside the second file of a run and comes back.
+// cutBlock: the failure cuts its next block short at the Receiver; otherwise
+// the Receiver took that block and only its answer was lost with the port.
+class SenderPortFixture : public RestartFixture, public ::testing::WithParamInterface<bool> {
+protected:
+    void FailSenderPortLater()
+    {
+        QMetaObject::invokeMethod(&tx.port, [this] { tx.port.InjectEvent(PortEvent::Unknown); }, Qt::QueuedConnection);
+    }
+    bool InsideBig(qint32 pos) { return rx.s().fileName == "big.bin" && rx.s().FileReceivingPos >= pos; }
+    bool failed = false;
+};
+
+TEST_P(SenderPortFixture, TheSameRunGoesOnThroughARestartHeaderNumberedOn)
+{
+    const bool cutBlock = GetParam();
+    WriteFile(BuildPath(sendDir.path(), "a.txt"), "first");
+    rx.station->Activate(false);
+    MemoryCommPort& cut = cutBlock ? tx.port : rx.port;
+    cut.lineFilter = [this, cutBlock](const QByteArray& w) {
+        if (failed || !InsideBig(cutBlock ? 2561 : 5121))
+            return w;
+        failed = true;
+        FailSenderPortLater();
+        return cutBlock ? w.left(w.size() / 2) : QByteArray();
+    };
+    tx.ui.nextDialogResult = sendDir.path() + QChar(0) + "a.txt" + QChar(0) + "big.bin";
+    tx.station->Activate(false);
+    ASSERT_TRUE(WaitFor([&] { return !tx.ui.outcomes.empty(); }));
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(tx.ui.outcomes.back(), RunOutcome::Done(2)) << tx.ui.BoxTexts().join('|').toStdString();
+    EXPECT_TRUE(tx.ui.status2History.contains("waiting up to 60 s for the port to come back..."));
+    EXPECT_TRUE(tx.ui.status2History.contains("the port is back; going on with 'big.bin'"));
+    EXPECT_EQ(ReadFile(rx.InReceivePath("big.bin")), content);
+    EXPECT_EQ(ReadFile(rx.InReceivePath("a.txt")), "first");
+    // Not a new run: the Receiver counted both files, and left nothing unfinished.
+    ASSERT_TRUE(WaitFor([&] { return rx.ui.status2 == "Files received: 2"; }));
+    for (const QString& text : rx.ui.status2History)
+        EXPECT_FALSE(text.contains("left unfinished")) << text.toStdString();
+    // Header 1, data 2, end 3; header 4, data 5 and 6, then the restart header.
+    std::vector<qint32> restarts;
+    for (const QByteArray& b : Blocks(tx.port))
+        if (const auto block = ParseDataBlock(b); block && block->type == BLOCK_RESTART_HEADER)
+            restarts.push_back(block->sequenceNrA);
+    EXPECT_EQ(restarts, std::vector<qint32>{7});
+}
+
+std::string LossName(const ::testing::TestParamInfo<bool>& info)
+{
+    return info.param ? "CutBlock" : "LostAnswer";
+}
+
+INSTANTIATE_TEST_SUITE_P(CutOrAnswerLost, SenderPortFixture, ::testing::Bool(), LossName);
+
+TEST_F(RestartFixture, StopWhileTheSenderWaitsForItsPortEndsTheRunWithError11)
+{
+    rx.station->Activate(false);
+    bool failed = false;
+    tx.port.lineFilter = [&](const QByteArray& w) {
+        if (!failed && rx.s().FileReceivingPos > 2561) {
+            failed = true;
+            tx.port.failOpenWith = "No such file or directory";
+            QMetaObject::invokeMethod(&tx.port, [this] { tx.port.InjectEvent(PortEvent::Unknown); }, Qt::QueuedConnection);
+        }
+        return w;
+    };
+    SendBig(false);
+    ASSERT_TRUE(WaitFor([&] { return tx.station->WaitingForPort(); }));
+    ASSERT_TRUE(WaitFor([&] { return tx.ui.status2 == "waiting up to 60 s for the port to come back..."; }));
+    EXPECT_FALSE(tx.port.PortOpen());
+    EXPECT_TRUE(tx.ui.portOpenSeen);  // Stop stays enabled
+    EXPECT_TRUE(tx.ui.outcomes.empty());
+    tx.station->StopByUser();
+    EXPECT_FALSE(tx.station->WaitingForPort());
+    ASSERT_EQ(tx.ui.outcomes.size(), 1u);
+    EXPECT_EQ(tx.ui.outcomes[0], RunOutcome::Failed(11, RunOutcome::Side::Here));
+    EXPECT_EQ(tx.ui.status2, "Comport error!");
+    EXPECT_EQ(tx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Unknown error or event"});
+    EXPECT_FALSE(tx.ui.portOpenSeen);
 }

@@ -394,6 +394,7 @@ TEST(AnswerMatch, EveryAnswerOfTheExchangeIsReadAgainstTheBlockItAnswers)
         {ANSWER_OK, 2, data4, AnswerFit::Stale},           // late copy of the answer before
         {ANSWER_OK, 0, restart1, AnswerFit::Stale},        // a restart header is answered with its position
         {ANSWER_RESTART_POS, 777, restart1, AnswerFit::Fits},
+        {ANSWER_RESTART_POS, 777, data4, AnswerFit::Stale},  // the restart header went twice
         {ANSWER_RESEND_BLOCK, 4, data4, AnswerFit::Fits},  // after a resumption: always resent
         {ANSWER_NOT_OK, 3, data4, AnswerFit::Fits},        // it lacks block 4
         {ANSWER_NOT_OK, 4, data4, AnswerFit::HeldAlready}, // its OK was damaged on the way
