@@ -18,6 +18,7 @@ struct Capabilities {
     bool compression = false;         // data blocks may go zstd-compressed
     bool reference = false;           // ... against file bytes the Receiver holds
     bool wide = false;                // file positions of 8 bytes: files of 2 GiB and more
+    bool folders = false;             // the Receiver puts files in the folder their header names
 
     // Bytes of a file position in a payload of the data phase.
     qint32 OffsetBytes() const { return wide ? 8 : 4; }

@@ -27,9 +27,14 @@ quint32 OfferedFlags(bool compression, bool reference, bool wide)
            | (compression && reference ? kFlagReference : 0);
 }
 
+QString OfferFields(quint32 flags)
+{
+    return kOfferTag + u'|' + QString::number(flags);
+}
+
 QString OfferFields(bool compression, bool reference, bool wide)
 {
-    return kOfferTag + u'|' + QString::number(OfferedFlags(compression, reference, wide));
+    return OfferFields(OfferedFlags(compression, reference, wide));
 }
 
 quint32 ReadOffer(const QStringList& fieldsAfterName)
@@ -51,7 +56,8 @@ qint32 AcceptanceValue(const Capabilities& caps)
 {
     const quint32 flags = kFlagCrcStreaming | (caps.compression ? kFlagCompression : 0)
                           | (caps.check == BlockCheck::Crc32Block ? kFlagCheckedBlock : 0)
-                          | (caps.compression && caps.reference ? kFlagReference : 0) | (caps.wide ? kFlagWide : 0);
+                          | (caps.compression && caps.reference ? kFlagReference : 0) | (caps.wide ? kFlagWide : 0)
+                          | (caps.folders ? kFlagFolders : 0);
     return AcceptanceValue(flags, caps.largestPayload);
 }
 
@@ -91,6 +97,7 @@ Capabilities ReadAcceptance(qint32 value)
     c.compression = (flags & kFlagCompression) != 0;
     c.reference = c.compression && (flags & kFlagReference) != 0;
     c.wide = (flags & kFlagWide) != 0;
+    c.folders = (flags & kFlagFolders) != 0;
     c.largestPayload = largest;
     return c;
 }
@@ -121,7 +128,8 @@ Capabilities Agreed(quint32 offered, bool compressionAllowed, bool referenceAllo
         return Capabilities::Classic();
     const bool compression = compressionAllowed && (offered & kFlagCompression);
     const quint32 flags = kFlagCrcStreaming | (offered & kFlagCheckedBlock) | (compression ? kFlagCompression : 0)
-                          | (compression && referenceAllowed ? offered & kFlagReference : 0) | (offered & kFlagWide);
+                          | (compression && referenceAllowed ? offered & kFlagReference : 0) | (offered & kFlagWide)
+                          | (offered & kFlagFolders);
     return ReadAcceptance(AcceptanceValue(flags, largestPayload));
 }
 

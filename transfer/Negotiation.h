@@ -14,7 +14,9 @@ constexpr quint32 kFlagCompression = 2;
 constexpr quint32 kFlagCheckedBlock = 4;  // the CRC covers the block's head too
 constexpr quint32 kFlagReference = 8;     // compressed against the bytes before; only with kFlagCompression
 constexpr quint32 kFlagWide = 16;         // 8-byte file positions: files of 2 GiB and more
-constexpr quint32 kKnownFlags = kFlagCrcStreaming | kFlagCompression | kFlagCheckedBlock | kFlagReference | kFlagWide;
+constexpr quint32 kFlagFolders = 32;      // a tenth header field names the file's relative folder
+constexpr quint32 kKnownFlags =
+    kFlagCrcStreaming | kFlagCompression | kFlagCheckedBlock | kFlagReference | kFlagWide | kFlagFolders;
 // The largest file: with 4-byte positions, and with wide ones (what an
 // ANSWER_RESTART_POS of restart units can name).
 constexpr qint64 kLargestSize = 2147483646;
@@ -32,6 +34,7 @@ constexpr qint32 kMostNumbersAhead = 1024;
 quint32 OfferedFlags(bool compression, bool reference, bool wide = false);
 // "VX1|flags", appended to a header after its name.
 QString OfferFields(bool compression, bool reference, bool wide = false);
+QString OfferFields(quint32 flags);
 // The flags offered in a header's fields from the fourth on (unknown bits
 // dropped); 0 for none.
 quint32 ReadOffer(const QStringList& fieldsAfterName);

@@ -25,7 +25,7 @@ TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
     EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, false).split(u'|')), 7u);
     EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(false, true).split(u'|')), 5u);
     EXPECT_EQ(Negotiation::ReadOffer(Negotiation::OfferFields(true, true, true).split(u'|')), 31u);
-    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 31u);  // unknown bits dropped
+    EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("255")}), 63u);  // unknown bits dropped
     EXPECT_EQ(Negotiation::ReadOffer({}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("x")}), 0u);
     EXPECT_EQ(Negotiation::ReadOffer({QStringLiteral("VX1"), QStringLiteral("2")}), 0u);
@@ -43,6 +43,22 @@ TEST(Negotiation, OfferIsReadOnlyFromItsOwnFields)
     EXPECT_EQ(quint32(wide), 0xD64F1F40u);
     EXPECT_TRUE(Negotiation::ReadAcceptance(wide).wide);
     EXPECT_FALSE(Negotiation::ReadAcceptance(Negotiation::AcceptanceValue(15, 8000)).wide);
+}
+
+// Folders (32) sit with wide positions above the first four flags; accepted only where offered.
+TEST(Negotiation, TheFoldersFlagIsAcceptedOnlyWhereOffered)
+{
+    const Capabilities folders = Negotiation::Agreed(15 | 32, true, true, Negotiation::kLargestPayload);
+    EXPECT_TRUE(folders.folders && folders.reference && !folders.wide);
+    EXPECT_FALSE(Negotiation::Agreed(15, true, true, Negotiation::kLargestPayload).folders);
+    const qint32 v = Negotiation::AcceptanceValue(folders);
+    EXPECT_EQ(quint32(v), 0xD67F7FFFu);
+    EXPECT_EQ(quint32(Negotiation::AcceptanceValue(Negotiation::Agreed(63, true, true, 8000))), 0xD66F1F40u);
+    QString why;
+    ASSERT_TRUE(Negotiation::Honour(v, 47, why));
+    EXPECT_TRUE(Negotiation::Honour(v, 47, why)->folders);
+    EXPECT_FALSE(Negotiation::Honour(v, 15, why));
+    EXPECT_EQ(why, "it accepted flags 47 where 15 were offered");
 }
 
 TEST(Negotiation, AnAcceptanceBindsTheSenderToWhatItOffered)
