@@ -2,19 +2,26 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "Locations.h"
+#include "NoFollow.h"
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <cerrno>
 #include <unistd.h>
 #include <filesystem>
 #include <system_error>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 class QtDiskFile : public DiskFile {
 public:
-    explicit QtDiskFile(std::unique_ptr<QFile> file) : m_file(std::move(file)) {}
+    // path: what Path() says of a file opened from a descriptor, which has no name of its own.
+    explicit QtDiskFile(std::unique_ptr<QFile> file, const QString& path = {})
+        : m_file(std::move(file)), m_path(path.isEmpty() ? m_file->fileName() : path) {}
 
-    QString Path() const override { return m_file->fileName(); }
+    QString Path() const override { return m_path; }
     qint64 Size() const override { return m_file->size(); }
     QByteArray ReadAt(qint64 offset, qint64 n) override
     {
@@ -52,6 +59,7 @@ private:
     }
 
     std::unique_ptr<QFile> m_file;
+    QString m_path;
     QString m_failure;
 };
 
@@ -157,6 +165,114 @@ bool RealDisk::WriteWhole(const QString& path, const QByteArray& bytes)
     }
     return true;
 }
+
+#ifdef Q_OS_UNIX
+namespace {
+std::unique_ptr<DiskFile> FromDescriptor(int fd, const QString& path, QString* why)
+{
+    if (fd < 0)
+        return nullptr;
+    auto file = std::make_unique<QFile>();
+    // Unbuffered, as CreateTemp: a write the disk refuses fails at once, with its reason.
+    if (!file->open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (why)
+            *why = file->errorString();
+        return nullptr;
+    }
+    return std::make_unique<QtDiskFile>(std::move(file), path);
+}
+
+QString PathIn(const QString& root, const QString& folder, const QString& name)
+{
+    return BuildPath(folder.isEmpty() ? root : BuildPath(root, folder), name);
+}
+}  // namespace
+
+bool RealDisk::MakeFolders(const QString& root, const QString& folder, QString* why)
+{
+    return NoFollow::Open(root, folder, true, why).IsOpen();
+}
+
+std::unique_ptr<DiskFile> RealDisk::CreateTempIn(const QString& root, const QString& folder, const QString& name,
+                                                 QString* why)
+{
+    const NoFollow::Folder in = NoFollow::Open(root, folder, false, why);
+    return in.IsOpen() ? FromDescriptor(NoFollow::CreateFile(in, name, why), PathIn(root, folder, name), why) : nullptr;
+}
+
+std::unique_ptr<DiskFile> RealDisk::OpenTempIn(const QString& root, const QString& folder, const QString& name,
+                                               QString* why)
+{
+    const NoFollow::Folder in = NoFollow::Open(root, folder, false, why);
+    return in.IsOpen() ? FromDescriptor(NoFollow::OpenFile(in, name, why), PathIn(root, folder, name), why) : nullptr;
+}
+
+bool RealDisk::RenameIn(const QString& root, const QString& folder, const QString& from, const QString& to,
+                        QString* why)
+{
+    const NoFollow::Folder in = NoFollow::Open(root, folder, false, why);
+    return in.IsOpen() && NoFollow::Rename(in, from, to, why);
+}
+#else
+// Without openat each folder on the way is looked at before it is used.
+namespace {
+QString LinkOnTheWay(const QString& root, const QString& folder)
+{
+    QString path = root;
+    for (const QString& c : folder.split(u'/', Qt::SkipEmptyParts)) {
+        path = BuildPath(path, c);
+        const QFileInfo info(path);
+        if (info.isSymLink() || info.isJunction() || (info.exists() && !info.isDir()))
+            return QStringLiteral("'%1' is a symbolic link or a file, not a folder; it is not followed").arg(c);
+    }
+    return {};
+}
+
+QString FolderPath(const QString& root, const QString& folder)
+{
+    return folder.isEmpty() ? root : BuildPath(root, folder);
+}
+
+bool Refused(const QString& root, const QString& folder, QString* why)
+{
+    const QString link = LinkOnTheWay(root, folder);
+    if (!link.isEmpty() && why)
+        *why = link;
+    return !link.isEmpty();
+}
+}  // namespace
+
+bool RealDisk::MakeFolders(const QString& root, const QString& folder, QString* why)
+{
+    if (Refused(root, folder, why))
+        return false;
+    if (QDir().mkpath(FolderPath(root, folder)) && !Refused(root, folder, why))
+        return true;
+    if (why && why->isEmpty())
+        *why = QStringLiteral("cannot make the folder '%1'").arg(folder);
+    return false;
+}
+
+std::unique_ptr<DiskFile> RealDisk::CreateTempIn(const QString& root, const QString& folder, const QString& name,
+                                                 QString* why)
+{
+    return Refused(root, folder, why) ? nullptr : CreateTemp(BuildPath(FolderPath(root, folder), name), why);
+}
+
+std::unique_ptr<DiskFile> RealDisk::OpenTempIn(const QString& root, const QString& folder, const QString& name,
+                                               QString* why)
+{
+    return Refused(root, folder, why) ? nullptr : OpenTemp(BuildPath(FolderPath(root, folder), name), why);
+}
+
+bool RealDisk::RenameIn(const QString& root, const QString& folder, const QString& from, const QString& to,
+                        QString* why)
+{
+    const QString in = FolderPath(root, folder);
+    return !Refused(root, folder, why) && Rename(BuildPath(in, from), BuildPath(in, to), why);
+}
+#endif
 
 bool RealDisk::SetModifiedDate(const QString& path, double date)
 {

@@ -15,6 +15,13 @@ public:
     bool Remove(const QString& path) override;
     std::optional<QByteArray> ReadWhole(const QString& path) override;
     bool WriteWhole(const QString& path, const QByteArray& bytes) override;
+    bool MakeFolders(const QString& root, const QString& folder, QString* why) override;
+    std::unique_ptr<DiskFile> CreateTempIn(const QString& root, const QString& folder, const QString& name,
+                                           QString* why) override;
+    std::unique_ptr<DiskFile> OpenTempIn(const QString& root, const QString& folder, const QString& name,
+                                         QString* why) override;
+    bool RenameIn(const QString& root, const QString& folder, const QString& from, const QString& to,
+                  QString* why) override;
     bool SetModifiedDate(const QString& path, double date) override;
     QString DatesUnavailable() const override;
 

@@ -52,6 +52,19 @@ public:
     // disk (nothing is left of a write that failed).
     virtual std::optional<QByteArray> ReadWhole(const QString& path) = 0;
     virtual bool WriteWhole(const QString& path, const QByteArray& bytes) = 0;
+    // Received files live in a relative folder of the receive folder root
+    // ("a/b", empty for root itself). These go down to it one component at a
+    // time and never through a symbolic link, so nothing outside root is
+    // written even where a link sits inside it.
+    // Makes the folder and every missing one above it.
+    virtual bool MakeFolders(const QString& root, const QString& folder, QString* why) = 0;
+    // CreateTemp, OpenTemp and Rename inside that folder, which must exist.
+    virtual std::unique_ptr<DiskFile> CreateTempIn(const QString& root, const QString& folder, const QString& name,
+                                                   QString* why) = 0;
+    virtual std::unique_ptr<DiskFile> OpenTempIn(const QString& root, const QString& folder, const QString& name,
+                                                 QString* why) = 0;
+    virtual bool RenameIn(const QString& root, const QString& folder, const QString& from, const QString& to,
+                          QString* why) = 0;
     // Gives a received file the sender's date; false when it could not.
     virtual bool SetModifiedDate(const QString& path, double date) = 0;
     // Why dates cannot be set here, for the message that says some were not;
