@@ -104,7 +104,7 @@ FileProgress Station::Progress() const
         p.completed = m_s.filesReceivedCounter;
         if (m_s.stage == Stage::InFile) {
             p.moving = true;
-            p.name = m_s.fileName;
+            p.name = m_s.fileFolder.isEmpty() ? m_s.fileName : m_s.fileFolder + u'/' + m_s.fileName;
             p.total = m_s.fileSize;
             p.done = std::max<qint64>(0, m_s.FileReceivingPos - 1);
         }

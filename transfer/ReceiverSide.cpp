@@ -3,6 +3,7 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "Negotiation.h"
+#include "RelativeFolder.h"
 #include "ResendReasons.h"
 
 namespace {
@@ -29,7 +30,17 @@ qint64 ReceiverSide::LargestSize(quint32 offer)
 
 QString ReceiverSide::TempFilePath(const QString& receivePath, const QString& name)
 {
-    return BuildPath(receivePath, u'_' + name + QStringLiteral(".tmp"));
+    return BuildPath(receivePath, TempName(name));
+}
+
+QString ReceiverSide::TempFilePath(const QString& receivePath, const QString& folder, const QString& name)
+{
+    return BuildPath(receivePath, RelativeFolder::Join(folder, TempName(name)));
+}
+
+QString ReceiverSide::TempName(const QString& name)
+{
+    return u'_' + name + QStringLiteral(".tmp");
 }
 
 QString ReceiverSide::SafeFileName(const QString& received)
@@ -69,6 +80,11 @@ HeaderKind ReceiverSide::ParseHeader(const QString& text, FileHeader& header)
     header.name = SafeFileName(fields[3]);
     if (header.offer)
         header.run = Negotiation::ReadRunTotals({fields[6], fields[7], fields[8], fields[9]});
+    if (header.offer & Negotiation::kFlagFolders) {
+        header.folder = fields[10];
+        if (fields[3] == u".")
+            return HeaderKind::Folder;
+    }
     return header.name.isEmpty() ? HeaderKind::Malformed : HeaderKind::File;
 }
 
@@ -79,18 +95,23 @@ void ReceiverSide::HandleHeader(const Block& b)
     m_c.log.WriteDebugLine(QStringLiteral("Expecting size|date|filename: received: '") + text + u'\'');
 
     FileHeader h;
-    switch (ParseHeader(text, h)) {
+    const HeaderKind kind = ParseHeader(text, h);
+    switch (kind) {
     case HeaderKind::End:
         EndOfTransfer();
         return;
     case HeaderKind::Malformed:
-        if (!h.receivedName.isEmpty())
-            m_c.log.WriteDebugLine(QStringLiteral("Refused file name: '") + h.receivedName + u'\'');
-        ++s.countIncorrectSizDateFname;
-        m_c.acceptance.Reject();
+        RefuseHeader(h.receivedName.isEmpty() ? QString() : QStringLiteral("file name: '") + h.receivedName + u'\'');
         return;
     case HeaderKind::File:
+    case HeaderKind::Folder:
         break;
+    }
+    if (!TakeFolderField(kind, h))
+        return;
+    if (kind == HeaderKind::Folder) {
+        MakeFolder(b, h.folder);
+        return;
     }
     // A Velotrax Sender says at once what it cannot send; the original
     // program's headers keep the lenient reading.
@@ -107,8 +128,9 @@ void ReceiverSide::HandleHeader(const Block& b)
     s.fileDate = h.date;
     s.m_run = h.run;
     s.fileName = h.name;
+    s.fileFolder = h.folder;
     s.FileReceivingPos = 1;
-    s.tempFile = TempFilePath(m_c.cfg.receivePath, s.fileName);
+    s.tempFile = TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
     s.afterExtended = false;
     const Capabilities caps = h.offer && !m_c.cfg.classicOnly
                                   ? Negotiation::Agreed(h.offer, m_c.cfg.compress, m_c.cfg.compressReference,
@@ -125,6 +147,46 @@ void ReceiverSide::HandleHeader(const Block& b)
         else
             AnswerOk(b);
     }
+}
+
+void ReceiverSide::RefuseHeader(const QString& what)
+{
+    if (!what.isEmpty())
+        m_c.log.WriteDebugLine(QStringLiteral("Refused ") + what);
+    ++m_c.s.countIncorrectSizDateFname;
+    m_c.acceptance.Reject();
+}
+
+bool ReceiverSide::TakeFolderField(HeaderKind kind, FileHeader& h)
+{
+    // Without folders the file goes at the top, as the original program puts
+    // it: its Sender learns from the answer and sends no file of a folder.
+    const bool folders = (h.offer & Negotiation::kFlagFolders) && !m_c.cfg.classicOnly;
+    if (!folders) {
+        h.folder.clear();
+        if (kind == HeaderKind::Folder)
+            RefuseHeader(QStringLiteral("file name: '.'"));
+        return kind != HeaderKind::Folder;
+    }
+    if (RelativeFolder::Valid(h.folder) && (kind != HeaderKind::Folder || !h.folder.isEmpty()))
+        return true;
+    RefuseHeader(QStringLiteral("folder: '") + h.folder + u'\'');
+    return false;
+}
+
+void ReceiverSide::MakeFolder(const Block& b, const QString& folder)
+{
+    QString why;
+    if (!m_c.disk.MakeFolders(m_c.cfg.receivePath, folder, &why)) {
+        m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
+        m_c.ui.Alert(QStringLiteral("Error creating folder '") + BuildPath(m_c.cfg.receivePath, folder)
+                         + QStringLiteral("': ") + why,
+                     MsgIcon::Critical);
+        return;
+    }
+    m_c.log.WriteDebugLine(QStringLiteral("folder made: ") + folder);
+    m_c.s.afterExtended = false;
+    AnswerOk(b);
 }
 
 void ReceiverSide::AcceptExtended(const Block& b, const Capabilities& caps)
@@ -162,8 +224,13 @@ void ReceiverSide::CreateFailed(const QString& why)
 
 void ReceiverSide::NewFile()
 {
+    const TransferState& s = m_c.s;
     QString why;
-    m_c.s.receiving = m_c.disk.CreateTemp(m_c.s.tempFile, &why);
+    if (!s.fileFolder.isEmpty() && !m_c.disk.MakeFolders(m_c.cfg.receivePath, s.fileFolder, &why)) {
+        CreateFailed(why);
+        return;
+    }
+    m_c.s.receiving = m_c.disk.CreateTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), &why);
     if (!m_c.s.receiving) {
         CreateFailed(why);
         return;
@@ -181,7 +248,7 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
                       MsgIcon::Critical);
     };
     // Only a real file of ours is continued, never whatever a link points at.
-    s.receiving = m_c.disk.OpenTemp(s.tempFile, nullptr);
+    s.receiving = m_c.disk.OpenTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), nullptr);
     const qint64 largest = caps.extended && caps.wide ? Negotiation::kLargestWideSize : Negotiation::kLargestSize;
     if (!s.receiving || s.receiving->Size() > largest) {
         s.receiving.reset();
@@ -262,8 +329,8 @@ bool ReceiverSide::FinishFile()
 
     // The finished file replaces an older one in one step: there is never a
     // moment with neither of them.
-    const QString target = BuildPath(m_c.cfg.receivePath, s.fileName);
-    if (!flushed || !m_c.disk.Rename(s.tempFile, target, &why)) {
+    const QString target = BuildPath(m_c.cfg.receivePath, RelativeFolder::Join(s.fileFolder, s.fileName));
+    if (!flushed || !m_c.disk.RenameIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), s.fileName, &why)) {
         const QString text = QStringLiteral("Error renaming file '") + s.tempFile + QStringLiteral("' ")
                              + QStringLiteral(" to '") + target + QStringLiteral("': ") + why;
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);

@@ -16,8 +16,10 @@ struct FileHeader {
     QString receivedName;  // as it came
     quint32 offer = 0;     // extended-mode flags offered in the fields after the name
     RunTotals run;         // told after the offer by a Velotrax Sender
+    QString folder;        // the field after the run, offered with the folders flag: the file's relative folder
 };
-enum class HeaderKind { File, End, Malformed };
+// Folder: the name "." with the folders flag offered, the folder field's folder itself (an empty one).
+enum class HeaderKind { File, End, Malformed, Folder };
 
 // What the Receiver does with a good block: temp file, data, rename, file date, "END".
 class ReceiverSide {
@@ -32,8 +34,10 @@ public:
     // The Sender pressed Stop.
     void HandleStop();
 
-    // Where the file of the name given is gathered until it is complete.
+    // Where the file of the name given is gathered until it is complete: "_" + name + ".tmp" in its folder.
     static QString TempFilePath(const QString& receivePath, const QString& name);
+    static QString TempFilePath(const QString& receivePath, const QString& folder, const QString& name);
+    static QString TempName(const QString& name);
 
     // Reduces a received name to a plain file name inside the receive path;
     // empty when it cannot be one (empty, ".", "..", control characters).
@@ -44,6 +48,12 @@ public:
 
 private:
     void HandleHeader(const Block& b);
+    // A header this side cannot take: its name or folder would leave the receive path.
+    void RefuseHeader(const QString& what);
+    // The folder field of an accepted header is checked; false when it was refused.
+    bool TakeFolderField(HeaderKind kind, FileHeader& h);
+    // The header of an empty folder: made, and answered as a file header is.
+    void MakeFolder(const Block& b, const QString& folder);
     void NewFile();
     void RestartFile(const Block& b, const Capabilities& caps);
     // Answers the header with the acceptance; the data phase starts from the held bytes.

@@ -55,6 +55,9 @@ QByteArray RestartFileContent(const TransferState& s)
     // A file in the extended mode resumes in it; older readers skip the line.
     if (s.caps.extended)
         line(QStringLiteral("EXTENDED"), QString::number(quint32(Negotiation::AcceptanceValue(s.caps))));
+    // A file inside a folder resumes there; older readers skip the line too.
+    if (!s.fileFolder.isEmpty())
+        line(QStringLiteral("FOLDER"), s.fileFolder);
     return text.toLocal8Bit();
 }
 
@@ -73,6 +76,8 @@ void ParseRestartFile(const QByteArray& content, TransferState& s)
             s.fileSize = ValPosition(value);
         else if (key == u"FILEDATE")
             s.fileDate = ValDouble(value);
+        else if (key == u"FOLDER")
+            s.fileFolder = value;
         else if (key == u"EXTENDED")
             s.caps = Negotiation::ReadAcceptance(qint32(value.toUInt()));
         else

@@ -2,6 +2,7 @@
 #include "Frame.h"
 #include "Fso.h"
 #include "ReceiverSide.h"
+#include "RelativeFolder.h"
 #include "RestartFile.h"
 
 bool Resumption::Prepare()
@@ -47,7 +48,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
         return Result::NothingToResume;
     TransferState& s = m_c.s;
     s = std::move(read);  // its files are closed: nothing of the old record stays open
-    s.tempFile = ReceiverSide::TempFilePath(m_c.cfg.receivePath, s.fileName);
+    s.tempFile = ReceiverSide::TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
     if (const QString why = Refusal(); !why.isEmpty())
         return Refuse(why);
     if (!ReopenTempFile())
@@ -70,7 +71,8 @@ QString Resumption::Refusal() const
     const FileFacts temp = m_c.disk.Look(s.tempFile);
     const qint64 length = temp.exists ? temp.size : 0;
     // Resuming must never leave a gap in the file nor write past what was announced.
-    const bool nameOk = s.fileName.isEmpty() || ReceiverSide::SafeFileName(s.fileName) == s.fileName;
+    const bool nameOk = (s.fileName.isEmpty() || ReceiverSide::SafeFileName(s.fileName) == s.fileName)
+                        && RelativeFolder::Valid(s.fileFolder);
     const qint64 pos = s.FileReceivingPos;
     if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.fileSize) + 1 && !temp.link)
         return {};
@@ -89,8 +91,11 @@ Resumption::Result Resumption::Refuse(const QString& text)
 bool Resumption::ReopenTempFile()
 {
     // One that is gone held nothing (the position is 1): it starts anew.
-    const QString& temp = m_c.s.tempFile;
-    m_c.s.receiving = m_c.disk.Look(temp).exists ? m_c.disk.OpenTemp(temp, nullptr) : m_c.disk.CreateTemp(temp, nullptr);
+    const TransferState& s = m_c.s;
+    const QString& root = m_c.cfg.receivePath;
+    const QString name = ReceiverSide::TempName(s.fileName);
+    m_c.s.receiving = m_c.disk.Look(s.tempFile).exists ? m_c.disk.OpenTempIn(root, s.fileFolder, name, nullptr)
+                                                       : m_c.disk.CreateTempIn(root, s.fileFolder, name, nullptr);
     return m_c.s.receiving != nullptr;
 }
 
@@ -105,7 +110,7 @@ QByteArray Resumption::LostBlockAnswer(const Block& b) const
     const QString text = FrameTransmitter::BytesToString(b.payload);
     FileHeader h;
     if (ReceiverSide::ParseHeader(text, h) != HeaderKind::File || h.size != s.fileSize || h.date != s.fileDate
-        || h.name != s.fileName)
+        || h.name != s.fileName || (m_c.cfg.classicOnly ? QString() : h.folder) != s.fileFolder)
         return {};
     if (b.type == BLOCK_RESTART_HEADER)
         return BuildAnswerBlock(ANSWER_RESTART_POS, qint32(s.FileReceivingPos));

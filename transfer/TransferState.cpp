@@ -39,6 +39,7 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.afterExtended = false;
     s.extendedReady = false;
     s.m_run = RunTotals();
+    s.fileFolder.clear();
     s.countModifiedDateErr = 0;
     s.count1NotHA = 0;
     s.countNrBytesDataZero = 0;

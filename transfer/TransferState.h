@@ -39,6 +39,7 @@ struct TransferState : LinkRecord {
     qint32 fileIndex = 0;
     qint64 sendFileSize = 0;
     QString fileName;
+    QString fileFolder;  // Receiver: the relative folder of the file ("a/b"); empty at the top
     qint64 fileSize = 0;
     double fileDate = 0;
     qint32 resendCount = 0;
