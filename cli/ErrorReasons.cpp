@@ -19,6 +19,7 @@ QString PlainReason(qint32 nr)
     case 15: return QStringLiteral("the file received differs from the file sent; the temp file is kept");
     case 16: return QStringLiteral("the other side accepted the extended mode with terms that were not offered");
     case 17: return QStringLiteral("the receiving side cannot take a file of this size");
+    case 18: return QStringLiteral("the original program, a Velotrax with --classic or an earlier Velotrax is on the other end; no file from a subfolder was sent");
     default: return QStringLiteral("an error this program does not know");
     }
 }

@@ -22,6 +22,7 @@ QString ErrorNr::Text(qint32 nr)
         "File check failed: the file received differs from the file sent",
         "Extended mode: the receiver's acceptance is not what was offered",
         "File header: the receiver cannot take a file of this size",
+        "Folders: the receiving program takes no folders",
     };
     return nr >= 0 && nr <= Last ? QString::fromLatin1(kTexts[size_t(nr)]) : QString();
 }

@@ -23,7 +23,9 @@ constexpr qint32 FileCheckFailed = 15;
 constexpr qint32 AcceptanceNotHonoured = 16;
 // Extended mode only: a header's size is beyond what the Receiver can take.
 constexpr qint32 SizeNotReceivable = 17;
-constexpr qint32 Last = SizeNotReceivable;
+// Extended mode only: a file inside a folder would go to a Receiver that takes no folders.
+constexpr qint32 NoFolders = 18;
+constexpr qint32 Last = NoFolders;
 // The text shown for a number; empty for 0 and for numbers not in the list.
 QString Text(qint32 nr);
 }  // namespace ErrorNr

@@ -3,6 +3,7 @@
 #include "CommonRoutines.h"
 #include "Fso.h"
 #include "Negotiation.h"
+#include "RelativeFolder.h"
 #include "Windows1252.h"
 
 namespace {
@@ -16,6 +17,13 @@ bool NameFitsHeader(const QString& name)
 QString SenderSide::SendFilePath(qint32 index) const
 {
     return BuildPath(m_c.cfg.sendPath, m_c.s.filesToSend[size_t(index)]);
+}
+
+QString SenderSide::CurrentEntry() const
+{
+    const TransferState& s = m_c.s;
+    const bool inRun = s.fileIndex >= 1 && s.fileIndex <= s.FilesToSendUpperBound();
+    return inRun ? s.filesToSend[size_t(s.fileIndex)] : QString();
 }
 
 QString SenderSide::CheckFilesToSend() const
@@ -36,7 +44,7 @@ QString SenderSide::CheckFilesToSend() const
                                           : QStringLiteral(" bytes; files of more than %1 bytes cannot be sent")
                                                 .arg(Negotiation::kLargestWideSize));
     }
-    return QString();
+    return m_folders.Check();
 }
 
 bool SenderSide::SendNextFile()
@@ -45,8 +53,10 @@ bool SenderSide::SendNextFile()
     s.sending.reset();
     s.sendPos = 0;
     s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
-    ++s.fileIndex;
     s.offered = false;
+    if (s.fileIndex >= s.FilesToSendUpperBound() && m_folders.EmptyFolderWaits())
+        return m_folders.SendEmptyFolder();
+    ++s.fileIndex;
     if (s.fileIndex > s.FilesToSendUpperBound()) {
         m_c.tx.SendString(s.BlockTypeToSend(), QStringLiteral("END"));
         s.stage = Stage::Ending;
@@ -54,6 +64,8 @@ bool SenderSide::SendNextFile()
     }
     const QString path = SendFilePath(s.fileIndex);
     const QString& name = s.filesToSend[size_t(s.fileIndex)];
+    if (!m_folders.MayGo(name))
+        return false;
     s.sending = m_c.disk.OpenToRead(path, nullptr);
     // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
     if (!s.sending || s.sending->Size() > LargestFile() || !FitsWindows1252(name) || !NameFitsHeader(name)) {
@@ -74,12 +86,14 @@ QString SenderSide::HeaderText() const
 {
     const TransferState& s = m_c.s;
     const QString path = SendFilePath(s.fileIndex);
+    const QString& entry = s.filesToSend[size_t(s.fileIndex)];
+    // The name field holds the plain name; its folder rides with the offer.
     QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(m_c.disk.ModifiedDate(path)) + u'|'
-                     + s.filesToSend[size_t(s.fileIndex)];
+                     + RelativeFolder::NameOf(entry);
     // The offer rides in fields the original Receiver drops.
     if (s.offered)
-        header += u'|' + Negotiation::OfferFields(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()) + u'|'
-                  + Negotiation::RunFields(s.m_run);
+        header += u'|' + Negotiation::OfferFields(OfferedFlags()) + u'|' + Negotiation::RunFields(s.m_run)
+                  + m_folders.FolderField(entry);
     return header;
 }
 
@@ -167,6 +181,8 @@ void SenderSide::HandleAnswer(const Block& b)
         if (!caps->wide && TooLargeForTheReceiver())
             return;
         m_c.log.WriteDebugLine(QStringLiteral("the other side accepts the extended mode"));
+        if (!m_folders.Answered(caps->folders, CurrentEntry()))
+            return;
         m_c.acceptance.FrameReset();
         s.stage = Stage::InFile;
         m_extended.Begin(*caps, s.sendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
@@ -178,6 +194,11 @@ void SenderSide::HandleAnswer(const Block& b)
         m_c.acceptance.FrameReset();
         return;
     case AnswerFit::HeldAlready:
+        // Its lost answer alone says whether a file inside a folder may go on.
+        if (LastSent().type != BLOCK_DATA && !LastSent().end && m_folders.MustAskAgain(CurrentEntry())) {
+            Resend();
+            return;
+        }
         m_c.log.WriteDebugLine(QStringLiteral("answer NOT ok, but the other side holds block ")
                                + QString::number(s.sequenceNr) + QStringLiteral(": going on"));
         if (s.stage == Stage::Ending)
@@ -194,6 +215,8 @@ void SenderSide::HandleAnswer(const Block& b)
         return;
     switch (b.type) {
     case ANSWER_RESTART_POS: {
+        if (s.offered && !m_folders.Answered(false, CurrentEntry()))
+            return;
         const qint32 p = b.sequenceNrA;
         if (p < 1) {
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
@@ -213,6 +236,9 @@ void SenderSide::HandleAnswer(const Block& b)
         return;
     }
     case ANSWER_OK:
+        // The classic answer to an offering header: no folders there.
+        if (s.offered && LastSent().type == BLOCK_HEADER && !m_folders.Answered(false, CurrentEntry()))
+            return;
         GoOn();
         return;
     case ANSWER_NOT_OK:
@@ -246,7 +272,7 @@ void SenderSide::HandleAnswer(const Block& b)
 
 quint32 SenderSide::OfferedFlags() const
 {
-    return Negotiation::OfferedFlags(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide());
+    return m_folders.WithFolders(Negotiation::OfferedFlags(m_c.cfg.compress, m_c.cfg.compressReference, NeedsWide()));
 }
 
 bool SenderSide::NeedsWide() const

@@ -2,12 +2,14 @@
 #include "AnswerMatch.h"
 #include "ErrorReport.h"
 #include "ExtendedSender.h"
+#include "SenderFolders.h"
 #include "TransferContext.h"
 
 // The Sender's walk through its files: headers, data blocks, resends, "END".
 class SenderSide {
 public:
-    SenderSide(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors), m_extended(c, errors) {}
+    SenderSide(TransferContext& c, ErrorReport& errors)
+        : m_c(c), m_errors(errors), m_extended(c, errors), m_folders(c, errors) {}
 
     // Sends the next header, or "END" when no file is left; false if the file could not be opened.
     bool SendNextFile();
@@ -48,6 +50,8 @@ private:
     // A file of 2 GiB or more whose header was answered without wide
     // positions: the run ends with error 17 (said so); false for a smaller file.
     bool TooLargeForTheReceiver();
+    // The relative path of the file now moving; empty between files.
+    QString CurrentEntry() const;
     // False when the file could not be read (the transfer is stopped then).
     bool DataStep();
     void Resend();
@@ -67,4 +71,5 @@ private:
     ErrorReport& m_errors;
     ExtendedSender m_extended;
     QByteArray m_continuation;  // the restart header sent after a port failure
+    SenderFolders m_folders;
 };

@@ -39,6 +39,8 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.afterExtended = false;
     s.extendedReady = false;
     s.m_run = RunTotals();
+    s.emptyFoldersSent = 0;
+    s.receiverFolders = FolderTaking::Unknown;
     s.fileFolder.clear();
     s.countModifiedDateErr = 0;
     s.count1NotHA = 0;

@@ -28,10 +28,19 @@ enum class Stage {
     Ending,         // Sender: "END" is out, its answer awaited
 };
 
+// Sender: whether the Receiver of this run takes files in folders, as its
+// answers to the run's headers said.
+enum class FolderTaking { Unknown, Taken, NotTaken };
+
 // The record of the current transfer; one per station, serving both roles.
 struct TransferState : LinkRecord {
     bool restart = false;
     std::vector<QString> filesToSend;   // names at 1 to upper bound; entry 0 unused
+    // Relative paths ("a/b/name") in filesToSend; the folders that hold no
+    // file, sent after the files, and how many of them went in this run.
+    std::vector<QString> emptyFolders;
+    qint32 emptyFoldersSent = 0;
+    FolderTaking receiverFolders = FolderTaking::Unknown;
     Stage stage = Stage::Idle;
     // The block type a Receiver takes now (0 for none), and the one a Sender sends next.
     qint32 ExpectedBlockType() const;
