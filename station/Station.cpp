@@ -4,6 +4,7 @@
 #include "Fso.h"
 #include "LineTimes.h"
 #include "Locations.h"
+#include "SendTree.h"
 #include "SettingsFile.h"
 #include <QCoreApplication>
 #include <QProcess>
@@ -212,7 +213,12 @@ void Station::Activate(bool bRestart)
     }
     SplitFileList(m_g.sendPath, m_s.filesToSend, dialogResult);
     m_cfg.sendPath = m_g.sendPath;
-    const QString refusal = m_sender.CheckFilesToSend();
+    SendTree tree = WalkSendList(m_cfg.sendPath, m_s.filesToSend);
+    if (const QString skipped = tree.SkippedText(); !skipped.isEmpty())
+        m_ui.Alert(skipped, MsgIcon::Exclamation);
+    m_s.filesToSend = std::move(tree.files);
+    m_s.emptyFolders = std::move(tree.emptyFolders);
+    const QString refusal = tree.refusal.isEmpty() ? m_sender.CheckFilesToSend() : tree.refusal;
     if (!refusal.isEmpty()) {
         m_ui.Alert(refusal, MsgIcon::Critical);
         ClosePort();
