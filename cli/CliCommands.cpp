@@ -18,12 +18,16 @@ QString SendOperands(const QStringList& operands, CliOptions& o)
     QString folder;
     for (const QString& file : operands) {
         const QFileInfo info(file);
-        if (file.isEmpty() || !info.exists())
+        // A link goes on to be skipped, with the others, where the run is put together.
+        if (file.isEmpty() || !(info.exists() || info.isSymLink()))
             return QStringLiteral("'%1': no such file").arg(file);
-        if (!info.isFile())
-            return QStringLiteral("'%1' is not a file").arg(file);
+        if (!info.isSymLink() && !info.isFile() && (o.restart || !info.isDir()))
+            return o.restart ? QStringLiteral("'%1' is not a file").arg(file)
+                             : QStringLiteral("'%1' is not a file or folder").arg(file);
         const QString path = QDir::cleanPath(info.absoluteFilePath());
         const QString dir = QFileInfo(path).absolutePath();
+        if (QFileInfo(path).fileName().isEmpty())
+            return QStringLiteral("'%1' cannot be sent: a folder goes under its own name").arg(file);
         if (folder.isEmpty())
             folder = dir;
         else if (dir != folder)
@@ -31,6 +35,13 @@ QString SendOperands(const QStringList& operands, CliOptions& o)
                                   "send each folder with a run of its own")
                 .arg(folder, dir);
         o.files << path;
+    }
+    if (!o.from.isEmpty()) {
+        if (!o.restart)
+            return QStringLiteral("--from goes with --restart only");
+        const QString inside = QDir(o.from).relativeFilePath(o.files[0]);
+        if (inside.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(inside))
+            return QStringLiteral("'%1' is not inside the folder given with --from ('%2')").arg(operands[0], o.from);
     }
     return QString();
 }
@@ -50,7 +61,7 @@ QString ReceiveOperands(const QStringList& operands, CliOptions& o)
 const std::vector<CliCommand>& CliCommands()
 {
     static const std::vector<CliCommand> commands = {
-        {"send", kLineOptions + QStringList{"restart", "retries", "reopen-timeout"}, SendOperands, RunTransfer},
+        {"send", kLineOptions + QStringList{"restart", "from", "retries", "reopen-timeout"}, SendOperands, RunTransfer},
         {"receive", kLineOptions + QStringList{"once", "delete-temp", "keep-temp", "reopen-timeout", "idle-timeout"}, ReceiveOperands,
          RunTransfer},
         {"ports", {}, PortsOperands, RunPorts},

@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 #include "VelotraxVersion.h"
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <optional>
@@ -27,6 +28,7 @@ const QList<QCommandLineOption>& AllOptions()
         {{"q", "quiet"}, "no progress line"},
         {{"v", "verbose"}, "activity line"},
         {"restart", "continue one file"},
+        {"from", "the folder the broken run was sent from", "DIR"},
         {"retries", "retries when no listener answers", "N"},
         {"once", "end after one run"},
         {"delete-temp", "delete the temp file after a Stop"},
@@ -155,6 +157,12 @@ struct Reader {
         o.quiet = Has("quiet");
         o.verbose = Has("verbose");
         o.restart = Has("restart");
+        if (Has("from")) {
+            if (Value("from").isEmpty() || !QFileInfo(Value("from")).isDir())
+                Fail(QStringLiteral("--from wants the folder the run was sent from"));
+            else
+                o.from = QDir::cleanPath(QFileInfo(Value("from")).absoluteFilePath());
+        }
         o.once = Has("once");
         o.deleteTemp = Has("delete-temp");
 
@@ -178,6 +186,8 @@ QString CliOptions::CommandName() const
 
 QString CliOptions::FileDialogResult() const
 {
+    if (files.size() == 1 && !from.isEmpty())
+        return from + QChar(0) + QDir(from).relativeFilePath(files[0]);
     if (files.size() == 1)
         return files[0];
     if (files.isEmpty())
@@ -235,7 +245,7 @@ QString UsageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  velotrax-cli send    [line options] [--restart] [--retries N]\n"
+        "  velotrax-cli send    [line options] [--restart [--from DIR]] [--retries N]\n"
         "                       [--reopen-timeout SEC] FILE...\n"
         "  velotrax-cli receive [line options] [--once] [--keep-temp | --delete-temp]\n"
         "                       [--reopen-timeout SEC] [--idle-timeout SEC] DIR\n"
@@ -267,9 +277,14 @@ QString UsageText()
         "  -v, --verbose      also show the activity line\n"
         "\n"
         "send:\n"
-        "  FILE...            the files to send, all in one folder\n"
+        "  FILE...            the files and folders to send, all in one folder; a folder\n"
+        "                     goes with everything in it under its own name, as cp -r\n"
+        "                     puts it (extended mode only); symbolic links and special\n"
+        "                     files are skipped, never followed\n"
         "  --restart          continue one FILE whose transfer broke off; the receiver\n"
         "                     must have kept its temp file\n"
+        "  --from DIR         with --restart: the folder the broken run was sent from, for\n"
+        "                     a FILE that went inside a folder (its folder below DIR)\n"
         "  --retries N        when no listener answers, try again N times (default 5)\n"
         "  --reopen-timeout SEC\n"
         "                     when the port fails inside a file, wait this long for it to\n"
@@ -277,7 +292,9 @@ QString UsageText()
         "                     another name) and go on with the file (default 60)\n"
         "\n"
         "receive:\n"
-        "  DIR                received files are written here, replacing files of the same name\n"
+        "  DIR                received files are written here, replacing files of the same name;\n"
+        "                     the folders a sender names are made inside it, never through\n"
+        "                     a symbolic link\n"
         "  --once             end after one run of files instead of listening until Ctrl-C\n"
         "  --keep-temp        after a Stop keep the temp file of a broken file (default)\n"
         "  --delete-temp      after a Stop delete it\n"
@@ -291,9 +308,9 @@ QString UsageText()
         "\n"
         "Exit status: 0 all files arrived (receive --once: the run ended normally);\n"
         "1 failed without an error number (port, folder, no listener); 2 bad usage;\n"
-        "3 the other side pressed Stop; 4 to 17 the number of the error that ended the\n"
-        "transfer; 124 receive --once: the sender fell silent inside a file\n"
-        "(--idle-timeout); 130 interrupted (Ctrl-C, SIGTERM, SIGHUP or a closed output\n"
-        "stop the other side too). Without --once the receiver reports a run that ended\n"
-        "in error and listens on.\n");
+        "3 the other side pressed Stop; 4 to 18 the number of the error that ended the\n"
+        "transfer (18: the receiving program takes no folders); 124 receive --once: the\n"
+        "sender fell silent inside a file (--idle-timeout); 130 interrupted (Ctrl-C,\n"
+        "SIGTERM, SIGHUP or a closed output stop the other side too). Without --once the\n"
+        "receiver reports a run that ended in error and listens on.\n");
 }

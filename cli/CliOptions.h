@@ -32,8 +32,9 @@ struct CliOptions {
 
     // send
     bool restart = false;    // continue one file whose temp file the receiver kept
+    QString from;            // --from: the folder the broken run was sent from (absolute); empty = none
     qint32 retries = 5;      // answers OK to the "no listener" question this often, then Cancel
-    QStringList files;       // absolute paths, all in one folder
+    QStringList files;       // absolute paths of files and folders, all in one folder
 
     // receive
     bool once = false;       // end after one run
@@ -44,7 +45,8 @@ struct CliOptions {
     QString CommandName() const;
     bool IsSender() const { return CommandName() == u"send"; }
     // The file choice in the form the sender side takes: one full path, or the
-    // folder and the names separated by NUL characters.
+    // folder and the names separated by NUL characters; a file restarted
+    // --from a folder is named by its path relative to that folder.
     QString FileDialogResult() const;
 };
 
@@ -78,7 +80,7 @@ constexpr int Ok = 0;
 constexpr int Failed = 1;        // ended without a numbered error, e.g. the port could not be opened
 constexpr int Usage = 2;
 constexpr int OtherStopped = 3;  // the other side pressed Stop
-// 4 to 17: the numbered error that ended the transfer.
+// 4 to 18: the numbered error that ended the transfer.
 constexpr int SenderSilent = 124;  // receive: the Sender fell silent inside a file (--idle-timeout)
 constexpr int Interrupted = 130;
 }

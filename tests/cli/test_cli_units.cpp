@@ -78,6 +78,10 @@ TEST_F(Files, RestartTakesOneFileGivenAsItsFullPath)
     EXPECT_TRUE(s.options.restart);
     EXPECT_EQ(s.options.FileDialogResult(), b);
     EXPECT_FALSE(ParseCommandLine({"send", "--restart", a, b}).Ok());
+    // A file that went inside a folder keeps that folder below --from.
+    const CliParseResult f = ParseCommandLine({"send", "--restart", "--from", dir.path(), other});
+    ASSERT_TRUE(f.Ok()) << f.error.toStdString();
+    EXPECT_EQ(f.options.FileDialogResult(), dir.path() + QChar(0) + "sub/o.txt");
 }
 
 TEST_F(Files, BadUsageSaysWhat)
@@ -87,7 +91,10 @@ TEST_F(Files, BadUsageSaysWhat)
         {{"copy", a}, "unknown command 'copy'"},
         {{"send"}, "at least one FILE"},
         {{"send", dir.filePath("missing")}, "no such file"},
-        {{"send", dir.path()}, "is not a file"},
+        {{"send", "--restart", dir.path()}, "is not a file"},
+        {{"send", "/dev/null"}, "is not a file or folder"},
+        {{"send", "--from", dir.path(), a}, "--from goes with --restart only"},
+        {{"send", "--restart", "--from", dir.filePath("sub"), a}, "is not inside the folder given with --from"},
         {{"send", a, other}, "one folder"},
         {{"send", "--bogus", a}, "unknown option '--bogus'"},
         {{"send", a, "--speed"}, "Missing value after '--speed'"},
