@@ -70,6 +70,17 @@ bool RealOpenFileDialog(QWidget* parent, const QString& title, bool multiSelect,
     }
     return !chosen.isEmpty();
 }
+
+// A file picked below the folder of the last run, to restart, keeps its folder
+// there, as that run sent it: "folder NUL sub/name". Empty when it lies in that folder itself.
+QString RestartBelow(const QString& lastFolder, const QString& file)
+{
+    const QString base = QFileInfo(lastFolder).canonicalFilePath();
+    const QFileInfo picked(file);
+    if (base.isEmpty() || picked.canonicalPath() == base || !picked.canonicalPath().startsWith(base + u'/'))
+        return {};
+    return QDir::toNativeSeparators(base) + QChar(0) + QDir(base).relativeFilePath(picked.canonicalFilePath());
+}
 }  // namespace
 
 frmMain::frmMain(Globals& g, CommPort& port, QWidget* parent)
@@ -89,11 +100,16 @@ frmMain::frmMain(Globals& g, CommPort& port, QWidget* parent)
     showOpenFileDialog = [this](const QString& title, bool multiSelect, const QString& folder, QStringList& chosen) {
         return RealOpenFileDialog(this, title, multiSelect, folder, chosen);
     };
+    showOpenFolderDialog = [this](const QString& folder, QString& chosen) {
+        chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Send a folder"), folder);
+        return !chosen.isEmpty();
+    };
     execDialog = [](QDialog& dialog) { return dialog.exec(); };
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     exitProgram = [] { QCoreApplication::exit(0); };
 
     connect(ui->cmdActivate, &QPushButton::clicked, this, &frmMain::OnActivate);
+    connect(ui->btnSendFolder, &QPushButton::clicked, this, &frmMain::OnSendFolder);
     connect(ui->btnRestart, &QPushButton::clicked, this, &frmMain::OnRestart);
     connect(ui->cmdStop, &QPushButton::clicked, this, &frmMain::StopByUser);
     connect(ui->btnPath, &QPushButton::clicked, this, &frmMain::ChooseReceivePath);
@@ -216,6 +232,7 @@ void frmMain::UpdateControls(bool portOpen)
     ui->txtReceivePath->setEnabled(receiver && closed);
     ui->btnPath->setEnabled(receiver && closed);
     ui->btnRestart->setEnabled(!receiver && closed);
+    ui->btnSendFolder->setEnabled(!receiver && closed);
 
     if (receiver) {
         ui->cmdActivate->setText(QStringLiteral("Listen"));
@@ -231,11 +248,23 @@ bool frmMain::ChooseFilesToSend(const QString& title, bool multiSelect, const QS
 {
     QStringList chosen;
     dialogResult.clear();
+    if (m_folderWanted) {
+        QString folder;
+        if (!showOpenFolderDialog(initialFolder, folder) || folder.isEmpty())
+            return false;
+        // One full path: the station sends the folder under its own name.
+        dialogResult = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+        return true;
+    }
     if (!showOpenFileDialog(title, multiSelect, initialFolder, chosen) || chosen.isEmpty())
         return false;
     if (!multiSelect && chosen.size() > 1)
         chosen = chosen.mid(0, 1);
-    dialogResult = FileListToDialogResult(chosen);
+    // One file to restart (the only single choice): maybe one of a folder.
+    if (!multiSelect)
+        dialogResult = RestartBelow(initialFolder, chosen.front());
+    if (dialogResult.isEmpty())
+        dialogResult = FileListToDialogResult(chosen);
     return !dialogResult.isEmpty();
 }
 
@@ -281,6 +310,13 @@ void frmMain::SetSenderSelected(bool sender)
 void frmMain::OnActivate()
 {
     m_station->Activate(false);
+}
+
+void frmMain::OnSendFolder()
+{
+    m_folderWanted = true;
+    m_station->Activate(false);
+    m_folderWanted = false;
 }
 
 void frmMain::OnRestart()

@@ -62,6 +62,8 @@ public:
     // The open-file dialog; false when cancelled, else the chosen full paths.
     std::function<bool(const QString& title, bool multiSelect, const QString& initialFolder, QStringList& chosen)>
         showOpenFileDialog;
+    // The folder dialog of "Send a folder..."; false when cancelled, else the chosen folder's full path.
+    std::function<bool(const QString& initialFolder, QString& chosen)> showOpenFolderDialog;
     // Runs a dialog modally and returns its result code.
     std::function<int(QDialog& dialog)> execDialog;
     // Hands a file to the desktop's viewer; false when that failed.
@@ -74,6 +76,7 @@ protected:
 
 private slots:
     void OnActivate();
+    void OnSendFolder();
     void OnRestart();
     void StopByUser();
     void ChooseReceivePath();
@@ -93,6 +96,7 @@ private:
     Globals& m_g;
     CommPort& m_port;
     std::unique_ptr<Station> m_station;
+    bool m_folderWanted = false;  // the activation under way chooses a folder, not files
 
     // The line about the moving file, refreshed while the port is open.
     QTimer* m_movingTimer = nullptr;
