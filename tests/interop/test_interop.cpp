@@ -4,6 +4,7 @@
 #include "Fso.h"
 #include "TestFiles.h"
 #include "TestSupport.h"
+#include "TestTree.h"
 #include "cable_process.h"
 #include <QFile>
 #include <QProcess>
@@ -149,6 +150,24 @@ TEST_F(Interop, VelotraxReceiverAnswersTheResendOfABlockWhoseOkWasLost)
     EXPECT_EQ(rx.Code(), 0) << rx.err.toStdString();
     EXPECT_EQ(ReadFile(BuildPath(inDir, "f.bin")), content);  // block 3 written once
     EXPECT_TRUE(Log().contains("repeat of the last block: answer sent again."));
+}
+
+// The files at the top go first; then the Sender ends the run, before any
+// file of a folder could land flat in the original program's folder.
+TEST_F(Interop, ATreeToTheOriginalReceiverEndsWithError18AndNothingFlat)
+{
+    const QStringList names = MakeTree(outDir);
+    StartCable({});
+    Child peer, tx;
+    StartPeerReceiver(peer, {"--once"});
+    tx.Start(VELOTRAX_CLI_EXE, {"send", "--port", linkA, BuildPath(outDir, names[1]), BuildPath(outDir, names[0])});
+    ASSERT_TRUE(tx.Ends());
+    EXPECT_EQ(tx.Code(), 18) << tx.err.toStdString();
+    EXPECT_TRUE(tx.err.contains("The receiving program takes no folders")) << tx.err.toStdString();
+    EXPECT_TRUE(tx.err.contains("no file from a subfolder was sent; files sent: 1 of 5"));
+    ASSERT_TRUE(peer.Ends());
+    EXPECT_EQ(peer.Code(), 18);  // it heard why
+    EXPECT_EQ(TreeListing(inDir), QStringList{"top.txt: " + QString::number(qHash(ReadFile(BuildPath(outDir, "top.txt"))))});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // Stop in the middle of a file, and boxes left open while bytes arrive.
 #include "MemoryCommPort.h"
 #include "TestFiles.h"
+#include "TestTree.h"
 #include "WindowHarness.h"
 #include <QFileInfo>
 #include <tuple>
@@ -156,6 +157,36 @@ TEST(BoxOpenWhileBytesArrive, TheNextRunWaitsForTheEndOfRunBoxAndArrives)
         EXPECT_TRUE(w.rx->SawBoxStartingWith("Could not set some modified-dates: 1x"));
         EXPECT_TRUE(WaitFor([&] { return w.tx->Label("lblStatus2") == "Files sent: 1"; }, 10000));
     }
+}
+
+// "Send a folder..." sends a tree; "Restart a file" continues a file of it in
+// its folder, picked below the folder the run was sent from.
+TEST(SendAFolder, TheTreeArrivesAndAFileOfItRestartsInItsFolder)
+{
+    TwoWindows w(false);
+    MakeTree(w.tx->dir.path());
+    QString startedIn;
+    w.tx->w->showOpenFolderDialog = [&](const QString& folder, QString& chosen) {
+        startedIn = folder;
+        chosen = w.tx->Path("photos");
+        return true;
+    };
+    EXPECT_TRUE(w.tx->Enabled("btnSendFolder"));
+    EXPECT_FALSE(w.rx->Enabled("btnSendFolder"));
+    w.Listen();
+    w.tx->Button("btnSendFolder")->click();
+    ASSERT_TRUE(WaitFor([&] { return w.tx->Label("lblStatus2") == "Files sent: 4"; }, 10000))
+        << w.tx->Label("lblStatus2").toStdString();
+    EXPECT_EQ(startedIn, w.tx->dir.path());
+    EXPECT_EQ(TreeListing(w.In("photos")), TreeListing(w.tx->Path("photos")));
+
+    const QByteArray x = WindowHarness::ReadFile(w.tx->Path("photos/x.jpg"));
+    QFile::remove(w.In("photos/x.jpg"));
+    WindowHarness::WriteFile(w.In("photos/_x.jpg.tmp"), x.left(30000));
+    w.tx->nextChoice = QStringList{w.tx->Path("photos/x.jpg")};
+    w.tx->Button("btnRestart")->click();
+    ASSERT_TRUE(w.Arrives("photos/x.jpg", x)) << w.rx->Label("lblStatus2").toStdString();
+    EXPECT_EQ(w.tx->fileDialogs.back().folder, w.tx->dir.path());
 }
 
 }  // namespace
