@@ -200,7 +200,8 @@ bool BlockAcceptance::ContinuesFile(const Block& b) const
         return false;
     FileHeader h;
     return ReceiverSide::ParseHeader(FrameTransmitter::BytesToString(b.payload), h) == HeaderKind::File
-           && h.name == m_s.fileName && h.size == m_s.fileSize && h.date == m_s.fileDate;
+           && h.name == m_s.fileName && h.folder == m_s.fileFolder && h.size == m_s.fileSize
+           && h.date == m_s.fileDate;
 }
 
 bool BlockAcceptance::ChecksumTest(const Block& b)
