@@ -2,6 +2,7 @@
 #include "CommonRoutines.h"
 #include "FrameTransmitter.h"
 #include "ReceiverSide.h"
+#include "RelativeFolder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -17,5 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (QChar c : name)
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             __builtin_trap();
+    // A folder taken is a path below the receive folder, whatever the field held.
+    const QString folder = fields[10];
+    if (RelativeFolder::Valid(folder) && !folder.isEmpty()) {
+        if (folder.startsWith(u'/') || folder.contains(u'\\'))
+            __builtin_trap();
+        for (const QString& c : folder.split(u'/'))
+            if (c.isEmpty() || c == u"." || c == u".." || (c.size() >= 2 && c[0].isLetter() && c[1] == u':'))
+                __builtin_trap();
+    }
     return 0;
 }
