@@ -225,6 +225,7 @@ void Station::Activate(bool bRestart)
         m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
+    m_sender.StartRun();
     if (!m_sender.SendNextFile())
         return;
     SetWatchdogEnabled(true);

@@ -53,7 +53,7 @@ bool SenderSide::SendNextFile()
     s.sending.reset();
     s.sendPos = 0;
     s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
-    s.offered = false;
+    m_offered = false;
     if (s.fileIndex >= s.FilesToSendUpperBound() && m_folders.EmptyFolderWaits())
         return m_folders.SendEmptyFolder();
     ++s.fileIndex;
@@ -76,7 +76,7 @@ bool SenderSide::SendNextFile()
     }
     NextFileOfTheRun();
     s.sendFileSize = s.sending->Size();
-    s.offered = !m_c.cfg.classicOnly;
+    m_offered = !m_c.cfg.classicOnly;
     m_c.tx.SendString(s.BlockTypeToSend(), HeaderText());
     s.stage = Stage::InFile;
     return true;
@@ -91,7 +91,7 @@ QString SenderSide::HeaderText() const
     QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(m_c.disk.ModifiedDate(path)) + u'|'
                      + RelativeFolder::NameOf(entry);
     // The offer rides in fields the original Receiver drops.
-    if (s.offered)
+    if (m_offered)
         header += u'|' + Negotiation::OfferFields(OfferedFlags()) + u'|' + Negotiation::RunFields(s.m_run)
                   + m_folders.FolderField(entry);
     return header;
@@ -118,7 +118,7 @@ SentBlock SenderSide::LastSent() const
     const TransferState& s = m_c.s;
     const std::optional<Block> block = ParseBlockHead(s.lastBlock);
     return SentBlock{s.sequenceNr, block ? block->type : 0, s.stage == Stage::Ending,
-                     s.watchdogRestarted, s.offered};
+                     m_watchdogRestarted, m_offered};
 }
 
 bool SenderSide::InExtendedData() const
@@ -215,7 +215,7 @@ void SenderSide::HandleAnswer(const Block& b)
         return;
     switch (b.type) {
     case ANSWER_RESTART_POS: {
-        if (s.offered && !m_folders.Answered(false, CurrentEntry()))
+        if (m_offered && !m_folders.Answered(false, CurrentEntry()))
             return;
         const qint32 p = b.sequenceNrA;
         if (p < 1) {
@@ -237,7 +237,7 @@ void SenderSide::HandleAnswer(const Block& b)
     }
     case ANSWER_OK:
         // The classic answer to an offering header: no folders there.
-        if (s.offered && LastSent().type == BLOCK_HEADER && !m_folders.Answered(false, CurrentEntry()))
+        if (m_offered && LastSent().type == BLOCK_HEADER && !m_folders.Answered(false, CurrentEntry()))
             return;
         GoOn();
         return;
@@ -408,7 +408,7 @@ void SenderSide::NoListenerAnswered(bool sendAgain)
         return;
     if (sendAgain) {
         ResetTransferState(m_c.s, m_c.cfg.IsReceiver());
-        m_c.s.watchdogRestarted = true;
+        m_watchdogRestarted = true;
         if (!SendNextFile())
             return;
         m_c.session.SetWatchdogEnabled(true);

@@ -11,6 +11,8 @@ public:
     SenderSide(TransferContext& c, ErrorReport& errors)
         : m_c(c), m_errors(errors), m_extended(c, errors), m_folders(c, errors) {}
 
+    // A new run of the files chosen: nothing of the one before counts.
+    void StartRun() { m_watchdogRestarted = false; }
     // Sends the next header, or "END" when no file is left; false if the file could not be opened.
     bool SendNextFile();
     void HandleAnswer(const Block& b);
@@ -71,5 +73,7 @@ private:
     ErrorReport& m_errors;
     ExtendedSender m_extended;
     QByteArray m_continuation;  // the restart header sent after a port failure
+    bool m_offered = false;             // the last header offered the extended mode
+    bool m_watchdogRestarted = false;   // the watchdog started the run again after its first header went unanswered
     SenderFolders m_folders;
 };

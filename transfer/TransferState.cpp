@@ -34,8 +34,6 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.lastAccepted.clear();
     s.acceptedAnswer.clear();
     s.silenceAsked = false;
-    s.watchdogRestarted = false;
-    s.offered = false;
     s.afterExtended = false;
     s.extendedReady = false;
     s.m_run = RunTotals();

@@ -71,10 +71,6 @@ struct TransferState : LinkRecord {
     QByteArray acceptedAnswer;
     // Sender: the last silence of the line was met with a request for the answer.
     bool silenceAsked = false;
-    // Sender: the watchdog started the run again after its first header went unanswered.
-    bool watchdogRestarted = false;
-    // Sender: the last header offered the extended mode.
-    bool offered = false;
     // Receiver: the file just finished went in the extended mode, so the next
     // header may skip numbers, and late blocks of that file are answered as taken.
     bool afterExtended = false;
