@@ -7,11 +7,8 @@
 class RealDisk : public Disk {
 public:
     std::unique_ptr<DiskFile> OpenToRead(const QString& path, QString* why) override;
-    std::unique_ptr<DiskFile> CreateTemp(const QString& path, QString* why) override;
-    std::unique_ptr<DiskFile> OpenTemp(const QString& path, QString* why) override;
     FileFacts Look(const QString& path) const override;
     double ModifiedDate(const QString& path) const override;
-    bool Rename(const QString& from, const QString& to, QString* why) override;
     bool Remove(const QString& path) override;
     std::optional<QByteArray> ReadWhole(const QString& path) override;
     bool WriteWhole(const QString& path, const QByteArray& bytes) override;
@@ -34,6 +31,11 @@ public:
     std::function<bool(const QString& program, const QStringList& args)> startDetached;
 
 private:
+    // By path, where there are no calls relative to a folder (not POSIX).
+    static std::unique_ptr<DiskFile> CreateTemp(const QString& path, QString* why);
+    static std::unique_ptr<DiskFile> OpenTemp(const QString& path, QString* why);
+    static bool Rename(const QString& from, const QString& to, QString* why);
+
     QString m_qrnstamp;
     QStringList m_qrnstampLookedIn;  // folders searched, for the message when it is missing
 };

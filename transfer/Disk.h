@@ -38,15 +38,9 @@ class Disk {
 public:
     virtual ~Disk() = default;
     virtual std::unique_ptr<DiskFile> OpenToRead(const QString& path, QString* why) = 0;
-    // A new, empty temp file; an older file or link of that name goes first.
-    virtual std::unique_ptr<DiskFile> CreateTemp(const QString& path, QString* why) = 0;
-    // An existing temp file, to go on with.
-    virtual std::unique_ptr<DiskFile> OpenTemp(const QString& path, QString* why) = 0;
     virtual FileFacts Look(const QString& path) const = 0;
     // Its modification time as a date number; 0 when it has none.
     virtual double ModifiedDate(const QString& path) const = 0;
-    // Puts from in the place of to in one step: there is never a moment with neither.
-    virtual bool Rename(const QString& from, const QString& to, QString* why) = 0;
     virtual bool Remove(const QString& path) = 0;
     // A small file whole (the restart file): read, or written through to the
     // disk (nothing is left of a write that failed).
@@ -58,7 +52,9 @@ public:
     // written even where a link sits inside it.
     // Makes the folder and every missing one above it.
     virtual bool MakeFolders(const QString& root, const QString& folder, QString* why) = 0;
-    // CreateTemp, OpenTemp and Rename inside that folder, which must exist.
+    // Inside that folder, which must exist: a new, empty temp file (an older
+    // file or link of that name goes first); an existing one to go on with;
+    // and from put in the place of to in one step (never a moment with neither).
     virtual std::unique_ptr<DiskFile> CreateTempIn(const QString& root, const QString& folder, const QString& name,
                                                    QString* why) = 0;
     virtual std::unique_ptr<DiskFile> OpenTempIn(const QString& root, const QString& folder, const QString& name,

@@ -14,9 +14,12 @@ root="$work/root$prefix"
 bin="$root/bin"
 for p in velotrax velotrax-cli qrnstamp; do [ -x "$bin/$p" ] || fail "$p not installed in $bin"; done
 
-"$bin/velotrax-cli" --version | grep -q '[0-9]' || fail "velotrax-cli --version"
-"$bin/velotrax-cli" --help | grep -q 'velotrax-cli receive' || fail "velotrax-cli --help"
-if "$bin/velotrax-cli" --help | grep -q '^ *velotrax-cli ports'; then
+grep -q '[0-9]' <<<"$("$bin/velotrax-cli" --version)" || fail "velotrax-cli --version"
+# Read whole first: grep -q stops reading at its match, and with pipefail the
+# writer's broken pipe would fail the line.
+help=$("$bin/velotrax-cli" --help) || fail "velotrax-cli --help"
+grep -q 'velotrax-cli receive' <<<"$help" || fail "velotrax-cli --help"
+if grep -q '^ *velotrax-cli ports' <<<"$help"; then
   "$bin/velotrax-cli" ports >/dev/null || fail "velotrax-cli ports"
 fi
 echo x > "$work/a b.txt"
@@ -27,7 +30,7 @@ for page in "$root"/share/man/man1/{velotrax,velotrax-cli,qrnstamp}.1.gz; do
   [ -f "$page" ] || fail "$page missing"
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page"
   [ -z "$warnings" ] || fail "man -l $page: $warnings"
-  MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^NAME' || fail "$page renders no NAME"
+  grep -q '^NAME' <<<"$(MANWIDTH=80 man -l "$page" 2>/dev/null)" || fail "$page renders no NAME"
 done
 desktop-file-validate "$root/share/applications/velotrax.desktop" || fail "desktop entry"
 [ -f "$root/share/icons/hicolor/192x192/apps/velotrax.png" ] || fail "icon missing"
