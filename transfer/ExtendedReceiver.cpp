@@ -4,6 +4,7 @@
 #include "FileCrc.h"
 #include "Negotiation.h"
 #include "Offsets.h"
+#include <algorithm>
 
 bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 headerNr)
 {
@@ -167,6 +168,13 @@ bool ExtendedReceiver::KeepAhead(qint64 offset, const char* bytes, qint32 n)
     return true;
 }
 
+namespace {
+bool AllZero(const char* bytes, qint64 n)
+{
+    return std::all_of(bytes, bytes + n, [](char c) { return c == 0; });
+}
+}  // namespace
+
 bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
 {
     TransferState& s = m_c.s;
@@ -179,7 +187,9 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
         return false;
     }
     DiskFile& f = *m_c.s.receiving;
-    if (!f.WriteAt(m_held, bytes + skip, fresh)) {
+    // Zeros at the end of the file stay a hole: a sparse image arrives sparse.
+    const bool hole = f.Size() == m_held && AllZero(bytes + skip, fresh);
+    if (!(hole ? f.Resize(m_held + fresh) : f.WriteAt(m_held, bytes + skip, fresh))) {
         const QString text = TempWriteFailedText(s.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         m_c.ui.Alert(text, MsgIcon::Critical);

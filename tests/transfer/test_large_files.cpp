@@ -4,6 +4,7 @@
 #include "ErrorNumbers.h"
 #include "FileCrc.h"
 #include "Offsets.h"
+#include <sys/stat.h>
 
 namespace {
 constexpr qint64 kFourGiB = qint64(1) << 32;
@@ -44,6 +45,22 @@ TEST_F(ExtendedFixture, ARestartPastFourGiBTakesOnlyTheRest)
     EXPECT_EQ(QFileInfo(rx->InReceivePath("big.bin")).size(), size);
     EXPECT_EQ(ReadAt(rx->InReceivePath("big.bin"), dataAt, data.size()), data);
     EXPECT_LT(tx->port.written.size(), 200000);  // the rest, not the file
+}
+
+// A sparse image arrives sparse: its zeros at the end of what is held stay a hole.
+TEST_F(ExtendedFixture, ZerosArriveAsAHole)
+{
+    const qint64 size = 24 << 20;
+    const QByteArray data = RandomBytes(100000, 4);
+    WriteSparse(Source("img.bin"), size, 12 << 20, data);
+    Run({"img.bin"});
+    ASSERT_TRUE(WaitFor([&] { return !tx->port.PortOpen(); }, 60000));
+    EXPECT_EQ(tx->ui.status2, "Files sent: 1");
+    EXPECT_EQ(QFileInfo(rx->InReceivePath("img.bin")).size(), size);
+    EXPECT_EQ(ReadAt(rx->InReceivePath("img.bin"), 12 << 20, data.size()), data);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(rx->InReceivePath("img.bin")).constData(), &st), 0);
+    EXPECT_LT(qint64(st.st_blocks) * 512, 4 << 20);
 }
 
 // The header of a file of 2 GiB or more answered without wide positions
