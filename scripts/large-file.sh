@@ -25,4 +25,5 @@ end=$(date +%s.%N)
 tail -1 "$dir/send.err"
 tail -1 "$dir/recv.err"
 cmp "$dir/src/big.bin" "$dir/in/big.bin" && echo "identical: $(stat -c %s "$dir/in/big.bin") bytes in $(echo "$end - $start" | bc) s"
+echo "the copy takes $(du -k "$dir/in/big.bin" | cut -f1) KiB on the disk"
 rm -f "$dir/in/big.bin" "$dir/back"
