@@ -71,5 +71,22 @@ struct ExtendedFixture : ::testing::Test {
         tx->station->Activate(restart);
     }
     bool SenderDone() { return WaitFor([&] { return !tx->port.PortOpen(); }, 8000); }
+    // Sends and fails the Receiver's port once it holds 10000 bytes, with the
+    // answers then on their way lost: it writes its restart file to resume from.
+    void RunUntilTheReceiversPortFails(const QStringList& names)
+    {
+        rx->station->startOwnProgram = [] { return true; };
+        rx->station->endProgramNow = [] {};
+        rx->port.lineFilter = [this](const QByteArray& w) {
+            if (rx->s().FileReceivingPos > 10000)
+                tx->port.hold = true;
+            return w;
+        };
+        Run(names);
+        ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
+        tx->port.held.clear();  // gone with the port
+        tx->port.hold = false;
+        rx->port.InjectEvent(PortEvent::Framing);
+    }
     QByteArray Received(const QString& name) const { return ReadFile(rx->InReceivePath(name)); }
 };

@@ -80,18 +80,7 @@ TEST_F(ExtendedFixture, AutomaticResumptionStaysExtended)
     for (bool wrongByte : {false, true}) {
         SCOPED_TRACE(wrongByte);
         NewPair();
-        rx->station->startOwnProgram = [] { return true; };
-        rx->station->endProgramNow = [] {};
-        rx->port.lineFilter = [this](const QByteArray& w) {
-            if (rx->s().FileReceivingPos > 10000)
-                tx->port.hold = true;
-            return w;
-        };
-        Run({"big.bin"});
-        ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
-        tx->port.held.clear();  // gone with the port
-        tx->port.hold = false;
-        rx->port.InjectEvent(PortEvent::Framing);
+        RunUntilTheReceiversPortFails({"big.bin"});
         ASSERT_FALSE(rx->port.PortOpen());
         EXPECT_TRUE(ReadFile(RestartFilePath(rx->g.RestartDir())).contains("\r\nEXTENDED: "));
         if (wrongByte) {

@@ -82,18 +82,7 @@ TEST_F(ExtendedFixture, AFileOfAFolderResumesAndRestartsInThatFolder)
     const QByteArray content = RandomBytes(40000, 8);
     QDir(sendDir.path()).mkpath("photos/2024");
     WriteFile(Source("photos/2024/big.bin"), content);
-    rx->station->startOwnProgram = [] { return true; };
-    rx->station->endProgramNow = [] {};
-    rx->port.lineFilter = [this](const QByteArray& w) {
-        if (rx->s().FileReceivingPos > 10000)
-            tx->port.hold = true;
-        return w;
-    };
-    Run({"photos"});
-    ASSERT_TRUE(WaitFor([&] { return !tx->port.held.isEmpty(); }, 5000));
-    tx->port.held.clear();  // gone with the port
-    tx->port.hold = false;
-    rx->port.InjectEvent(PortEvent::Framing);
+    RunUntilTheReceiversPortFails({"photos"});
     EXPECT_TRUE(ReadFile(RestartFilePath(rx->g.RestartDir())).contains("\r\nFOLDER: photos/2024\r\n"));
     StationHarness again(true, rx->g.programDir, &tx->port);
     ASSERT_TRUE(WaitFor([&] { return !tx->port.PortOpen(); }, 8000));
