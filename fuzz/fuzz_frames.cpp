@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     g.role = in.ConsumeBool() ? Role::Receiver : Role::Sender;
     g.waitBeforeSend = 0;
     TransferState s;
-    ResetTransferState(s, g.IsReceiver());
+    ResetTransferState(s);
     s.stage = Stage(in.ConsumeIntegralInRange<int>(0, int(Stage::Ending)));
     s.lastSequenceNr = in.ConsumeIntegralInRange<qint32>(-1, 3);
     s.repeatMayFollow = in.ConsumeBool();

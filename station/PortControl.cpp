@@ -58,11 +58,9 @@ void PortControl::ClosePort()
 
 void PortControl::StopTransfer()
 {
-    m_c.s.receiving.reset();
-    m_c.s.sending.reset();
+    m_c.session.ResetRun();  // closes the run's files
     m_c.log.WriteDebugLine(QStringLiteral("Stop"));
     m_c.log.Close();
-    ResetTransferState(m_c.s, m_c.cfg.IsReceiver());
     ShowProgress(m_c.ui, 0, 100);
 }
 

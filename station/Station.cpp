@@ -89,16 +89,25 @@ void Station::StartSilenceTimers()
         m_answerSilence->Stop();
 }
 
+void Station::ResetRun()
+{
+    ResetTransferState(m_s);
+    m_s.receiving.reset();
+    m_sender.ResetRun();
+    m_s.stage = m_cfg.IsReceiver() ? Stage::Listening : m_sender.FirstStage();
+}
+
 FileProgress Station::Progress() const
 {
     FileProgress p;
     if (!m_cfg.IsReceiver()) {
-        p.completed = std::max(0, m_s.fileIndex - 1);
-        p.count = m_s.FilesToSendUpperBound();
-        if (m_s.fileIndex >= 1 && m_s.fileIndex <= p.count && m_s.sending) {
+        const SenderRun& run = m_sender.Run();
+        p.completed = std::max(0, run.fileIndex - 1);
+        p.count = run.FilesToSendUpperBound();
+        if (run.InRun() && run.sending) {
             p.moving = true;
-            p.name = m_s.filesToSend[size_t(m_s.fileIndex)];
-            p.total = m_s.sendFileSize;
+            p.name = run.CurrentEntry();
+            p.total = run.sendFileSize;
             p.done = m_sender.BytesDone();
         }
     } else {
@@ -110,12 +119,12 @@ FileProgress Station::Progress() const
             p.done = std::max<qint64>(0, m_s.FileReceivingPos - 1);
         }
         // Only what a Velotrax Sender told: the original program says nothing of its run.
-        p.count = m_s.m_run.count;
+        p.count = m_s.runTotals.count;
     }
-    if (p.moving && m_s.m_run.Known()) {
-        p.index = m_s.m_run.index;
-        p.runTotal = m_s.m_run.bytes;
-        p.runDone = std::min(m_s.m_run.bytesBefore + p.done, p.runTotal);
+    if (p.moving && m_s.runTotals.Known()) {
+        p.index = m_s.runTotals.index;
+        p.runTotal = m_s.runTotals.bytes;
+        p.runDone = std::min(m_s.runTotals.bytesBefore + p.done, p.runTotal);
     }
     return p;
 }
@@ -181,14 +190,14 @@ void Station::SetWatchdogEnabled(bool enabled)
 
 void Station::Activate(bool bRestart)
 {
-    m_s.restart = bRestart;
     ControlsToSettings();
     m_ui.SetStatus1(QStringLiteral("Status: Not active"));
     m_ui.SetStatus2(QString());
     if (m_g.IsReceiver())
         m_g.receivePath = UsableReceivePath(m_g.receivePath);
     TakeSettings();
-    ResetTransferState(m_s, m_cfg.IsReceiver());
+    m_sender.Choose(bRestart, {}, {});
+    ResetRun();
 
     if (m_cfg.IsReceiver()) {
         if (const QString why = ReceivePathRefusal(m_cfg.receivePath); !why.isEmpty()) {
@@ -211,13 +220,13 @@ void Station::Activate(bool bRestart)
         m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
-    SplitFileList(m_g.sendPath, m_s.filesToSend, dialogResult);
+    std::vector<QString> chosen;
+    SplitFileList(m_g.sendPath, chosen, dialogResult);
     m_cfg.sendPath = m_g.sendPath;
-    SendTree tree = WalkSendList(m_cfg.sendPath, m_s.filesToSend);
+    SendTree tree = WalkSendList(m_cfg.sendPath, chosen);
     if (const QString skipped = tree.SkippedText(); !skipped.isEmpty())
         m_ui.Alert(skipped, MsgIcon::Exclamation);
-    m_s.filesToSend = std::move(tree.files);
-    m_s.emptyFolders = std::move(tree.emptyFolders);
+    m_sender.Choose(bRestart, std::move(tree.files), std::move(tree.emptyFolders));
     const QString refusal = tree.refusal.isEmpty() ? m_sender.CheckFilesToSend() : tree.refusal;
     if (!refusal.isEmpty()) {
         m_ui.Alert(refusal, MsgIcon::Critical);
@@ -363,7 +372,7 @@ void Station::GoOnSending()
     if (!m_port.OpenNote().isEmpty())
         m_log.WriteDebugLine(m_port.OpenNote());
     const QString text = QStringLiteral("%1 is back; going on with '%2'")
-                             .arg(m_port.Identity(), m_s.filesToSend[size_t(m_s.fileIndex)]);
+                             .arg(m_port.Identity(), m_sender.Run().CurrentEntry());
     m_log.WriteDebugLine(text);
     m_ui.SetStatus2(text);
     m_sender.GoOnAfterPortFailure();

@@ -48,6 +48,7 @@ public:
     bool OpenPort() override { return m_portControl.OpenPort(); }
     void ClosePort() override { m_portControl.ClosePort(); }
     void StopTransfer() override { m_portControl.StopTransfer(); }
+    void ResetRun() override;
     bool PortOpen() const { return m_port.PortOpen(); }
 
     void SetWatchdogEnabled(bool enabled) override;

@@ -18,7 +18,7 @@ void ExtendedSender::Begin(const Capabilities& caps, qint64 fileSize, bool resta
     m_crcUpTo = 0;
     m_lineShare = 1;
     m_c.s.resendCount = 0;
-    m_c.s.silenceAsked = false;
+    m_run.silenceAsked = false;
     m_askedInRow = false;
     m_streamed = false;
     m_packer.Start(caps, qMax(1, m_c.cfg.speed / 10));
@@ -65,9 +65,9 @@ void ExtendedSender::SendVerify(const QByteArray& payload)
 
 bool ExtendedSender::ReadAt(qint64 offset, qint32 length, QByteArray& out)
 {
-    if (!m_c.s.sending)
+    if (!m_run.sending)
         return false;
-    out = m_c.s.sending->ReadAt(offset, length);
+    out = m_run.sending->ReadAt(offset, length);
     return out.size() == length;
 }
 
@@ -82,7 +82,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
     } else {
         QByteArray data;
         if (!ReadAt(b.offset, b.length, data)) {
-            const QString path = m_c.s.sending ? m_c.s.sending->Path() : QString();
+            const QString path = m_run.sending ? m_run.sending->Path() : QString();
             m_c.ui.Alert(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
             m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
@@ -95,7 +95,7 @@ bool ExtendedSender::SendRange(SendWindow::Block b)
         const qint64 end = m_c.s.caps.reference ? ReferenceEnd(b) : 0;
         std::optional<QByteArrayView> reference;
         if (end > 0)
-            reference = m_reference.Bytes(*m_c.s.sending, end, qMin(end, ReferenceWindow::kMostBytes));
+            reference = m_reference.Bytes(*m_run.sending, end, qMin(end, ReferenceWindow::kMostBytes));
         const int level = m_packer.Level();
         BlockPacker::Packed packed = m_packer.Pack(b.offset, data, end, reference.value_or(QByteArrayView()));
         type = packed.type;
@@ -169,7 +169,7 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
                 return Step::Going;
             }
             const std::optional<quint32> crc
-                = m_c.s.sending ? Crc32OfFirst(*m_c.s.sending, held) : std::nullopt;
+                = m_run.sending ? Crc32OfFirst(*m_run.sending, held) : std::nullopt;
             if (!crc) {
                 m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
                 return Step::Failed;
@@ -209,7 +209,7 @@ ExtendedSender::Step ExtendedSender::HandleAnswer(qint32 code, qint32 value)
         case SendWindow::Answer::Taken:
             s.resendCount = 0;
             m_askedInRow = false;
-            s.silenceAsked = false;
+            m_run.silenceAsked = false;
             ShowProgress();
             return Pump() ? Step::Going : Step::Failed;
         }

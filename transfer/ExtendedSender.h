@@ -2,6 +2,7 @@
 #include "BlockPacker.h"
 #include "Capabilities.h"
 #include "ErrorReport.h"
+#include "SenderRun.h"
 #include "ReferenceWindow.h"
 #include "SendWindow.h"
 #include "TransferContext.h"
@@ -10,7 +11,7 @@
 // go-back on a refusal, the resumption check and the whole-file check.
 class ExtendedSender {
 public:
-    ExtendedSender(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+    ExtendedSender(TransferContext& c, ErrorReport& errors, SenderRun& run) : m_c(c), m_errors(errors), m_run(run) {}
 
     // The header was accepted; the file is open. A restart first asks where
     // the Receiver is and proves the bytes it kept.
@@ -51,6 +52,7 @@ private:
 
     TransferContext& m_c;
     ErrorReport& m_errors;
+    SenderRun& m_run;
     SendWindow m_window;
     Phase m_phase = Phase::Streaming;
     qint64 m_size = 0;

@@ -8,6 +8,8 @@ public:
     virtual bool OpenPort() = 0;
     virtual void ClosePort() = 0;
     virtual void StopTransfer() = 0;
+    // Both sides back to the start values of an activation, their files closed.
+    virtual void ResetRun() = 0;
     virtual void OfferTempFileDelete() = 0;
     virtual void SetWatchdogEnabled(bool enabled) = 0;
 };

@@ -126,7 +126,7 @@ void ReceiverSide::HandleHeader(const Block& b)
     }
     s.fileSize = h.size;
     s.fileDate = h.date;
-    s.m_run = h.run;
+    s.runTotals = h.run;
     s.fileName = h.name;
     s.fileFolder = h.folder;
     s.FileReceivingPos = 1;
@@ -383,7 +383,7 @@ void ReceiverSide::EndOfTransfer()
     ShowProgress(m_c.ui, 0, 100);
     m_c.log.WriteDebugLine(QStringLiteral("Files received: ") + QString::number(s.filesReceivedCounter));
     const qint32 files = s.filesReceivedCounter;
-    ResetTransferState(s, m_c.cfg.IsReceiver());
+    m_c.session.ResetRun();
     m_c.acceptance.FrameReset();
     m_c.ui.RunEnded(RunOutcome::Done(files));
 }

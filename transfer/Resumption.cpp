@@ -149,7 +149,7 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
     m_c.s.receiving.reset();
     // The block being handled lives in the gathering.
     const GatherState gather = s.gather;
-    ResetTransferState(s, true);
+    m_c.session.ResetRun();
     s.gather = gather;
     m_c.ui.Notice(left);
     return NewRun::Begun;

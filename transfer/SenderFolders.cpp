@@ -27,11 +27,10 @@ QString FolderRefusal(const QString& what, const QString& folder)
 
 bool SenderFolders::RunHasFolders() const
 {
-    const TransferState& s = m_c.s;
-    if (!s.emptyFolders.empty())
+    if (!m_run.emptyFolders.empty())
         return true;
-    for (qint32 i = 1; i <= s.FilesToSendUpperBound(); ++i)
-        if (s.filesToSend[size_t(i)].contains(u'/'))
+    for (qint32 i = 1; i <= m_run.FilesToSendUpperBound(); ++i)
+        if (m_run.filesToSend[size_t(i)].contains(u'/'))
             return true;
     return false;
 }
@@ -43,11 +42,10 @@ quint32 SenderFolders::WithFolders(quint32 flags) const
 
 QString SenderFolders::Check() const
 {
-    const TransferState& s = m_c.s;
     QStringList paths;
-    for (qint32 i = 1; i <= s.FilesToSendUpperBound(); ++i)
-        paths << s.filesToSend[size_t(i)];
-    for (const QString& folder : s.emptyFolders)
+    for (qint32 i = 1; i <= m_run.FilesToSendUpperBound(); ++i)
+        paths << m_run.filesToSend[size_t(i)];
+    for (const QString& folder : m_run.emptyFolders)
         paths << folder + u'/';
     for (const QString& path : paths) {
         const QString folder = RelativeFolder::FolderOf(path);
@@ -70,29 +68,29 @@ QString SenderFolders::FolderField(const QString& entry) const
 
 bool SenderFolders::Answered(bool taken, const QString& entry)
 {
-    m_c.s.receiverFolders = taken ? FolderTaking::Taken : FolderTaking::NotTaken;
+    m_run.receiverFolders = taken ? FolderTaking::Taken : FolderTaking::NotTaken;
     if (taken || !entry.contains(u'/'))
         return true;
-    EndRun(m_c.s.fileIndex - 1);
+    EndRun(m_run.fileIndex - 1);
     return false;
 }
 
 bool SenderFolders::MayGo(const QString& entry)
 {
-    if (m_c.s.receiverFolders != FolderTaking::NotTaken || !entry.contains(u'/'))
+    if (m_run.receiverFolders != FolderTaking::NotTaken || !entry.contains(u'/'))
         return true;
-    EndRun(m_c.s.fileIndex - 1);
+    EndRun(m_run.fileIndex - 1);
     return false;
 }
 
 bool SenderFolders::MustAskAgain(const QString& entry) const
 {
-    return entry.contains(u'/') && m_c.s.receiverFolders != FolderTaking::Taken;
+    return entry.contains(u'/') && m_run.receiverFolders != FolderTaking::Taken;
 }
 
 bool SenderFolders::EmptyFolderWaits() const
 {
-    return m_c.s.emptyFoldersSent < qint32(m_c.s.emptyFolders.size());
+    return m_run.emptyFoldersSent < qint32(m_run.emptyFolders.size());
 }
 
 bool SenderFolders::SendEmptyFolder()
@@ -100,12 +98,12 @@ bool SenderFolders::SendEmptyFolder()
     TransferState& s = m_c.s;
     // Only a Receiver that took the folders flag on a file of this run reads
     // the name "." as the folder itself: nobody else ever sees one.
-    if (s.receiverFolders != FolderTaking::Taken) {
-        EndRun(s.fileIndex);
+    if (m_run.receiverFolders != FolderTaking::Taken) {
+        EndRun(m_run.fileIndex);
         return false;
     }
-    const QString folder = s.emptyFolders[size_t(s.emptyFoldersSent++)];
-    RunTotals done = s.m_run;
+    const QString folder = m_run.emptyFolders[size_t(m_run.emptyFoldersSent++)];
+    RunTotals done = s.runTotals;
     done.index = done.count;
     done.bytesBefore = done.bytes;
     const double date = m_c.disk.ModifiedDate(BuildPath(m_c.cfg.sendPath, folder));
@@ -121,12 +119,11 @@ bool SenderFolders::SendEmptyFolder()
 
 void SenderFolders::EndRun(qint32 sent)
 {
-    const TransferState& s = m_c.s;
     const QString text = QStringLiteral("The receiving program takes no folders (the original program, or Velotrax "
                                         "with the classic protocol only or of an earlier version): no file from a "
                                         "subfolder was sent; files sent: %1 of %2")
                              .arg(sent)
-                             .arg(s.FilesToSendUpperBound());
+                             .arg(m_run.FilesToSendUpperBound());
     m_c.log.WriteDebugLine(text);
     m_errors.ReportLocalError(ErrorNr::NoFolders);
     m_c.ui.Alert(text, MsgIcon::Critical);

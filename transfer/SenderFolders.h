@@ -1,5 +1,6 @@
 #pragma once
 #include "ErrorReport.h"
+#include "SenderRun.h"
 #include "TransferContext.h"
 
 // What the Sender does about folders: the checks before a run, the folder
@@ -8,7 +9,7 @@
 // to a Receiver that takes none: it would land at the top.
 class SenderFolders {
 public:
-    SenderFolders(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+    SenderFolders(TransferContext& c, ErrorReport& errors, SenderRun& run) : m_c(c), m_errors(errors), m_run(run) {}
 
     // A file inside a folder, or an empty folder: the run offers the folders flag.
     bool RunHasFolders() const;
@@ -40,4 +41,5 @@ private:
 
     TransferContext& m_c;
     ErrorReport& m_errors;
+    SenderRun& m_run;
 };

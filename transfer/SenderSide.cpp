@@ -16,20 +16,20 @@ bool NameFitsHeader(const QString& name)
 
 QString SenderSide::SendFilePath(qint32 index) const
 {
-    return BuildPath(m_c.cfg.sendPath, m_c.s.filesToSend[size_t(index)]);
+    return BuildPath(m_c.cfg.sendPath, m_run.filesToSend[size_t(index)]);
 }
 
-QString SenderSide::CurrentEntry() const
+void SenderSide::Choose(bool restart, std::vector<QString> filesToSend, std::vector<QString> emptyFolders)
 {
-    const TransferState& s = m_c.s;
-    const bool inRun = s.fileIndex >= 1 && s.fileIndex <= s.FilesToSendUpperBound();
-    return inRun ? s.filesToSend[size_t(s.fileIndex)] : QString();
+    m_run.restart = restart;
+    m_run.filesToSend = std::move(filesToSend);
+    m_run.emptyFolders = std::move(emptyFolders);
 }
 
 QString SenderSide::CheckFilesToSend() const
 {
-    for (qint32 i = 1; i <= m_c.s.FilesToSendUpperBound(); ++i) {
-        const QString& name = m_c.s.filesToSend[size_t(i)];
+    for (qint32 i = 1; i <= m_run.FilesToSendUpperBound(); ++i) {
+        const QString& name = m_run.filesToSend[size_t(i)];
         if (!FitsWindows1252(name))
             return QStringLiteral("Cannot send '") + name
                    + QStringLiteral("': its name has characters that a file header cannot carry "
@@ -50,32 +50,32 @@ QString SenderSide::CheckFilesToSend() const
 bool SenderSide::SendNextFile()
 {
     TransferState& s = m_c.s;
-    s.sending.reset();
-    s.sendPos = 0;
+    m_run.sending.reset();
+    m_run.sendPos = 0;
     s.caps = Capabilities::Classic();  // headers and "END" always go in the classic form
     m_offered = false;
-    if (s.fileIndex >= s.FilesToSendUpperBound() && m_folders.EmptyFolderWaits())
+    if (m_run.fileIndex >= m_run.FilesToSendUpperBound() && m_folders.EmptyFolderWaits())
         return m_folders.SendEmptyFolder();
-    ++s.fileIndex;
-    if (s.fileIndex > s.FilesToSendUpperBound()) {
+    ++m_run.fileIndex;
+    if (m_run.fileIndex > m_run.FilesToSendUpperBound()) {
         m_c.tx.SendString(s.BlockTypeToSend(), QStringLiteral("END"));
         s.stage = Stage::Ending;
         return true;
     }
-    const QString path = SendFilePath(s.fileIndex);
-    const QString& name = s.filesToSend[size_t(s.fileIndex)];
+    const QString path = SendFilePath(m_run.fileIndex);
+    const QString& name = m_run.filesToSend[size_t(m_run.fileIndex)];
     if (!m_folders.MayGo(name))
         return false;
-    s.sending = m_c.disk.OpenToRead(path, nullptr);
+    m_run.sending = m_c.disk.OpenToRead(path, nullptr);
     // A file that grew past the limit since the selection, or whose name cannot travel, is refused too.
-    if (!s.sending || s.sending->Size() > LargestFile() || !FitsWindows1252(name) || !NameFitsHeader(name)) {
-        s.sending.reset();
+    if (!m_run.sending || m_run.sending->Size() > LargestFile() || !FitsWindows1252(name) || !NameFitsHeader(name)) {
+        m_run.sending.reset();
         m_c.ui.Alert(QStringLiteral("Error opening file '") + path + u'\'', MsgIcon::Critical);
         m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
         return false;
     }
     NextFileOfTheRun();
-    s.sendFileSize = s.sending->Size();
+    m_run.sendFileSize = m_run.sending->Size();
     m_offered = !m_c.cfg.classicOnly;
     m_c.tx.SendString(s.BlockTypeToSend(), HeaderText());
     s.stage = Stage::InFile;
@@ -85,14 +85,14 @@ bool SenderSide::SendNextFile()
 QString SenderSide::HeaderText() const
 {
     const TransferState& s = m_c.s;
-    const QString path = SendFilePath(s.fileIndex);
-    const QString& entry = s.filesToSend[size_t(s.fileIndex)];
+    const QString path = SendFilePath(m_run.fileIndex);
+    const QString& entry = m_run.filesToSend[size_t(m_run.fileIndex)];
     // The name field holds the plain name; its folder rides with the offer.
-    QString header = QString::number(s.sendFileSize) + u'|' + DoubleToText(m_c.disk.ModifiedDate(path)) + u'|'
+    QString header = QString::number(m_run.sendFileSize) + u'|' + DoubleToText(m_c.disk.ModifiedDate(path)) + u'|'
                      + RelativeFolder::NameOf(entry);
     // The offer rides in fields the original Receiver drops.
     if (m_offered)
-        header += u'|' + Negotiation::OfferFields(OfferedFlags()) + u'|' + Negotiation::RunFields(s.m_run)
+        header += u'|' + Negotiation::OfferFields(OfferedFlags()) + u'|' + Negotiation::RunFields(s.runTotals)
                   + m_folders.FolderField(entry);
     return header;
 }
@@ -100,17 +100,17 @@ QString SenderSide::HeaderText() const
 void SenderSide::NextFileOfTheRun()
 {
     TransferState& s = m_c.s;
-    RunTotals& run = s.m_run;
-    if (s.fileIndex == 1) {
+    RunTotals& run = s.runTotals;
+    if (m_run.fileIndex == 1) {
         run = RunTotals();
-        run.count = s.FilesToSendUpperBound();
+        run.count = m_run.FilesToSendUpperBound();
         for (qint32 i = 1; i <= run.count; ++i)
             run.bytes += m_c.disk.Look(SendFilePath(i)).size;
     } else {
-        run.bytesBefore += s.sendFileSize;  // the file before this one
+        run.bytesBefore += m_run.sendFileSize;  // the file before this one
     }
-    run.index = s.fileIndex;
-    run.bytes = std::max(run.bytes, run.bytesBefore + s.sending->Size());
+    run.index = m_run.fileIndex;
+    run.bytes = std::max(run.bytes, run.bytesBefore + m_run.sending->Size());
 }
 
 SentBlock SenderSide::LastSent() const
@@ -135,7 +135,7 @@ qint64 SenderSide::BytesDone() const
 {
     if (InExtendedData())
         return m_extended.BytesTaken();
-    return m_c.s.sending ? m_c.s.sendPos : 0;
+    return m_run.sending ? m_run.sendPos : 0;
 }
 
 void SenderSide::HandleExtendedAnswer(const Block& b)
@@ -185,7 +185,7 @@ void SenderSide::HandleAnswer(const Block& b)
             return;
         m_c.acceptance.FrameReset();
         s.stage = Stage::InFile;
-        m_extended.Begin(*caps, s.sendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
+        m_extended.Begin(*caps, m_run.sendFileSize, LastSent().type == BLOCK_RESTART_HEADER);
         return;
     }
     case AnswerFit::Stale:
@@ -222,15 +222,15 @@ void SenderSide::HandleAnswer(const Block& b)
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
-        if (!s.sending) {
+        if (!m_run.sending) {
             m_errors.ReportLocalError(ErrorNr::RestartFileNotOpen);
             return;
         }
-        if (p > s.sending->Size()) {
+        if (p > m_run.sending->Size()) {
             m_errors.ReportLocalError(ErrorNr::RestartWeirdPosition);
             return;
         }
-        s.sendPos = p - 1;
+        m_run.sendPos = p - 1;
         s.stage = Stage::InFile;
         GoOn();
         return;
@@ -277,7 +277,7 @@ quint32 SenderSide::OfferedFlags() const
 
 bool SenderSide::NeedsWide() const
 {
-    return m_c.s.sendFileSize > Negotiation::kLargestSize;
+    return m_run.sendFileSize > Negotiation::kLargestSize;
 }
 
 qint64 SenderSide::LargestFile() const
@@ -287,13 +287,12 @@ qint64 SenderSide::LargestFile() const
 
 bool SenderSide::TooLargeForTheReceiver()
 {
-    const TransferState& s = m_c.s;
     if (!NeedsWide())
         return false;
     const QString text = QStringLiteral("Cannot send '%1': it has %2 bytes, and the receiving program takes no "
                                         "files of 2147483647 bytes or more")
-                             .arg(s.filesToSend[size_t(s.fileIndex)])
-                             .arg(s.sendFileSize);
+                             .arg(m_run.filesToSend[size_t(m_run.fileIndex)])
+                             .arg(m_run.sendFileSize);
     m_c.log.WriteDebugLine(text);
     m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
     m_c.ui.Alert(text, MsgIcon::Critical);
@@ -311,13 +310,13 @@ void SenderSide::GoOn()
             return;
     }
     s.resendCount = 0;
-    s.silenceAsked = false;
+    m_run.silenceAsked = false;
     m_c.acceptance.FrameReset();
 }
 
 void SenderSide::AllReceived()
 {
-    const qint32 files = m_c.s.fileIndex - 1;  // closing the port resets the count
+    const qint32 files = m_run.fileIndex - 1;  // closing the port resets the count
     m_c.ui.SetStatus2(QStringLiteral("Files sent: ") + QString::number(files));
     m_c.session.ClosePort();
     m_c.ui.RunEnded(RunOutcome::Done(files));
@@ -332,7 +331,7 @@ void SenderSide::Resend()
     }
     m_c.tx.SendBytes(s.lastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
-    s.silenceAsked = false;
+    m_run.silenceAsked = false;
     m_c.acceptance.FrameReset();
 }
 
@@ -349,13 +348,13 @@ void SenderSide::AnswerSilence()
     // The short request first: it brings a lost answer back, and a Receiver
     // still waiting for lost bytes takes it as those bytes, fails the block and
     // asks for it, where a whole block would leave it a tail of garbage.
-    if (!s.silenceAsked) {
-        s.silenceAsked = true;
+    if (!m_run.silenceAsked) {
+        m_run.silenceAsked = true;
         m_c.tx.SendAnswer(ANSWER_RESEND_ANSWER, 0);
         m_c.log.WriteDebugLine(QStringLiteral("no answer: sent: answer: please resend answer."));
         return;
     }
-    s.silenceAsked = false;
+    m_run.silenceAsked = false;
     if (InExtendedData()) {
         m_extended.SendAgainAfterSilence();
         return;
@@ -367,14 +366,14 @@ void SenderSide::AnswerSilence()
 bool SenderSide::DataStep()
 {
     TransferState& s = m_c.s;
-    const qint64 p = s.sendPos + 1;
-    const qint64 n = std::min<qint64>(qint64(s.sendFileSize) - p + 1, s.caps.largestPayload);
+    const qint64 p = m_run.sendPos + 1;
+    const qint64 n = std::min<qint64>(qint64(m_run.sendFileSize) - p + 1, s.caps.largestPayload);
     QByteArray block;
     if (n > 0) {
-        block = s.sending ? s.sending->ReadAt(s.sendPos, n) : QByteArray();
+        block = m_run.sending ? m_run.sending->ReadAt(m_run.sendPos, n) : QByteArray();
         if (block.size() != n) {
             // A file that shrank or cannot be read must not go out with a hole in it.
-            const QString path = SendFilePath(s.fileIndex);
+            const QString path = SendFilePath(m_run.fileIndex);
             m_c.ui.Alert(QStringLiteral("Error reading file '") + path + u'\'', MsgIcon::Critical);
             m_errors.ReportLocalError(ErrorNr::OpenForReadFailed);
             return false;
@@ -382,13 +381,13 @@ bool SenderSide::DataStep()
     }
     m_c.tx.SendDataBlock(BLOCK_DATA, block);
     if (n > 0)
-        s.sendPos += n;
+        m_run.sendPos += n;
     else
         s.stage = Stage::Header;
-    m_c.ui.SetStatus1(QStringLiteral("sending ") + s.filesToSend[size_t(s.fileIndex)] + QStringLiteral("..."));
+    m_c.ui.SetStatus1(QStringLiteral("sending ") + m_run.filesToSend[size_t(m_run.fileIndex)] + QStringLiteral("..."));
     m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(p - 1) + QStringLiteral(" of ")
-                      + QString::number(s.sendFileSize));
-    ShowProgress(m_c.ui, p - 1, s.sendFileSize);
+                      + QString::number(m_run.sendFileSize));
+    ShowProgress(m_c.ui, p - 1, m_run.sendFileSize);
     return true;
 }
 
@@ -407,7 +406,7 @@ void SenderSide::NoListenerAnswered(bool sendAgain)
     if (!m_c.port.PortOpen())
         return;
     if (sendAgain) {
-        ResetTransferState(m_c.s, m_c.cfg.IsReceiver());
+        m_c.session.ResetRun();
         m_watchdogRestarted = true;
         if (!SendNextFile())
             return;
@@ -423,7 +422,7 @@ void SenderSide::NoListenerAnswered(bool sendAgain)
 void SenderSide::GoOnAfterPortFailure()
 {
     TransferState& s = m_c.s;
-    s.silenceAsked = false;
+    m_run.silenceAsked = false;
     m_c.acceptance.FrameReset();
     if (InExtendedData()) {
         m_extended.GoOnAfterPortFailure();
@@ -451,11 +450,11 @@ void SenderSide::SendContinuationHeader()
 bool SenderSide::ContinuationAnswer(const Block& b)
 {
     TransferState& s = m_c.s;
-    if (m_continuation.isEmpty() || s.lastBlock != m_continuation || b.type != ANSWER_RESTART_POS || !s.sending
-        || b.sequenceNrA != s.sending->Size() + 1)
+    if (m_continuation.isEmpty() || s.lastBlock != m_continuation || b.type != ANSWER_RESTART_POS || !m_run.sending
+        || b.sequenceNrA != m_run.sending->Size() + 1)
         return false;
     // Every byte arrived before the port failed: only the file's end is missing.
-    s.sendPos = s.sending->Size();
+    m_run.sendPos = m_run.sending->Size();
     GoOn();
     return true;
 }

@@ -3,16 +3,26 @@
 #include "ErrorReport.h"
 #include "ExtendedSender.h"
 #include "SenderFolders.h"
+#include "SenderRun.h"
 #include "TransferContext.h"
 
 // The Sender's walk through its files: headers, data blocks, resends, "END".
 class SenderSide {
 public:
     SenderSide(TransferContext& c, ErrorReport& errors)
-        : m_c(c), m_errors(errors), m_extended(c, errors), m_folders(c, errors) {}
+        : m_c(c), m_errors(errors), m_extended(c, errors, m_run), m_folders(c, errors, m_run) {}
 
+    // The files a run sends (restart: the one file continued), relative to the send path.
+    void Choose(bool restart, std::vector<QString> filesToSend, std::vector<QString> emptyFolders);
     // A new run of the files chosen: nothing of the one before counts.
     void StartRun() { m_watchdogRestarted = false; }
+    // Back to the start of an activation (the file closed); the files chosen stay.
+    void ResetRun() { m_run.Reset(); }
+    // Where a run of the files chosen begins.
+    Stage FirstStage() const { return m_run.restart ? Stage::RestartHeader : Stage::Header; }
+    const SenderRun& Run() const { return m_run; }
+    // Tests bend the run into states no sound file or peer produces.
+    SenderRun& RunForTesting() { return m_run; }
     // Sends the next header, or "END" when no file is left; false if the file could not be opened.
     bool SendNextFile();
     void HandleAnswer(const Block& b);
@@ -29,7 +39,7 @@ public:
     QString CheckFilesToSend() const;
 
     // The port failed while a file was open: the run may go on once it is back.
-    bool MayGoOnAfterPortFailure() const { return m_c.s.sending != nullptr; }
+    bool MayGoOnAfterPortFailure() const { return m_run.sending != nullptr; }
     // The port is back: inside a classic file a restart header asks where the
     // Receiver is, in the extended mode a verify; anything else goes again.
     void GoOnAfterPortFailure();
@@ -52,8 +62,6 @@ private:
     // A file of 2 GiB or more whose header was answered without wide
     // positions: the run ends with error 17 (said so); false for a smaller file.
     bool TooLargeForTheReceiver();
-    // The relative path of the file now moving; empty between files.
-    QString CurrentEntry() const;
     // False when the file could not be read (the transfer is stopped then).
     bool DataStep();
     void Resend();
@@ -69,8 +77,11 @@ private:
     // Its answer where it differs from a restart's; true when handled.
     bool ContinuationAnswer(const Block& b);
 
+    QString CurrentEntry() const { return m_run.CurrentEntry(); }
+
     TransferContext& m_c;
     ErrorReport& m_errors;
+    SenderRun m_run;  // before the parts that hold it
     ExtendedSender m_extended;
     QByteArray m_continuation;  // the restart header sent after a port failure
     bool m_offered = false;             // the last header offered the extended mode

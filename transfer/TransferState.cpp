@@ -16,15 +16,11 @@ quint8 TransferState::BlockTypeToSend() const
     return stage == Stage::InFile ? BLOCK_DATA : stage == Stage::RestartHeader ? BLOCK_RESTART_HEADER : BLOCK_HEADER;
 }
 
-void ResetTransferState(TransferState& s, bool isReceiver)
+void ResetTransferState(TransferState& s)
 {
-    if (isReceiver)
-        s.stage = Stage::Listening;
-    else
-        s.stage = s.restart ? Stage::RestartHeader : Stage::Header;
+    s.stage = Stage::Idle;
     s.sequenceNr = 0;
     s.lastSequenceNr = 0;
-    s.fileIndex = 0;
     s.FileReceivingPos = 1;
     s.resendCount = 0;
     s.filesReceivedCounter = 0;
@@ -33,12 +29,9 @@ void ResetTransferState(TransferState& s, bool isReceiver)
     s.repeatMayFollow = false;
     s.lastAccepted.clear();
     s.acceptedAnswer.clear();
-    s.silenceAsked = false;
     s.afterExtended = false;
     s.extendedReady = false;
-    s.m_run = RunTotals();
-    s.emptyFoldersSent = 0;
-    s.receiverFolders = FolderTaking::Unknown;
+    s.runTotals = RunTotals();
     s.fileFolder.clear();
     s.countModifiedDateErr = 0;
     s.count1NotHA = 0;

@@ -28,25 +28,12 @@ enum class Stage {
     Ending,         // Sender: "END" is out, its answer awaited
 };
 
-// Sender: whether the Receiver of this run takes files in folders, as its
-// answers to the run's headers said.
-enum class FolderTaking { Unknown, Taken, NotTaken };
-
 // The record of the current transfer; one per station, serving both roles.
 struct TransferState : LinkRecord {
-    bool restart = false;
-    std::vector<QString> filesToSend;   // names at 1 to upper bound; entry 0 unused
-    // Relative paths ("a/b/name") in filesToSend; the folders that hold no
-    // file, sent after the files, and how many of them went in this run.
-    std::vector<QString> emptyFolders;
-    qint32 emptyFoldersSent = 0;
-    FolderTaking receiverFolders = FolderTaking::Unknown;
     Stage stage = Stage::Idle;
     // The block type a Receiver takes now (0 for none), and the one a Sender sends next.
     qint32 ExpectedBlockType() const;
     quint8 BlockTypeToSend() const;
-    qint32 fileIndex = 0;
-    qint64 sendFileSize = 0;
     QString fileName;
     QString fileFolder;  // Receiver: the relative folder of the file ("a/b"); empty at the top
     qint64 fileSize = 0;
@@ -57,11 +44,9 @@ struct TransferState : LinkRecord {
     bool OneMoreResend() { return ++resendCount <= 10; }
     qint32 filesReceivedCounter = 0;
     QString tempFile;
-    // The files of the run, open while a file moves: closed by Stop, an error,
-    // the end of the file, or when the record goes.
-    std::unique_ptr<DiskFile> receiving;  // the temp file being written
-    std::unique_ptr<DiskFile> sending;    // the file being sent
-    qint64 sendPos = 0;                   // classic mode: where the next block of it starts
+    // The temp file being written, open while a file moves: closed by Stop,
+    // an error, the end of the file, or when the record goes.
+    std::unique_ptr<DiskFile> receiving;
     // Set by a resumption after a port failure: the Sender may repeat the block
     // whose answer was lost with the port. Cleared by the next accepted block.
     bool repeatMayFollow = false;
@@ -69,8 +54,6 @@ struct TransferState : LinkRecord {
     // so that a repeat of it gets that answer again and is not written twice.
     QByteArray lastAccepted;
     QByteArray acceptedAnswer;
-    // Sender: the last silence of the line was met with a request for the answer.
-    bool silenceAsked = false;
     // Receiver: the file just finished went in the extended mode, so the next
     // header may skip numbers, and late blocks of that file are answered as taken.
     bool afterExtended = false;
@@ -80,7 +63,7 @@ struct TransferState : LinkRecord {
     // gathered began. A header numbered 1 inside a file then starts a new run.
     bool lineWasQuiet = false;
     // The run the current file belongs to: the Sender's own, or what its header said.
-    RunTotals m_run;
+    RunTotals runTotals;
 
     qint32 countModifiedDateErr = 0;
     qint32 count1NotHA = 0;
@@ -91,9 +74,8 @@ struct TransferState : LinkRecord {
     qint32 countIncorrectChecksum = 0;
     qint32 countIncorrectSizDateFname = 0;
     qint32 countCommErr = 0;
-
-    qint32 FilesToSendUpperBound() const { return filesToSend.empty() ? 0 : qint32(filesToSend.size()) - 1; }
 };
 
-// Puts the transfer back to the start values of an activation for the role given.
-void ResetTransferState(TransferState& s, bool isReceiver);
+// Puts the shared record back to the start values of an activation; the
+// stage becomes Idle, and each side resets its own record.
+void ResetTransferState(TransferState& s);

@@ -129,7 +129,7 @@ TEST_F(CableTransfer, ShortFileIsErrorNineOnBothSides)
     tx.station->Activate(false);
     // Once the header is through, the sender believes the file is shorter.
     ASSERT_TRUE(WaitFor([&] { return rx.s().stage == Stage::InFile; }));
-    tx.s().sendFileSize = 3000;
+    tx.station->Sender().RunForTesting().sendFileSize = 3000;
     ASSERT_TRUE(WaitFor([&] { return !tx.port->PortOpen() && !rx.port->PortOpen(); }));
     EXPECT_EQ(rx.ui.status2, "Incorrect filesize received");
     EXPECT_TRUE(rx.ui.SawBoxContaining("expecting 20000 bytes, received 3000"));

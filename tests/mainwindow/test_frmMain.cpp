@@ -193,7 +193,7 @@ TEST_F(MainWindow, ChosenFilesBecomeTheSendPathAndNamesAndTheFirstHeaderGoesOut)
     EXPECT_TRUE(h.boxes.empty());
     EXPECT_EQ(h.g.sendPath, QDir::toNativeSeparators(outbox));
     const std::vector<QString> names{"", "a.txt", "b c.txt"};
-    EXPECT_EQ(h.State().filesToSend, names);
+    EXPECT_EQ(h.w->station().Sender().Run().filesToSend, names);
     EXPECT_TRUE(port.PortOpen());
     EXPECT_TRUE(port.written.contains("|a.txt"));
     EXPECT_TRUE(h.w->station().WatchdogActive());
@@ -216,9 +216,9 @@ TEST_F(MainWindow, RestartAsksForOneFileWithItsOwnTitle)
     ASSERT_EQ(h.fileDialogs.size(), 1u);
     EXPECT_FALSE(h.fileDialogs[0].multiSelect);
     EXPECT_EQ(h.fileDialogs[0].title, "Restart sending one file (other side must have the .tmp):");
-    EXPECT_TRUE(h.State().restart);
+    EXPECT_TRUE(h.w->station().Sender().Run().restart);
     const std::vector<QString> names{"", "b c.txt"};
-    EXPECT_EQ(h.State().filesToSend, names);
+    EXPECT_EQ(h.w->station().Sender().Run().filesToSend, names);
     ExpectLook(kSending);
 }
 

@@ -61,12 +61,14 @@ struct ReceiverFixture : ::testing::Test {
         hooks.s = &s;
         QString why;
         port.SetPortOpen(true, why);
-        ResetTransferState(s, true);
+        ResetTransferState(s);
+        s.stage = Stage::Listening;
     }
     void BeSender()
     {
         g.role = Role::Sender;
-        ResetTransferState(s, false);
+        ResetTransferState(s);
+        s.stage = Stage::Header;
     }
     void Feed(const QByteArray& wire) { frames.HandleReceivedBytes(wire); }
     // Answer codes this side has written so far.
@@ -165,7 +167,8 @@ TEST_F(ReceiverFixture, ErrorAndStopAnswersBypassTheTests)
     s.stage = Stage::InFile;
     Feed(StuffForWrite(Answer(99, 9)));
     EXPECT_EQ(hooks.remoteErrors, std::vector<qint32>{9});
-    ResetTransferState(s, true);
+    ResetTransferState(s);
+    s.stage = Stage::Listening;
     Feed(StuffForWrite(Answer(93, 0)));
     EXPECT_EQ(hooks.stops, 1);
     EXPECT_TRUE(port.written.isEmpty());  // neither answered NOT OK

@@ -356,7 +356,8 @@ TEST_F(ExtendedFixture, BothSidesKnowTheRunWhereTheSenderCanSayIt)
             pair->Classic();  // as with the original program: its headers say nothing of the run
         FileProgress seenByRx, seenByTx;
         tx->port.lineFilter = [&](const QByteArray& w) {
-            if (tx->s().fileIndex == 2 && quint8(Unstuffed(w)[1]) != BLOCK_HEADER && !seenByRx.moving) {
+            const bool second = tx->station->Sender().Run().fileIndex == 2;
+            if (second && quint8(Unstuffed(w)[1]) != BLOCK_HEADER && !seenByRx.moving) {
                 seenByRx = rx->station->Progress();
                 seenByTx = tx->station->Progress();
             }

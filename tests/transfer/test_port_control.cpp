@@ -76,11 +76,11 @@ TEST_F(PortControlFixture, DebugLogLivesExactlyAsLongAsTheActivation)
 
 TEST_F(PortControlFixture, ClosingAClosedPortStillResetsEverything)
 {
-    h.s().fileIndex = 5;
+    h.station->Sender().RunForTesting().fileIndex = 5;
     h.ui.status1 = "something";
     const int refreshes = h.ui.updateControlsCalls;
     h.station->ClosePort();
-    EXPECT_EQ(h.s().fileIndex, 0);
+    EXPECT_EQ(h.station->Sender().Run().fileIndex, 0);
     EXPECT_EQ(h.s().gather.receiveBufExpected, 1);
     EXPECT_EQ(h.ui.status1, "Status: Not active");
     EXPECT_EQ(h.ui.updateControlsCalls, refreshes + 1);
