@@ -27,6 +27,10 @@ struct ResettingHooks : AcceptanceHooks {
     void ReceiverGotStop() override { acceptance->FrameReset(); }
     bool ReceiverTakesOutOfTurn(const Block&) override { return false; }
     void ReceiverRefusesExtended(qint32) override { acceptance->FrameReset(); }
+    bool awaitsLostBlock = false;
+    bool ReceiverAfterExtended() const override { return false; }
+    bool ReceiverAwaitsLostBlock() const override { return awaitsLostBlock; }
+    void ReceiverTookGoodBlock() override { awaitsLostBlock = false; }
 };
 }  // namespace
 
@@ -46,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ResetTransferState(s);
     s.stage = Stage(in.ConsumeIntegralInRange<int>(0, int(Stage::Ending)));
     s.lastSequenceNr = in.ConsumeIntegralInRange<qint32>(-1, 3);
-    s.repeatMayFollow = in.ConsumeBool();
+    const bool awaitsLostBlock = in.ConsumeBool();
     // The extended data phase: CRC-32, blocks up to 32767 bytes, cut-short blocks.
     if (in.ConsumeBool())
         s.caps = Negotiation::ReadAcceptance(Negotiation::AcceptanceValue(3, Negotiation::kLargestPayload));
@@ -56,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     DebugLog log;
     FrameTransmitter tx(g, s, port, log);
     ResettingHooks hooks;
+    hooks.awaitsLostBlock = awaitsLostBlock;
     // Members bind to each other as in a station.
     struct Receiving {
         BlockAcceptance acceptance;

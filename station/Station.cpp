@@ -23,8 +23,7 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
-      m_portControl(m_ctx, m_errors, g),
-      m_resumption(m_ctx)
+      m_portControl(m_ctx, m_errors, g)
 {
     m_port.SetEventHandler([this] { OnPortEvent(); });
     // While a box is open the silence rules wait; closing it starts them again.
@@ -65,7 +64,7 @@ void Station::OnPortEvent()
     if (m_port.LastEvent() == PortEvent::Receive) {
         const qint64 now = m_time.NowMs();
         if (!m_rx.BlockIncomplete())
-            m_s.lineWasQuiet = m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_cfg.speed);
+            m_receiver.SetLineWasQuiet(m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_cfg.speed));
         m_lastHeardMs = now;
     }
     m_portControl.HandlePortEvent();
@@ -92,7 +91,7 @@ void Station::StartSilenceTimers()
 void Station::ResetRun()
 {
     ResetTransferState(m_s);
-    m_s.receiving.reset();
+    m_receiver.ResetRun();
     m_sender.ResetRun();
     m_s.stage = m_cfg.IsReceiver() ? Stage::Listening : m_sender.FirstStage();
 }
@@ -275,10 +274,10 @@ void Station::StopByUser()
 
 void Station::OfferTempFileDelete()
 {
-    m_s.receiving.reset();
-    if (!m_cfg.IsReceiver() || !FileExists(m_s.tempFile))
+    m_receiver.CloseTempFile();
+    const QString path = m_receiver.Run().tempFile;
+    if (!m_cfg.IsReceiver() || !FileExists(path))
         return;
-    const QString path = m_s.tempFile;
     m_ui.Ask(Question::DeleteTempFile,
              QStringLiteral("Delete tempfile '") + path
                  + QStringLiteral("' ?\r\n(Note: this file is needed if you want to use 'restart a file.'"),
@@ -300,7 +299,7 @@ bool Station::AutomaticRestart(const QString& errorText)
     m_port.SetPortOpen(false, why);
     SaveSettings();
     m_settingsSaved = true;
-    if (!m_resumption.Prepare() || !startOwnProgram)
+    if (!m_receiver.PrepareResumption() || !startOwnProgram)
         return false;
     // The new copy starts after a second, when the device has settled; this
     // one answers nothing meanwhile, its port closed.

@@ -59,7 +59,7 @@ public:
     Resumption::Result Resume()
     {
         TakeSettings();
-        return m_resumption.Resume(endProgramNow);
+        return m_receiver.Resume(endProgramNow);
     }
 
     // How long nothing has come in on the line (since the start when nothing has).
@@ -115,6 +115,9 @@ private:
     void ReceiverGotStop() override { m_receiver.HandleStop(); }
     bool ReceiverTakesOutOfTurn(const Block& b) override { return m_receiver.TakeOutOfTurn(b); }
     void ReceiverRefusesExtended(qint32 nr) override { m_receiver.RefuseExtended(nr); }
+    bool ReceiverAfterExtended() const override { return m_receiver.AfterExtended(); }
+    bool ReceiverAwaitsLostBlock() const override { return m_receiver.AwaitsLostBlock(); }
+    void ReceiverTookGoodBlock() override { m_receiver.TookGoodBlock(); }
     // The Sender waits for an answer: after the first one, the watchdog is off.
     bool AwaitingAnswer() const;
     void StartSilenceTimers();
@@ -135,7 +138,6 @@ private:
     ReceiverSide m_receiver;
     SenderSide m_sender;
     PortControl m_portControl;
-    Resumption m_resumption;
     std::unique_ptr<Alarm> m_watchdog;       // rings every m_watchdogMs while enabled
     std::unique_ptr<Alarm> m_silence;        // a block left incomplete by lost bytes
     std::unique_ptr<Alarm> m_answerSilence;  // the Sender heard nothing after its last write

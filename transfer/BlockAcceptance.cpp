@@ -70,7 +70,7 @@ void BlockAcceptance::BlockComplete(const Block& b)
         AcceptExtended(b);
         return;
     }
-    if (m_s.afterExtended && LateExtendedBlock(b))
+    if (m_hooks.ReceiverAfterExtended() && LateExtendedBlock(b))
         return;
     if (AcceptOnReceiver(b))
         m_hooks.HandOverToReceiver(b);
@@ -147,7 +147,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     // waits or as a header inside a file (a new run): the receiver side may
     // place it where these tests would refuse it.
     const bool header = b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER;
-    const bool newRun = b.sequenceNrA == 1 && (m_s.repeatMayFollow || (header && m_s.stage == Stage::InFile));
+    const bool newRun = b.sequenceNrA == 1 && (m_hooks.ReceiverAwaitsLostBlock() || (header && m_s.stage == Stage::InFile));
     const bool outOfTurn = b.sequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0 : newRun;
     if (b.IsData() && outOfTurn && b.sequenceNrB == b.sequenceNrA && CheckMatches(b, Check())
         && m_hooks.ReceiverTakesOutOfTurn(b)) {
@@ -170,7 +170,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
             return false;
         }
         // After an extended file the Sender's numbers may have run ahead.
-        const bool above = m_s.afterExtended && b.type == BLOCK_HEADER && b.sequenceNrA > m_s.lastSequenceNr;
+        const bool above = m_hooks.ReceiverAfterExtended() && b.type == BLOCK_HEADER && b.sequenceNrA > m_s.lastSequenceNr;
         if (b.sequenceNrA != m_s.lastSequenceNr + 1 && !above) {
             ++m_s.countIncorrectSeqnr;
             Reject();
@@ -212,7 +212,7 @@ bool BlockAcceptance::ChecksumTest(const Block& b)
         m_log.WriteDebugLine(QStringLiteral("nChecksumCalc, nCheckSumShouldBe: ") + QString::number(calc)
                              + QStringLiteral(", ") + QString::number(b.checksum));
         if (calc == b.checksum) {
-            m_s.repeatMayFollow = false;
+            m_hooks.ReceiverTookGoodBlock();
             return true;
         }
     }

@@ -22,6 +22,12 @@ public:
     virtual bool ReceiverTakesOutOfTurn(const Block& block) = 0;
     // A block of the extended data phase failed; nr: its number if both copies agree, else 0.
     virtual void ReceiverRefusesExtended(qint32 nr) = 0;
+    // The Receiver's facts beside the stage that the tests of a block depend on:
+    // its last file went in the extended mode; a resumption waits for the
+    // block lost with the port (a good block ends that wait).
+    virtual bool ReceiverAfterExtended() const = 0;
+    virtual bool ReceiverAwaitsLostBlock() const = 0;
+    virtual void ReceiverTookGoodBlock() = 0;
 };
 
 // What each role accepts of the blocks the frame receiver completes: the

@@ -9,7 +9,7 @@
 bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 headerNr)
 {
     m_c.s.caps = caps;
-    m_c.s.extendedReady = true;
+    m_run.extendedReady = true;
     m_held = held;
     m_ahead.clear();
     m_aheadBytes = 0;
@@ -20,7 +20,7 @@ bool ExtendedReceiver::Begin(const Capabilities& caps, qint64 held, qint32 heade
     m_c.log.WriteDebugLine(QStringLiteral("extended mode: largest payload ") + QString::number(caps.largestPayload)
                            + (caps.compression ? QStringLiteral(", compression") : QString()));
     // The kept bytes must be there to be proved or extended.
-    return held == 0 || (m_c.s.receiving && m_c.s.receiving->Size() >= held);
+    return held == 0 || (m_run.receiving && m_run.receiving->Size() >= held);
 }
 
 qint32 ExtendedReceiver::RestartValue() const
@@ -63,7 +63,7 @@ void ExtendedReceiver::RefuseAndGoOn(qint32 nr)
 
 ExtendedReceiver::Step ExtendedReceiver::Take(qint32 type, qint32 nr, const quint8* payload, qint32 n)
 {
-    if (!m_c.s.extendedReady && !Begin(m_c.s.caps, m_c.s.FileReceivingPos - 1, m_c.s.lastSequenceNr)) {
+    if (!m_run.extendedReady && !Begin(m_c.s.caps, m_c.s.FileReceivingPos - 1, m_c.s.lastSequenceNr)) {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
         return Step::Failed;
     }
@@ -138,7 +138,7 @@ bool ExtendedReceiver::InflateReferenced(qint64 offset, const quint8* p, qint32 
         return false;
     }
     const std::optional<QByteArrayView> reference
-        = end <= offset && m_c.s.receiving ? m_reference.Bytes(*m_c.s.receiving, end, length) : std::nullopt;
+        = end <= offset && m_run.receiving ? m_reference.Bytes(*m_run.receiving, end, length) : std::nullopt;
     if (raw > 0 && reference
         && m_zstd.Decompress(p + head, n - head, raw, m_c.s.caps.LargestData(), *reference, m_inflated))
         return true;
@@ -182,15 +182,15 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
     if (skip >= n)
         return true;
     const qint64 fresh = n - skip;
-    if (!m_c.s.receiving) {
+    if (!m_run.receiving) {
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         return false;
     }
-    DiskFile& f = *m_c.s.receiving;
+    DiskFile& f = *m_run.receiving;
     // Zeros at the end of the file stay a hole: a sparse image arrives sparse.
     const bool hole = f.Size() == m_held && AllZero(bytes + skip, fresh);
     if (!(hole ? f.Resize(m_held + fresh) : f.WriteAt(m_held, bytes + skip, fresh))) {
-        const QString text = TempWriteFailedText(s.tempFile, f);
+        const QString text = TempWriteFailedText(m_run.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         m_c.ui.Alert(text, MsgIcon::Critical);
         return false;
@@ -256,11 +256,11 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
     }
     // The file as it lies on the disk is what gets renamed: that is what is checked.
     const std::optional<quint32> onDisk
-        = m_c.s.receiving ? Crc32OfFirst(*m_c.s.receiving, size) : std::nullopt;
+        = m_run.receiving ? Crc32OfFirst(*m_run.receiving, size) : std::nullopt;
     if (!onDisk || quint32(GetLE32(payload + s.caps.OffsetBytes())) != *onDisk) {
         m_c.log.WriteDebugLine(QStringLiteral("whole-file check failed: temp file kept"));
         m_errors.ReportLocalError(ErrorNr::FileCheckFailed);
-        m_c.ui.Alert(QStringLiteral("File check failed: '") + s.tempFile
+        m_c.ui.Alert(QStringLiteral("File check failed: '") + m_run.tempFile
                           + QStringLiteral("' differs from the file sent; it is kept and nothing was renamed"),
                       MsgIcon::Critical);
         return Step::Failed;
@@ -272,7 +272,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
 {
     TransferState& s = m_c.s;
     const auto kept = [this] {
-        return m_c.s.receiving ? Crc32OfFirst(*m_c.s.receiving, m_held) : std::nullopt;
+        return m_run.receiving ? Crc32OfFirst(*m_run.receiving, m_held) : std::nullopt;
     };
     const qint32 head = s.caps.OffsetBytes();
     if (n == head + 4 && GetOffset(payload, s.caps) == m_held && kept() == quint32(GetLE32(payload + head))) {
@@ -283,7 +283,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
     if (n == 0 && s.caps.wide && m_held % kWideRestartUnit != 0) {
         // The answer names whole units: the bytes past the last whole one come again.
         m_held -= m_held % kWideRestartUnit;
-        if (!s.receiving || !s.receiving->Resize(m_held)) {
+        if (!m_run.receiving || !m_run.receiving->Resize(m_held)) {
             m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
             return;
         }
@@ -291,7 +291,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
     }
     if (n != 0 && m_held > 0) {
         // The kept bytes are not the Sender's: the file starts again.
-        if (!m_c.s.receiving || !m_c.s.receiving->Resize(0)) {
+        if (!m_run.receiving || !m_run.receiving->Resize(0)) {
             m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
             return;
         }

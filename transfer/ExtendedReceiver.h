@@ -2,6 +2,7 @@
 #include "BlockCompression.h"
 #include "Capabilities.h"
 #include "ErrorReport.h"
+#include "ReceiverRun.h"
 #include "ReferenceWindow.h"
 #include "TransferContext.h"
 #include <map>
@@ -11,7 +12,8 @@
 // the whole file before it may be renamed.
 class ExtendedReceiver {
 public:
-    ExtendedReceiver(TransferContext& c, ErrorReport& errors) : m_c(c), m_errors(errors) {}
+    ExtendedReceiver(TransferContext& c, ErrorReport& errors, ReceiverRun& run)
+        : m_c(c), m_errors(errors), m_run(run) {}
 
     // The offer was accepted; the temp file is open with held bytes in it.
     // False when those bytes cannot be read back. A resumption leaves it to
@@ -51,6 +53,7 @@ private:
 
     TransferContext& m_c;
     ErrorReport& m_errors;
+    ReceiverRun& m_run;
     qint64 m_held = 0;
     qint32 m_lastGoodNr = 0;   // number of the last block that passed its check
     qint32 m_headerNr = 0;

@@ -4,9 +4,9 @@ bool ReceiverRepeats::TakeOutOfTurn(const Block& b)
 {
     TransferState& s = m_c.s;
     if (b.sequenceNrA == s.lastSequenceNr) {
-        if (!s.lastAccepted.isEmpty()) {
+        if (!m_run.lastAccepted.isEmpty()) {
             if (IsLastAccepted(b)) {
-                Answer(s.acceptedAnswer, QStringLiteral("repeat of the last block: answer sent again."));
+                Answer(m_run.acceptedAnswer, QStringLiteral("repeat of the last block: answer sent again."));
                 return true;
             }
         } else if (const QByteArray answer = m_resumption.LostBlockAnswer(b); !answer.isEmpty()) {
@@ -23,7 +23,7 @@ bool ReceiverRepeats::TakeOutOfTurn(const Block& b)
 
 bool ReceiverRepeats::IsLastAccepted(const Block& b) const
 {
-    return QByteArrayView(m_c.s.lastAccepted) == b.bytes;
+    return QByteArrayView(m_run.lastAccepted) == b.bytes;
 }
 
 void ReceiverRepeats::Answer(const QByteArray& answer, const QString& what)
@@ -36,6 +36,6 @@ void ReceiverRepeats::Answer(const QByteArray& answer, const QString& what)
 void ReceiverRepeats::RememberAccepted(const Block& b)
 {
     TransferState& s = m_c.s;
-    s.lastAccepted = b.bytes.toByteArray();
-    s.acceptedAnswer = s.lastAnswer;
+    m_run.lastAccepted = b.bytes.toByteArray();
+    m_run.acceptedAnswer = s.lastAnswer;
 }

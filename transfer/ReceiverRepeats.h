@@ -7,7 +7,8 @@
 // a resumption waits for the block lost with the port, that block or a new run.
 class ReceiverRepeats {
 public:
-    explicit ReceiverRepeats(TransferContext& c) : m_c(c), m_resumption(c) {}
+    ReceiverRepeats(TransferContext& c, ReceiverRun& run, Resumption& resumption)
+        : m_c(c), m_run(run), m_resumption(resumption) {}
 
     // True when the block was answered here and needs nothing else; false
     // leaves it to the acceptance tests.
@@ -20,5 +21,6 @@ private:
     void Answer(const QByteArray& answer, const QString& what);
 
     TransferContext& m_c;
-    Resumption m_resumption;  // the lost block's rule
+    ReceiverRun& m_run;
+    Resumption& m_resumption;  // the lost block's rule
 };

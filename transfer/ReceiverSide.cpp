@@ -130,8 +130,8 @@ void ReceiverSide::HandleHeader(const Block& b)
     s.fileName = h.name;
     s.fileFolder = h.folder;
     s.FileReceivingPos = 1;
-    s.tempFile = TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
-    s.afterExtended = false;
+    m_run.tempFile = TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
+    m_run.afterExtended = false;
     const Capabilities caps = h.offer && !m_c.cfg.classicOnly
                                   ? Negotiation::Agreed(h.offer, m_c.cfg.compress, m_c.cfg.compressReference,
                                                         Negotiation::kLargestPayload)
@@ -185,7 +185,7 @@ void ReceiverSide::MakeFolder(const Block& b, const QString& folder)
         return;
     }
     m_c.log.WriteDebugLine(QStringLiteral("folder made: ") + folder);
-    m_c.s.afterExtended = false;
+    m_run.afterExtended = false;
     AnswerOk(b);
 }
 
@@ -211,14 +211,14 @@ void ReceiverSide::ExtendedData(const Block& b)
         return;
     if (!FinishFile())
         return;
-    m_c.s.afterExtended = true;
+    m_run.afterExtended = true;
     m_extended.AnswerOk(b.sequenceNrA);
 }
 
 void ReceiverSide::CreateFailed(const QString& why)
 {
     m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
-    m_c.ui.Alert(QStringLiteral("Error creating file '") + m_c.s.tempFile + QStringLiteral("': ") + why,
+    m_c.ui.Alert(QStringLiteral("Error creating file '") + m_run.tempFile + QStringLiteral("': ") + why,
                   MsgIcon::Critical);
 }
 
@@ -230,8 +230,8 @@ void ReceiverSide::NewFile()
         CreateFailed(why);
         return;
     }
-    m_c.s.receiving = m_c.disk.CreateTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), &why);
-    if (!m_c.s.receiving) {
+    m_run.receiving = m_c.disk.CreateTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), &why);
+    if (!m_run.receiving) {
         CreateFailed(why);
         return;
     }
@@ -241,21 +241,21 @@ void ReceiverSide::NewFile()
 void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
 {
     TransferState& s = m_c.s;
-    s.receiving.reset();
+    m_run.receiving.reset();
     const auto failed = [this, &s] {
         m_errors.ReportLocalError(ErrorNr::RestartTempFileNotOpened);
-        m_c.ui.Alert(QStringLiteral("Restart file: error opening tmpfile '") + s.tempFile + QStringLiteral("' "),
+        m_c.ui.Alert(QStringLiteral("Restart file: error opening tmpfile '") + m_run.tempFile + QStringLiteral("' "),
                       MsgIcon::Critical);
     };
     // Only a real file of ours is continued, never whatever a link points at.
-    s.receiving = m_c.disk.OpenTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), nullptr);
+    m_run.receiving = m_c.disk.OpenTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), nullptr);
     const qint64 largest = caps.extended && caps.wide ? Negotiation::kLargestWideSize : Negotiation::kLargestSize;
-    if (!s.receiving || s.receiving->Size() > largest) {
-        s.receiving.reset();
+    if (!m_run.receiving || m_run.receiving->Size() > largest) {
+        m_run.receiving.reset();
         failed();
         return;
     }
-    s.FileReceivingPos = s.receiving->Size() + 1;
+    s.FileReceivingPos = m_run.receiving->Size() + 1;
     s.stage = Stage::InFile;
     if (caps.extended) {
         AcceptExtended(b, caps);
@@ -282,14 +282,14 @@ void ReceiverSide::Data(const Block& b)
     ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.fileSize);
 
     // A position past the 32-bit range cannot be described; such a file is refused.
-    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !s.receiving) {
+    if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_run.receiving) {
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         return;
     }
-    DiskFile& f = *s.receiving;
+    DiskFile& f = *m_run.receiving;
     if (!f.WriteAt(s.FileReceivingPos - 1, b.payload.data(), b.length)) {
         // Answering OK here would end in a complete-looking file with a hole in it.
-        const QString text = TempWriteFailedText(s.tempFile, f);
+        const QString text = TempWriteFailedText(m_run.tempFile, f);
         m_errors.ReportLocalError(ErrorNr::CreateTempFileFailed);
         m_c.ui.Alert(text, MsgIcon::Critical);
         return;
@@ -311,15 +311,15 @@ bool ReceiverSide::FinishFile()
     TransferState& s = m_c.s;
     bool flushed = true;
     QString why;
-    if (s.receiving) {
-        flushed = s.receiving->Flush();
+    if (m_run.receiving) {
+        flushed = m_run.receiving->Flush();
         if (!flushed)
-            why = s.receiving->Failure();
+            why = m_run.receiving->Failure();
     }
-    s.receiving.reset();
+    m_run.receiving.reset();
 
     if (s.FileReceivingPos != qint64(s.fileSize) + 1) {
-        const QString text = QStringLiteral("Error receiving file '") + s.tempFile + QStringLiteral("' ")
+        const QString text = QStringLiteral("Error receiving file '") + m_run.tempFile + QStringLiteral("' ")
                              + QStringLiteral(" expecting ") + QString::number(s.fileSize) + QStringLiteral(" bytes,")
                              + QStringLiteral(" received ") + QString::number(s.FileReceivingPos - 1);
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
@@ -331,7 +331,7 @@ bool ReceiverSide::FinishFile()
     // moment with neither of them.
     const QString target = BuildPath(m_c.cfg.receivePath, RelativeFolder::Join(s.fileFolder, s.fileName));
     if (!flushed || !m_c.disk.RenameIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), s.fileName, &why)) {
-        const QString text = QStringLiteral("Error renaming file '") + s.tempFile + QStringLiteral("' ")
+        const QString text = QStringLiteral("Error renaming file '") + m_run.tempFile + QStringLiteral("' ")
                              + QStringLiteral(" to '") + target + QStringLiteral("': ") + why;
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
         m_c.ui.Alert(text, MsgIcon::Critical);

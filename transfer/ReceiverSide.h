@@ -25,7 +25,31 @@ enum class HeaderKind { File, End, Malformed, Folder };
 class ReceiverSide {
 public:
     ReceiverSide(TransferContext& c, ErrorReport& errors)
-        : m_c(c), m_errors(errors), m_repeats(c), m_extended(c, errors) {}
+        : m_c(c), m_errors(errors), m_resumption(c, m_run), m_repeats(c, m_run, m_resumption),
+          m_extended(c, errors, m_run) {}
+
+    // Back to the start of an activation, the temp file closed.
+    void ResetRun() { m_run.Reset(); }
+    const ReceiverRun& Run() const { return m_run; }
+    // Tests bend the run into states no sound file or peer produces.
+    ReceiverRun& RunForTesting() { return m_run; }
+    // The temp file of the file that moves closes (its name stays known).
+    void CloseTempFile() { m_run.receiving.reset(); }
+
+    // The facts the acceptance tests of a block depend on.
+    bool AfterExtended() const { return m_run.afterExtended; }
+    bool AwaitsLostBlock() const { return m_run.repeatMayFollow; }
+    // A good block ends the wait for the one lost with the port.
+    void TookGoodBlock() { m_run.repeatMayFollow = false; }
+    // Whether the line was quiet before the block now gathered began.
+    void SetLineWasQuiet(bool quiet) { m_run.lineWasQuiet = quiet; }
+
+    // The port failed inside a file: the restart file written, the temp file
+    // and the log closed; false when that could not be done (said so).
+    bool PrepareResumption() { return m_resumption.Prepare(); }
+    // The port is back (or this is a new instance): the reception the restart
+    // file describes goes on, if there is one.
+    Resumption::Result Resume(const std::function<void()>& endProgram) { return m_resumption.Resume(endProgram); }
 
     void HandleBlock(const Block& b);
     bool TakeOutOfTurn(const Block& b) { return m_repeats.TakeOutOfTurn(b); }
@@ -70,6 +94,8 @@ private:
 
     TransferContext& m_c;
     ErrorReport& m_errors;
+    ReceiverRun m_run;  // before the parts that hold it
+    Resumption m_resumption;
     ReceiverRepeats m_repeats;
     ExtendedReceiver m_extended;
 };

@@ -9,7 +9,7 @@ bool Resumption::Prepare()
 {
     if (!WriteRestartFile())
         return false;
-    m_c.s.receiving.reset();
+    m_run.receiving.reset();
     m_c.log.Close();
     return true;
 }
@@ -47,12 +47,13 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
     if (!ReadRestartFile(read, endProgram))
         return Result::NothingToResume;
     TransferState& s = m_c.s;
-    s = std::move(read);  // its files are closed: nothing of the old record stays open
-    s.tempFile = ReceiverSide::TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
+    s = std::move(read);
+    m_run.Reset();  // its files are closed: nothing of the old record stays open
+    m_run.tempFile = ReceiverSide::TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
     if (const QString why = Refusal(); !why.isEmpty())
         return Refuse(why);
     if (!ReopenTempFile())
-        return Refuse(QStringLiteral("ERROR: Restarting: Could not open for write: ") + s.tempFile);
+        return Refuse(QStringLiteral("ERROR: Restarting: Could not open for write: ") + m_run.tempFile);
     if (!m_c.session.OpenPort())
         return Result::Refused;  // said so and ended the run
     m_c.log.WriteDebugLine(QStringLiteral("TRYING TO RESTART"));
@@ -60,7 +61,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
     s.stage = Stage::InFile;
     m_c.rx.StartNextBlock();
     // The block lost with the port is asked for; the Sender may also repeat the one before it.
-    s.repeatMayFollow = true;
+    m_run.repeatMayFollow = true;
     m_c.tx.SendAnswer(ANSWER_RESEND_BLOCK, 0);
     return Result::Resumed;
 }
@@ -68,7 +69,7 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
 QString Resumption::Refusal() const
 {
     const TransferState& s = m_c.s;
-    const FileFacts temp = m_c.disk.Look(s.tempFile);
+    const FileFacts temp = m_c.disk.Look(m_run.tempFile);
     const qint64 length = temp.exists ? temp.size : 0;
     // Resuming must never leave a gap in the file nor write past what was announced.
     const bool nameOk = (s.fileName.isEmpty() || ReceiverSide::SafeFileName(s.fileName) == s.fileName)
@@ -76,7 +77,7 @@ QString Resumption::Refusal() const
     const qint64 pos = s.FileReceivingPos;
     if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.fileSize) + 1 && !temp.link)
         return {};
-    return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + s.tempFile
+    return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + m_run.tempFile
            + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
            + QString::number(length) + QStringLiteral(" bytes); the temp file is kept for 'Restart a file'.");
 }
@@ -94,15 +95,15 @@ bool Resumption::ReopenTempFile()
     const TransferState& s = m_c.s;
     const QString& root = m_c.cfg.receivePath;
     const QString name = ReceiverSide::TempName(s.fileName);
-    m_c.s.receiving = m_c.disk.Look(s.tempFile).exists ? m_c.disk.OpenTempIn(root, s.fileFolder, name, nullptr)
+    m_run.receiving = m_c.disk.Look(m_run.tempFile).exists ? m_c.disk.OpenTempIn(root, s.fileFolder, name, nullptr)
                                                        : m_c.disk.CreateTempIn(root, s.fileFolder, name, nullptr);
-    return m_c.s.receiving != nullptr;
+    return m_run.receiving != nullptr;
 }
 
 QByteArray Resumption::LostBlockAnswer(const Block& b) const
 {
     const TransferState& s = m_c.s;
-    if (!s.repeatMayFollow || b.sequenceNrA != s.lastSequenceNr)
+    if (!m_run.repeatMayFollow || b.sequenceNrA != s.lastSequenceNr)
         return {};
     const QByteArray ok = BuildAnswerBlock(ANSWER_OK, s.lastSequenceNr - 1);
     if (b.type == BLOCK_DATA)
@@ -123,9 +124,9 @@ bool Resumption::PayloadIsHeld(const Block& b) const
     const TransferState& s = m_c.s;
     const qint32 n = b.length;
     const qint64 start = qint64(s.FileReceivingPos) - 1 - n;
-    if (n <= 0 || start < 0 || !s.receiving)
+    if (n <= 0 || start < 0 || !m_run.receiving)
         return false;
-    return QByteArrayView(s.receiving->ReadAt(start, n)) == b.payload;
+    return QByteArrayView(m_run.receiving->ReadAt(start, n)) == b.payload;
 }
 
 Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
@@ -136,7 +137,7 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
     if (!header || b.sequenceNrA != 1 || b.sequenceNrB != 1 || s.stage != Stage::InFile
         || !CheckMatches(b, CalcChecksum))
         return NewRun::No;
-    if (!s.repeatMayFollow && !s.lineWasQuiet) {
+    if (!m_run.repeatMayFollow && !m_run.lineWasQuiet) {
         m_c.log.WriteDebugLine(QStringLiteral("header of a new run inside '") + s.fileName
                                + QStringLiteral("': not answered before the line has been quiet"));
         return NewRun::NotYet;
@@ -146,7 +147,7 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
                              .arg(s.FileReceivingPos - 1)
                              .arg(s.fileSize);
     m_c.log.WriteDebugLine(QStringLiteral("new run: ") + left);
-    m_c.s.receiving.reset();
+    m_run.receiving.reset();
     // The block being handled lives in the gathering.
     const GatherState gather = s.gather;
     m_c.session.ResetRun();

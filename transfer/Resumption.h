@@ -1,4 +1,5 @@
 #pragma once
+#include "ReceiverRun.h"
 #include "TransferContext.h"
 #include <functional>
 
@@ -8,11 +9,11 @@
 // allowed afterwards. The front ends differ only in how they get the port back
 // (a new instance of the program, or a reopen in the same process).
 //
-// It keeps nothing of its own: all of it lives in the transfer record, so the
-// station and the receiver's repeat rule each hold one.
+// It keeps nothing of its own: all of it lives in the transfer record and the
+// Receiver's.
 class Resumption {
 public:
-    explicit Resumption(TransferContext& c) : m_c(c) {}
+    Resumption(TransferContext& c, ReceiverRun& run) : m_c(c), m_run(run) {}
 
     // On the port failure: the restart file written, the temp file and the log
     // closed. False when the restart file could not be written (said so).
@@ -29,7 +30,7 @@ public:
     // is the one lost with the port; empty otherwise.
     QByteArray LostBlockAnswer(const Block& b) const;
     // That answer was sent: no other repeat is allowed.
-    void LostBlockAnswered() { m_c.s.repeatMayFollow = false; }
+    void LostBlockAnswered() { m_run.repeatMayFollow = false; }
     // A header numbered 1 inside a file: a Sender that starts a new run will
     // not send the rest of this file. It begins when a resumption waits (the
     // old Sender is gone) or the line was quiet first (a late repeat never
@@ -50,4 +51,5 @@ private:
     bool PayloadIsHeld(const Block& b) const;
 
     TransferContext& m_c;
+    ReceiverRun& m_run;
 };

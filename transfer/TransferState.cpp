@@ -26,11 +26,6 @@ void ResetTransferState(TransferState& s)
     s.filesReceivedCounter = 0;
     s.gather.Reset();
     s.caps = Capabilities::Classic();
-    s.repeatMayFollow = false;
-    s.lastAccepted.clear();
-    s.acceptedAnswer.clear();
-    s.afterExtended = false;
-    s.extendedReady = false;
     s.runTotals = RunTotals();
     s.fileFolder.clear();
     s.countModifiedDateErr = 0;

@@ -28,7 +28,10 @@ enum class Stage {
     Ending,         // Sender: "END" is out, its answer awaited
 };
 
-// The record of the current transfer; one per station, serving both roles.
+// What both sides of a station share of the current transfer: the link's
+// numbers, where the run stands, the file its header announced (kept in the
+// restart file), the resends and the counts of refused blocks. Each side
+// keeps the rest in its own record (SenderRun, ReceiverRun).
 struct TransferState : LinkRecord {
     Stage stage = Stage::Idle;
     // The block type a Receiver takes now (0 for none), and the one a Sender sends next.
@@ -43,25 +46,6 @@ struct TransferState : LinkRecord {
     // again); false once the tenth is passed, which ends the run with error 10.
     bool OneMoreResend() { return ++resendCount <= 10; }
     qint32 filesReceivedCounter = 0;
-    QString tempFile;
-    // The temp file being written, open while a file moves: closed by Stop,
-    // an error, the end of the file, or when the record goes.
-    std::unique_ptr<DiskFile> receiving;
-    // Set by a resumption after a port failure: the Sender may repeat the block
-    // whose answer was lost with the port. Cleared by the next accepted block.
-    bool repeatMayFollow = false;
-    // Receiver: the block accepted last, unstuffed, and the answer sent for it,
-    // so that a repeat of it gets that answer again and is not written twice.
-    QByteArray lastAccepted;
-    QByteArray acceptedAnswer;
-    // Receiver: the file just finished went in the extended mode, so the next
-    // header may skip numbers, and late blocks of that file are answered as taken.
-    bool afterExtended = false;
-    // Receiver: the extended data phase knows its held bytes and their CRC.
-    bool extendedReady = false;
-    // Receiver: nothing was heard for the silence time before the block being
-    // gathered began. A header numbered 1 inside a file then starts a new run.
-    bool lineWasQuiet = false;
     // The run the current file belongs to: the Sender's own, or what its header said.
     RunTotals runTotals;
 

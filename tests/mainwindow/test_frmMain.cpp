@@ -248,7 +248,7 @@ TEST_F(MainWindow, StopOnTheReceiverOffersToDeleteAnExistingTempFile)
         ASSERT_TRUE(port.PortOpen());
         if (c.tempExists)
             WindowHarness::WriteFile(temp, "part");
-        h.State().tempFile = temp;
+        h.w->station().Receiver().RunForTesting().tempFile = temp;
         h.answers = {c.answer};
         port.written.clear();
         h.Button("cmdStop")->click();
@@ -277,7 +277,7 @@ TEST_F(MainWindow, StopOnTheSenderNeverAsksAboutATempFile)
     ASSERT_TRUE(port.PortOpen());
     const QString temp = outbox + "/_a.txt.tmp";
     WindowHarness::WriteFile(temp, "part");
-    h.State().tempFile = temp;
+    h.w->station().Receiver().RunForTesting().tempFile = temp;
 
     h.Button("cmdStop")->click();
     EXPECT_TRUE(h.boxes.empty());

@@ -39,6 +39,10 @@ struct FakeHooks : AcceptanceHooks {
         return takeOutOfTurn;
     }
     void ReceiverRefusesExtended(qint32) override {}
+    bool awaitsLostBlock = false;  // a resumption waits for the block lost with the port
+    bool ReceiverAfterExtended() const override { return false; }
+    bool ReceiverAwaitsLostBlock() const override { return awaitsLostBlock; }
+    void ReceiverTookGoodBlock() override { awaitsLostBlock = false; }
 };
 
 struct ReceiverFixture : ::testing::Test {
@@ -300,7 +304,7 @@ TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
     EXPECT_EQ(hooks.outOfTurnOffers, 4);
     Feed(StuffForWrite(DataBlock(11, 1, "x|1|n")));
     EXPECT_EQ(hooks.outOfTurnOffers, 5);
-    s.repeatMayFollow = true;
+    hooks.awaitsLostBlock = true;
     Feed(StuffForWrite(DataBlock(13, 1, "data")));
     EXPECT_EQ(hooks.outOfTurnOffers, 6);
 }
