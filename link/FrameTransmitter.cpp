@@ -60,7 +60,7 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
     m_port.Output(out, qMax(m_cfg.waitBeforeSend, 0) + m_extraPause);
     m_extraPause = 0;
     m_lastWriteBytes = out.size();
-    m_lastWriteAt = m_clock.NowMs();
+    m_lastWriteAt = m_s.nowMs;
 }
 
 void FrameTransmitter::DropUnsent(bool peerGone)
@@ -73,7 +73,7 @@ bool FrameTransmitter::LastWriteOnTheLine() const
 {
     if (m_port.BytesUnsent() > 0)
         return true;
-    return m_lastWriteAt >= 0 && m_clock.NowMs() - m_lastWriteAt < LineMs(m_lastWriteBytes, m_cfg.speed);
+    return m_lastWriteAt >= 0 && m_s.nowMs - m_lastWriteAt < LineMs(m_lastWriteBytes, m_cfg.speed);
 }
 
 void FrameTransmitter::DumpBlock(const QByteArray& block, const QByteArray& out)

@@ -1,5 +1,4 @@
 #pragma once
-#include "Clock.h"
 #include "CommPort.h"
 #include "DebugLog.h"
 #include "LinkConfig.h"
@@ -9,8 +8,8 @@
 // each for resending, stuffs, paces and writes them to the port.
 class FrameTransmitter {
 public:
-    FrameTransmitter(const LinkConfig& cfg, LinkRecord& s, CommPort& port, DebugLog& log, Clock& clock = SystemClock())
-        : m_cfg(cfg), m_s(s), m_port(port), m_log(log), m_clock(clock) {}
+    FrameTransmitter(const LinkConfig& cfg, LinkRecord& s, CommPort& port, DebugLog& log)
+        : m_cfg(cfg), m_s(s), m_port(port), m_log(log) {}
 
     // payload holds n bytes (0 to 32767); takes the next sequence number.
     void SendDataBlock(quint8 type, const QByteArray& payload);
@@ -45,8 +44,7 @@ private:
     LinkRecord& m_s;
     CommPort& m_port;
     DebugLog& m_log;
-    Clock& m_clock;
     qsizetype m_lastWriteBytes = 0;
     int m_extraPause = 0;
-    qint64 m_lastWriteAt = -1;  // on m_clock
+    qint64 m_lastWriteAt = -1;  // the input time it was queued at
 };

@@ -38,4 +38,8 @@ struct LinkRecord {
     QByteArray lastBlock;   // last data block built, unstuffed
     QByteArray lastAnswer;      // last answer block built, unstuffed (6 bytes)
     Capabilities caps = Capabilities::Classic();
+    // When the input being handled (bytes, a timer, a command) came, in
+    // milliseconds on the station's clock, which stamps every input with it:
+    // the protocol reads no clock of its own.
+    qint64 nowMs = 0;
 };

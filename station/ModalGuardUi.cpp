@@ -1,8 +1,9 @@
 #include "ModalGuardUi.h"
 #include <QPointer>
 
-ModalGuardUi::ModalGuardUi(UserInterface& ui, CommPort& port, std::function<void()> released)
-    : m_ui(ui), m_port(port), m_released(std::move(released))
+ModalGuardUi::ModalGuardUi(UserInterface& ui, CommPort& port, std::function<void()> released,
+                           std::function<void()> answered)
+    : m_ui(ui), m_port(port), m_released(std::move(released)), m_answered(std::move(answered))
 {
 }
 
@@ -37,6 +38,8 @@ void ModalGuardUi::Ask(Question question, const QString& text, std::function<voi
         m_ui.Ask(question, text, [alive, reply](bool yes) {
             if (!alive)
                 return;  // the station is gone, and the run with it
+            if (alive->m_answered)
+                alive->m_answered();
             reply(yes);
             alive->Release();
         });

@@ -12,8 +12,10 @@
 // same way while its nested event loop runs.
 class ModalGuardUi : public QObject, public UserInterface {
 public:
-    // released: called once the last box has closed and the held events were delivered.
-    ModalGuardUi(UserInterface& ui, CommPort& port, std::function<void()> released);
+    // released: called once the last box has closed and the held events were
+    // delivered; answered: called before an answer goes back to the rule.
+    ModalGuardUi(UserInterface& ui, CommPort& port, std::function<void()> released,
+                 std::function<void()> answered = {});
     ~ModalGuardUi() override;
 
     bool BoxOpen() const { return m_held > 0; }
@@ -42,5 +44,6 @@ private:
     UserInterface& m_ui;
     CommPort& m_port;
     std::function<void()> m_released;
+    std::function<void()> m_answered;
     int m_held = 0;
 };

@@ -15,11 +15,11 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
       m_g(g),
       m_port(port),
       m_time(clock),
-      m_ui(ui, port, [this] { StartSilenceTimers(); }),
-      m_tx(m_cfg, m_s, port, m_log, clock),
+      m_ui(ui, port, [this] { StartSilenceTimers(); }, [this] { Stamp(); }),
+      m_tx(m_cfg, m_s, port, m_log),
       m_acceptance(m_cfg, m_s, port, m_log, m_tx, m_rx, *this),
       m_rx(m_cfg, m_s, port, m_log, m_acceptance),
-      m_ctx{m_cfg, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this, clock, m_disk},
+      m_ctx{m_cfg, m_s, port, m_log, m_tx, m_rx, m_acceptance, m_ui, *this, m_disk},
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
@@ -27,11 +27,11 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
 {
     m_port.SetEventHandler([this] { OnPortEvent(); });
     // While a box is open the silence rules wait; closing it starts them again.
-    m_silence = clock.NewAlarm([this] {
+    m_silence = NewAlarm([this] {
         if (!m_ui.BoxOpen())
             m_acceptance.IncompleteBlockTimedOut();
     });
-    m_answerSilence = clock.NewAlarm([this] {
+    m_answerSilence = NewAlarm([this] {
         if (!AwaitingAnswer() || m_ui.BoxOpen())
             return;
         // No silence while our own bytes still wait to go out: it counts from the line.
@@ -44,8 +44,8 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
     });
     m_portControl.automaticRestart = [this](const QString& errorText) { return AutomaticRestart(errorText); };
     m_portControl.senderWaits = [this](const QString& errorText) { return SenderWaits(errorText); };
-    m_reopen = clock.NewAlarm([this] { TryReopen(); });
-    m_watchdog = clock.NewAlarm([this] {
+    m_reopen = NewAlarm([this] { TryReopen(); });
+    m_watchdog = NewAlarm([this] {
         m_watchdog->Start(m_watchdogMs);  // ticks on until the rule turns it off
         if (!m_ui.BoxOpen())
             m_sender.WatchdogTick();
@@ -59,10 +59,24 @@ Station::~Station()
     m_port.SetEventHandler(nullptr);
 }
 
+void Station::Stamp()
+{
+    m_s.nowMs = m_time.NowMs();
+}
+
+std::unique_ptr<Alarm> Station::NewAlarm(std::function<void()> ring)
+{
+    return m_time.NewAlarm([this, ring = std::move(ring)] {
+        Stamp();
+        ring();
+    });
+}
+
 void Station::OnPortEvent()
 {
+    Stamp();
     if (m_port.LastEvent() == PortEvent::Receive) {
-        const qint64 now = m_time.NowMs();
+        const qint64 now = m_s.nowMs;
         if (!m_rx.BlockIncomplete())
             m_receiver.SetLineWasQuiet(m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_cfg.speed));
         m_lastHeardMs = now;
@@ -189,6 +203,7 @@ void Station::SetWatchdogEnabled(bool enabled)
 
 void Station::Activate(bool bRestart)
 {
+    Stamp();
     ControlsToSettings();
     m_ui.SetStatus1(QStringLiteral("Status: Not active"));
     m_ui.SetStatus2(QString());
@@ -259,6 +274,7 @@ QString Station::ReceivePathRefusal(const QString& path)
 
 void Station::StopByUser()
 {
+    Stamp();
     if (WaitingForPort()) {
         GiveUpWaiting(true);
         return;
@@ -303,7 +319,7 @@ bool Station::AutomaticRestart(const QString& errorText)
         return false;
     // The new copy starts after a second, when the device has settled; this
     // one answers nothing meanwhile, its port closed.
-    m_restart = m_time.NewAlarm([this, errorText] {
+    m_restart = NewAlarm([this, errorText] {
         if (startOwnProgram()) {
             endProgramNow();
             return;

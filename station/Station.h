@@ -58,6 +58,7 @@ public:
     // a new instance does at start-up, the console program once its port is back.
     Resumption::Result Resume()
     {
+        Stamp();
         TakeSettings();
         return m_receiver.Resume(endProgramNow);
     }
@@ -97,6 +98,10 @@ public:
     bool WaitingForPort() const { return m_reopen->Active(); }
 
 private:
+    // Every input reaches the protocol with its time (see LinkRecord::nowMs):
+    // the port's events, the alarms made here, the commands and the answers.
+    void Stamp();
+    std::unique_ptr<Alarm> NewAlarm(std::function<void()> ring);
     bool AutomaticRestart(const QString& errorText);
     // The Sender's port failed: true when it waits for the port to come back.
     bool SenderWaits(const QString& errorText);

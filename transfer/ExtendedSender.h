@@ -48,7 +48,7 @@ private:
     // The answer to a "where are you?" sent while Locating.
     Step GoOnWhereAnswered(qint32 value);
     void ShowProgress();
-    qint64 NowMs() const { return m_c.clock.NowMs(); }
+    qint64 NowMs() const { return m_c.s.nowMs; }
 
     TransferContext& m_c;
     ErrorReport& m_errors;

@@ -1,6 +1,5 @@
 #pragma once
 #include "BlockAcceptance.h"
-#include "Clock.h"
 #include "CommPort.h"
 #include "DebugLog.h"
 #include "Disk.h"
@@ -22,7 +21,6 @@ struct TransferContext {
     BlockAcceptance& acceptance;
     UserInterface& ui;
     PortSession& session;
-    Clock& clock;
     Disk& disk;
 };
 
