@@ -22,7 +22,7 @@ void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)
         const bool reset = m_s.receiveBufCount == 0 && m_s.receiveBufExpected == 1;
         // In the extended mode writes stream in: the next one may already be
         // in this chunk, and the lead-byte rule skips what is left of a bad one.
-        if (!reset || (m_s.awaitLeadByte && !m_r.caps.extended) || !m_port.PortOpen())
+        if (!reset || (m_s.awaitLeadByte && !m_r.caps.extended) || !m_line.PortOpen())
             return;
     }
 }
@@ -84,9 +84,9 @@ FrameReceiver::Gathered FrameReceiver::Measure()
         // Extended mode: no block is longer than the largest payload announced.
         if (length < 0 || (m_r.caps.extended && length > m_r.caps.largestPayload))
             return Gathered::NegativeLength;
-        m_s.nNrBytesData = length;
+        m_s.lastPayloadLength = length;
         m_s.receiveBufExpected = DataBlockSize(length);
-        m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(length)
+        m_log.WriteDebugLine(QStringLiteral("lastPayloadLength: ") + QString::number(length)
                              + QStringLiteral("; now expecting nrbytes: ")
                              + QString::number(m_s.receiveBufExpected));
         if (m_s.receiveBufCount < m_s.receiveBufExpected)
@@ -110,7 +110,7 @@ void FrameReceiver::HandleBlock(Gathered gathered)
     }
     if (gathered == Gathered::NegativeLength) {
         // Only line noise makes a negative length; such a block can never be valid.
-        m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(AnnouncedLength(GatheredBytes()).value_or(-1))
+        m_log.WriteDebugLine(QStringLiteral("lastPayloadLength: ") + QString::number(AnnouncedLength(GatheredBytes()).value_or(-1))
                              + QStringLiteral("; negative, block refused"));
         m_hooks.BlockBad(BadBlock::NegativeLength);
         return;

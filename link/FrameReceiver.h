@@ -1,6 +1,6 @@
 #pragma once
 #include "Block.h"
-#include "CommPort.h"
+#include "Line.h"
 #include "DebugLog.h"
 #include "LinkConfig.h"
 #include "LinkRecord.h"
@@ -30,8 +30,8 @@ public:
 // and hand it on. Knows bytes and blocks, not roles.
 class FrameReceiver {
 public:
-    FrameReceiver(const LinkConfig& cfg, LinkRecord& r, CommPort& port, DebugLog& log, FrameReceiverHooks& hooks)
-        : m_cfg(cfg), m_r(r), m_s(r.gather), m_port(port), m_log(log), m_hooks(hooks) {}
+    FrameReceiver(const LinkConfig& cfg, LinkRecord& r, Line& line, DebugLog& log, FrameReceiverHooks& hooks)
+        : m_cfg(cfg), m_r(r), m_s(r.gather), m_line(line), m_log(log), m_hooks(hooks) {}
 
     void HandleReceivedBytes(const QByteArray& chunk);
 
@@ -58,7 +58,7 @@ private:
     const LinkConfig& m_cfg;
     LinkRecord& m_r;
     GatherState& m_s;
-    CommPort& m_port;
+    Line& m_line;
     DebugLog& m_log;
     FrameReceiverHooks& m_hooks;
 };

@@ -54,10 +54,10 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
     if (m_cfg.dumpBytes)
         DumpBlock(block, out);
 
-    if (!m_port.PortOpen())
+    if (!m_line.PortOpen())
         return;
     // The port keeps the pacing: the pause, then the previous write out of the driver.
-    m_port.Output(out, qMax(m_cfg.waitBeforeSend, 0) + m_extraPause);
+    m_line.Output(out, qMax(m_cfg.waitBeforeSend, 0) + m_extraPause);
     m_extraPause = 0;
     m_lastWriteBytes = out.size();
     m_lastWriteAt = m_s.nowMs;
@@ -65,13 +65,13 @@ void FrameTransmitter::SendBytes(const QByteArray& block)
 
 void FrameTransmitter::DropUnsent(bool peerGone)
 {
-    m_port.DiscardOutput(peerGone || m_s.caps.extended);
+    m_line.DiscardOutput(peerGone || m_s.caps.extended);
     m_extraPause = 0;
 }
 
 bool FrameTransmitter::LastWriteOnTheLine() const
 {
-    if (m_port.BytesUnsent() > 0)
+    if (m_line.BytesUnsent() > 0)
         return true;
     return m_lastWriteAt >= 0 && m_s.nowMs - m_lastWriteAt < LineMs(m_lastWriteBytes, m_cfg.speed);
 }

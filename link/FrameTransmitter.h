@@ -1,5 +1,5 @@
 #pragma once
-#include "CommPort.h"
+#include "Line.h"
 #include "DebugLog.h"
 #include "LinkConfig.h"
 #include "LinkRecord.h"
@@ -8,8 +8,8 @@
 // each for resending, stuffs, paces and writes them to the port.
 class FrameTransmitter {
 public:
-    FrameTransmitter(const LinkConfig& cfg, LinkRecord& s, CommPort& port, DebugLog& log)
-        : m_cfg(cfg), m_s(s), m_port(port), m_log(log) {}
+    FrameTransmitter(const LinkConfig& cfg, LinkRecord& s, Line& line, DebugLog& log)
+        : m_cfg(cfg), m_s(s), m_line(line), m_log(log) {}
 
     // payload holds n bytes (0 to 32767); takes the next sequence number.
     void SendDataBlock(quint8 type, const QByteArray& payload);
@@ -42,7 +42,7 @@ private:
 
     const LinkConfig& m_cfg;
     LinkRecord& m_s;
-    CommPort& m_port;
+    Line& m_line;
     DebugLog& m_log;
     qsizetype m_lastWriteBytes = 0;
     int m_extraPause = 0;

@@ -14,7 +14,7 @@ struct GatherState {
     // nothing is gathered until the lead byte of the next write.
     bool awaitLeadByte = false;
     // Payload length of the last data block measured; an answer block leaves it.
-    qint32 nNrBytesData = 0;
+    qint32 lastPayloadLength = 0;
 
     // Back to the start values of an activation; old bytes stay until overwritten.
     void Reset()
@@ -23,7 +23,7 @@ struct GatherState {
         receiveBufExpected = 1;
         prevIsChr1 = false;
         awaitLeadByte = false;
-        nNrBytesData = 0;
+        lastPayloadLength = 0;
     }
 };
 

@@ -3,7 +3,7 @@
 
 bool PortControl::OpenPort()
 {
-    CommPort& port = m_c.port;
+    CommPort& port = m_port;
     QString why;
     if (!port.SetSettings(QString::number(m_c.cfg.speed) + QStringLiteral(",N,8,1"), why)) {
         Refuse(QStringLiteral("Error settings: ") + why);
@@ -45,9 +45,9 @@ void PortControl::ClosePort()
 {
     m_c.session.SetWatchdogEnabled(false);
     StopTransfer();
-    if (m_c.port.PortOpen()) {
+    if (m_port.PortOpen()) {
         QString why;
-        if (!m_c.port.SetPortOpen(false, why)) {
+        if (!m_port.SetPortOpen(false, why)) {
             ShowError(QStringLiteral("Error closing the port: ") + why);
             return;
         }
@@ -91,7 +91,7 @@ std::pair<QString, QString> PortControl::ClassifyEvent(PortEvent event)
 
 void PortControl::HandlePortEvent()
 {
-    CommPort& port = m_c.port;
+    CommPort& port = m_port;
     const PortEvent event = port.LastEvent();
     if (event == PortEvent::Receive) {
         const int waiting = port.BytesWaiting();

@@ -1,4 +1,5 @@
 #pragma once
+#include "CommPort.h"
 #include "ErrorReport.h"
 #include "FrameReceiver.h"
 #include "Globals.h"
@@ -9,7 +10,8 @@
 // port event into received bytes, a status line or an error report.
 class PortControl {
 public:
-    PortControl(TransferContext& c, ErrorReport& errors, const Globals& g) : m_c(c), m_errors(errors), m_g(g) {}
+    PortControl(TransferContext& c, CommPort& port, ErrorReport& errors, const Globals& g)
+        : m_c(c), m_port(port), m_errors(errors), m_g(g) {}
 
     bool OpenPort();
     void ClosePort();
@@ -36,6 +38,7 @@ private:
     }
 
     TransferContext& m_c;
+    CommPort& m_port;
     ErrorReport& m_errors;
     const Globals& m_g;  // the port number and the debug log's file
 };

@@ -23,7 +23,7 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
-      m_portControl(m_ctx, m_errors, g)
+      m_portControl(m_ctx, port, m_errors, g)
 {
     m_port.SetEventHandler([this] { OnPortEvent(); });
     // While a box is open the silence rules wait; closing it starts them again.
@@ -201,7 +201,7 @@ void Station::SetWatchdogEnabled(bool enabled)
     m_watchdog->Start(m_watchdogMs);
 }
 
-void Station::Activate(bool bRestart)
+void Station::Activate(bool restart)
 {
     Stamp();
     ControlsToSettings();
@@ -210,7 +210,7 @@ void Station::Activate(bool bRestart)
     if (m_g.IsReceiver())
         m_g.receivePath = UsableReceivePath(m_g.receivePath);
     TakeSettings();
-    m_sender.Choose(bRestart, {}, {});
+    m_sender.Choose(restart, {}, {});
     ResetRun();
 
     if (m_cfg.IsReceiver()) {
@@ -228,8 +228,8 @@ void Station::Activate(bool bRestart)
     }
 
     QString dialogResult;
-    const QString title = bRestart ? QStringLiteral("Restart sending one file (other side must have the .tmp):") : QString();
-    if (!m_ui.ChooseFilesToSend(title, !bRestart, m_g.sendPath, dialogResult) || dialogResult.isEmpty()) {
+    const QString title = restart ? QStringLiteral("Restart sending one file (other side must have the .tmp):") : QString();
+    if (!m_ui.ChooseFilesToSend(title, !restart, m_g.sendPath, dialogResult) || dialogResult.isEmpty()) {
         ClosePort();
         m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
@@ -240,7 +240,7 @@ void Station::Activate(bool bRestart)
     SendTree tree = WalkSendList(m_cfg.sendPath, chosen);
     if (const QString skipped = tree.SkippedText(); !skipped.isEmpty())
         m_ui.Alert(skipped, MsgIcon::Exclamation);
-    m_sender.Choose(bRestart, std::move(tree.files), std::move(tree.emptyFolders));
+    m_sender.Choose(restart, std::move(tree.files), std::move(tree.emptyFolders));
     const QString refusal = tree.refusal.isEmpty() ? m_sender.CheckFilesToSend() : tree.refusal;
     if (!refusal.isEmpty()) {
         m_ui.Alert(refusal, MsgIcon::Critical);

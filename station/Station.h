@@ -29,7 +29,7 @@ public:
     // Closing the window: saves the settings unless the automatic restart did.
     void SaveSettingsOnClose();
 
-    void Activate(bool bRestart);
+    void Activate(bool restart);
     // The receive path as a run uses it (no blanks around, no trailing separator),
     // and why a Receiver cannot use it; empty when it can.
     static QString UsableReceivePath(const QString& setting);

@@ -155,7 +155,7 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
         return false;
     }
     // An answer block meets these tests with the length of the last data block.
-    if (m_s.gather.nNrBytesData <= 0) {
+    if (m_s.gather.lastPayloadLength <= 0) {
         if (m_s.stage != Stage::InFile) {
             ++m_s.countNrBytesDataZero;
             Reject();
@@ -234,7 +234,7 @@ void BlockAcceptance::ResendLastAnswer()
 
 void BlockAcceptance::IncompleteBlockTimedOut()
 {
-    if (!m_rx.BlockIncomplete() || !m_port.PortOpen())
+    if (!m_rx.BlockIncomplete() || !m_line.PortOpen())
         return;
     const GatherState& gs = m_rx.State();
     m_log.WriteDebugLine(QStringLiteral("Incomplete block: line silent after ") + QString::number(gs.receiveBufCount)
@@ -255,7 +255,7 @@ void BlockAcceptance::Reject(qint32 nr)
         return;
     }
     // The rest of the bad block is still coming: drop it as it arrives.
-    m_port.DiscardInputFor(10);
+    m_line.DiscardInputFor(10);
     m_tx.DelayNextWrite(10);
     if (m_cfg.IsReceiver()) {
         m_tx.SendAnswer(ANSWER_NOT_OK, 0);

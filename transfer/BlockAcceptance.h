@@ -1,5 +1,5 @@
 #pragma once
-#include "CommPort.h"
+#include "Line.h"
 #include "DebugLog.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
@@ -35,9 +35,9 @@ public:
 // resumption's allowance, and the role's negative answer.
 class BlockAcceptance : public FrameReceiverHooks {
 public:
-    BlockAcceptance(const SessionConfig& cfg, TransferState& s, CommPort& port, DebugLog& log, FrameTransmitter& tx,
+    BlockAcceptance(const SessionConfig& cfg, TransferState& s, Line& line, DebugLog& log, FrameTransmitter& tx,
                     FrameReceiver& rx, AcceptanceHooks& hooks)
-        : m_cfg(cfg), m_s(s), m_port(port), m_log(log), m_tx(tx), m_rx(rx), m_hooks(hooks) {}
+        : m_cfg(cfg), m_s(s), m_line(line), m_log(log), m_tx(tx), m_rx(rx), m_hooks(hooks) {}
 
     bool GathersWholeDataBlocks() const override { return m_cfg.IsReceiver(); }
     void BlockComplete(const Block& b) override;
@@ -74,7 +74,7 @@ private:
 
     const SessionConfig& m_cfg;
     TransferState& m_s;
-    CommPort& m_port;
+    Line& m_line;
     DebugLog& m_log;
     FrameTransmitter& m_tx;
     FrameReceiver& m_rx;

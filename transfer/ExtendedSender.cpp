@@ -141,7 +141,7 @@ bool ExtendedSender::OverResendLimit()
 
 bool ExtendedSender::Pump()
 {
-    while (m_window.CanSend() && m_c.port.PortOpen())
+    while (m_window.CanSend() && m_c.line.PortOpen())
         if (!SendRange(m_window.Next()))
             return false;
     return true;

@@ -403,7 +403,7 @@ void SenderSide::WatchdogTick()
 void SenderSide::NoListenerAnswered(bool sendAgain)
 {
     // A run ended meanwhile (the port failed) is not started again.
-    if (!m_c.port.PortOpen())
+    if (!m_c.line.PortOpen())
         return;
     if (sendAgain) {
         m_c.session.ResetRun();

@@ -1,6 +1,6 @@
 #pragma once
 #include "BlockAcceptance.h"
-#include "CommPort.h"
+#include "Line.h"
 #include "DebugLog.h"
 #include "Disk.h"
 #include "FrameReceiver.h"
@@ -14,7 +14,7 @@
 struct TransferContext {
     const SessionConfig& cfg;
     TransferState& s;
-    CommPort& port;
+    Line& line;
     DebugLog& log;
     FrameTransmitter& tx;
     FrameReceiver& rx;

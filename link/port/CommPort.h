@@ -4,6 +4,8 @@
 #include <deque>
 #include <functional>
 
+#include "Line.h"
+
 // What a port reports besides the bytes themselves: bytes arrived, a modem
 // line changed, or a line error.
 enum class PortEvent {
@@ -16,9 +18,8 @@ enum class PortEvent {
 // the owning thread through the event handler, which reads LastEvent().
 // An event raised while an earlier handler (or a box it opened) is still
 // running waits and is delivered after it, in order.
-class CommPort {
+class CommPort : public Line {
 public:
-    virtual ~CommPort() = default;
 
     // Configuration; each returns false with a readable description on failure.
     virtual bool SetCommPort(qint16 number, QString& why) = 0;
@@ -28,23 +29,12 @@ public:
     virtual bool SetInBufferSize(int, QString&) { return true; }
 
     virtual bool SetPortOpen(bool open, QString& why) = 0;
-    virtual bool PortOpen() const = 0;
 
     virtual int BytesWaiting() const = 0;
     virtual void DiscardInput() = 0;        // BytesWaiting = 0
     virtual QByteArray Input() = 0;         // all waiting bytes
-    // Bytes written and not yet on the line: queued here or held by the driver.
-    virtual int BytesUnsent() const = 0;
-    // Queues one write and returns at once. It leaves no sooner than pauseMs
-    // after this call, and only once the previous write has left the driver.
-    // Closing the port lets what is queued go out first (see Flushing).
-    virtual void Output(const QByteArray& bytes, int pauseMs = 0) = 0;
-    // Drops the writes not yet begun. cutCurrent also drops the rest of the
-    // one on the line and what the driver holds: only for a peer that finds
-    // the next block behind a cut one.
-    virtual void DiscardOutput(bool cutCurrent) = 0;
-    // Discards what waits, and what arrives in the next ms milliseconds.
-    virtual void DiscardInputFor(int ms)
+    // A port that cannot hold input back discards only what waits.
+    void DiscardInputFor(int ms) override
     {
         Q_UNUSED(ms);
         DiscardInput();

@@ -78,7 +78,7 @@ TEST_F(GatherFixture, BlockSplitAnywhereIsGatheredWholeAndParsed)
         EXPECT_EQ(b.seqA, 7);
         EXPECT_EQ(b.seqB, 7);
         EXPECT_EQ(b.payload, payload);
-        EXPECT_EQ(r.gather.nNrBytesData, 4);
+        EXPECT_EQ(r.gather.lastPayloadLength, 4);
         EXPECT_FALSE(r.gather.prevIsChr1);
     }
 }

@@ -280,7 +280,7 @@ TEST_F(ReceiverFixture, AGoodCopyOfTheLastNumberIsOfferedToTheReceiverSideFirst)
 {
     s.lastSequenceNr = 7;
     s.stage = Stage::InFile;
-    s.gather.nNrBytesData = 5;
+    s.gather.lastPayloadLength = 5;
     hooks.takeOutOfTurn = true;
     // Copies of the header, a data block and the empty block, all numbered 7.
     for (const QByteArray& copy : {DataBlock(11, 7, "x|1|n"), DataBlock(13, 7, "data"), DataBlock(13, 7, {})})
