@@ -1,4 +1,5 @@
 #include "FrameReceiver.h"
+#include "DebugLog.h"
 #include "Frame.h"
 
 void FrameReceiver::HandleReceivedBytes(const QByteArray& chunk)

@@ -1,7 +1,7 @@
 #pragma once
 #include "Block.h"
 #include "Line.h"
-#include "DebugLog.h"
+#include "DebugLines.h"
 #include "LinkConfig.h"
 #include "LinkRecord.h"
 
@@ -30,7 +30,7 @@ public:
 // and hand it on. Knows bytes and blocks, not roles.
 class FrameReceiver {
 public:
-    FrameReceiver(const LinkConfig& cfg, LinkRecord& r, Line& line, DebugLog& log, FrameReceiverHooks& hooks)
+    FrameReceiver(const LinkConfig& cfg, LinkRecord& r, Line& line, DebugLines& log, FrameReceiverHooks& hooks)
         : m_cfg(cfg), m_r(r), m_s(r.gather), m_line(line), m_log(log), m_hooks(hooks) {}
 
     void HandleReceivedBytes(const QByteArray& chunk);
@@ -59,6 +59,6 @@ private:
     LinkRecord& m_r;
     GatherState& m_s;
     Line& m_line;
-    DebugLog& m_log;
+    DebugLines& m_log;
     FrameReceiverHooks& m_hooks;
 };

@@ -1,6 +1,6 @@
 #pragma once
 #include "Line.h"
-#include "DebugLog.h"
+#include "DebugLines.h"
 #include "LinkConfig.h"
 #include "LinkRecord.h"
 
@@ -8,7 +8,7 @@
 // each for resending, stuffs, paces and writes them to the port.
 class FrameTransmitter {
 public:
-    FrameTransmitter(const LinkConfig& cfg, LinkRecord& s, Line& line, DebugLog& log)
+    FrameTransmitter(const LinkConfig& cfg, LinkRecord& s, Line& line, DebugLines& log)
         : m_cfg(cfg), m_s(s), m_line(line), m_log(log) {}
 
     // payload holds n bytes (0 to 32767); takes the next sequence number.
@@ -43,7 +43,7 @@ private:
     const LinkConfig& m_cfg;
     LinkRecord& m_s;
     Line& m_line;
-    DebugLog& m_log;
+    DebugLines& m_log;
     qsizetype m_lastWriteBytes = 0;
     int m_extraPause = 0;
     qint64 m_lastWriteAt = -1;  // the input time it was queued at

@@ -1,8 +1,9 @@
 #pragma once
+#include "DebugLines.h"
 #include "OpenFile.h"
 
 // The debug log: it writes only while its file is open.
-class DebugLog {
+class DebugLog : public DebugLines {
 public:
     // Opens path for appending (the folder must exist) and writes "Activated (...)"
     // and the settings folder.
@@ -11,9 +12,8 @@ public:
     bool IsOpen() const { return m_file.IsOpen(); }
 
     // One time-stamped line: time from column 1, a blank in the next zone, text from column 29.
-    void WriteDebugLine(const QString& text);
-    // A line without time stamp (dumps and counters).
-    void WritePlainLine(const QString& text);
+    void WriteDebugLine(const QString& text) override;
+    void WritePlainLine(const QString& text) override;
 
     // Lays out time and text in 14-column print zones.
     static QString FormatTimeStamped(const QString& time, const QString& text);

@@ -21,14 +21,14 @@ bool PortControl::OpenPort()
         Refuse(QStringLiteral("Error setting mode to binary: ") + why);
         return false;
     }
-    if (m_g.debugFlag && !m_c.log.Open(m_g.debugFile, m_g.SettingsDir(), &why)) {
+    if (m_g.debugFlag && !m_log.Open(m_g.debugFile, m_g.SettingsDir(), &why)) {
         Refuse(QStringLiteral("Error creating debugfile: '") + m_g.debugFile + QStringLiteral("'; ") + why);
         return false;
     }
     if (!port.SetPortOpen(true, why)) {
         Refuse(QStringLiteral("Error opening the port: ") + why);
         m_c.log.WriteDebugLine(QStringLiteral("Error opening the port"));
-        m_c.log.Close();
+        m_log.Close();
         return false;
     }
     if (!port.OpenNote().isEmpty())
@@ -60,7 +60,7 @@ void PortControl::StopTransfer()
 {
     m_c.session.ResetRun();  // closes the run's files
     m_c.log.WriteDebugLine(QStringLiteral("Stop"));
-    m_c.log.Close();
+    m_log.Close();
     ShowProgress(m_c.ui, 0, 100);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "CommPort.h"
+#include "DebugLog.h"
 #include "ErrorReport.h"
 #include "FrameReceiver.h"
 #include "Globals.h"
@@ -10,8 +11,8 @@
 // port event into received bytes, a status line or an error report.
 class PortControl {
 public:
-    PortControl(TransferContext& c, CommPort& port, ErrorReport& errors, const Globals& g)
-        : m_c(c), m_port(port), m_errors(errors), m_g(g) {}
+    PortControl(TransferContext& c, CommPort& port, DebugLog& log, ErrorReport& errors, const Globals& g)
+        : m_c(c), m_port(port), m_log(log), m_errors(errors), m_g(g) {}
 
     bool OpenPort();
     void ClosePort();
@@ -39,6 +40,7 @@ private:
 
     TransferContext& m_c;
     CommPort& m_port;
+    DebugLog& m_log;  // opened and closed here; the protocol writes to it
     ErrorReport& m_errors;
     const Globals& m_g;  // the port number and the debug log's file
 };

@@ -23,7 +23,7 @@ Station::Station(Globals& g, CommPort& port, UserInterface& ui, Clock& clock, QO
       m_errors(m_ctx),
       m_receiver(m_ctx, m_errors),
       m_sender(m_ctx, m_errors),
-      m_portControl(m_ctx, port, m_errors, g)
+      m_portControl(m_ctx, port, m_log, m_errors, g)
 {
     m_port.SetEventHandler([this] { OnPortEvent(); });
     // While a box is open the silence rules wait; closing it starts them again.
@@ -315,7 +315,10 @@ bool Station::AutomaticRestart(const QString& errorText)
     m_port.SetPortOpen(false, why);
     SaveSettings();
     m_settingsSaved = true;
-    if (!m_receiver.PrepareResumption() || !startOwnProgram)
+    if (!m_receiver.PrepareResumption())
+        return false;
+    m_log.Close();
+    if (!startOwnProgram)
         return false;
     // The new copy starts after a second, when the device has settled; this
     // one answers nothing meanwhile, its port closed.

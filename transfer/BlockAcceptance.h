@@ -1,6 +1,6 @@
 #pragma once
 #include "Line.h"
-#include "DebugLog.h"
+#include "DebugLines.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
 #include "SessionConfig.h"
@@ -35,7 +35,7 @@ public:
 // resumption's allowance, and the role's negative answer.
 class BlockAcceptance : public FrameReceiverHooks {
 public:
-    BlockAcceptance(const SessionConfig& cfg, TransferState& s, Line& line, DebugLog& log, FrameTransmitter& tx,
+    BlockAcceptance(const SessionConfig& cfg, TransferState& s, Line& line, DebugLines& log, FrameTransmitter& tx,
                     FrameReceiver& rx, AcceptanceHooks& hooks)
         : m_cfg(cfg), m_s(s), m_line(line), m_log(log), m_tx(tx), m_rx(rx), m_hooks(hooks) {}
 
@@ -75,7 +75,7 @@ private:
     const SessionConfig& m_cfg;
     TransferState& m_s;
     Line& m_line;
-    DebugLog& m_log;
+    DebugLines& m_log;
     FrameTransmitter& m_tx;
     FrameReceiver& m_rx;
     AcceptanceHooks& m_hooks;

@@ -45,7 +45,7 @@ public:
     void SetLineWasQuiet(bool quiet) { m_run.lineWasQuiet = quiet; }
 
     // The port failed inside a file: the restart file written, the temp file
-    // and the log closed; false when that could not be done (said so).
+    // closed; false when that could not be done (said so).
     bool PrepareResumption() { return m_resumption.Prepare(); }
     // The port is back (or this is a new instance): the reception the restart
     // file describes goes on, if there is one.

@@ -17,7 +17,7 @@ constexpr CounterLine kCounters[] = {
 };
 }  // namespace
 
-void LogResendReasons(DebugLog& log, const TransferState& s)
+void LogResendReasons(DebugLines& log, const TransferState& s)
 {
     log.WriteDebugLine(QStringLiteral("Now:"));
     for (const auto& c : kCounters)

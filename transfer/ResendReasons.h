@@ -1,5 +1,5 @@
 #pragma once
-#include "DebugLog.h"
+#include "DebugLines.h"
 #include "TransferState.h"
 
 // The counters of blocks refused or resent, as the Receiver shows them after
@@ -8,4 +8,4 @@ QString ResendReasonsText(const TransferState& s);
 // True when any of the counters of that text is not 0.
 bool AnyResendReason(const TransferState& s);
 // "Now:" and one line per counter, straight into the log.
-void LogResendReasons(DebugLog& log, const TransferState& s);
+void LogResendReasons(DebugLines& log, const TransferState& s);

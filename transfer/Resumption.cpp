@@ -10,7 +10,6 @@ bool Resumption::Prepare()
     if (!WriteRestartFile())
         return false;
     m_run.receiving.reset();
-    m_c.log.Close();
     return true;
 }
 

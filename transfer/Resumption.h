@@ -15,8 +15,8 @@ class Resumption {
 public:
     Resumption(TransferContext& c, ReceiverRun& run) : m_c(c), m_run(run) {}
 
-    // On the port failure: the restart file written, the temp file and the log
-    // closed. False when the restart file could not be written (said so).
+    // On the port failure: the restart file written, the temp file closed.
+    // False when the restart file could not be written (said so).
     bool Prepare();
 
     enum class Result { NothingToResume, Refused, Resumed };

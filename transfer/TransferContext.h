@@ -1,7 +1,7 @@
 #pragma once
 #include "BlockAcceptance.h"
 #include "Line.h"
-#include "DebugLog.h"
+#include "DebugLines.h"
 #include "Disk.h"
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
@@ -15,7 +15,7 @@ struct TransferContext {
     const SessionConfig& cfg;
     TransferState& s;
     Line& line;
-    DebugLog& log;
+    DebugLines& log;
     FrameTransmitter& tx;
     FrameReceiver& rx;
     BlockAcceptance& acceptance;
