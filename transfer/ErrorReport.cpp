@@ -1,6 +1,5 @@
 #include "ErrorReport.h"
 #include "ErrorNumbers.h"
-#include "Fso.h"
 
 void ErrorReport::ReportLocalError(qint32 nr)
 {

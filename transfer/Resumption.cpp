@@ -1,6 +1,5 @@
 #include "Resumption.h"
 #include "Frame.h"
-#include "Fso.h"
 #include "ReceiverSide.h"
 #include "RelativeFolder.h"
 #include "RestartFile.h"
