@@ -3,7 +3,7 @@
 // with Velotrax: its own stuffing, checksum and gathering, no silence rule,
 // no repeat rule, the answer allowance of ten per run.
 //
-//   spec_peer receive --port PATH --dir DIR [--swallow-first-answers]
+//   spec_peer receive --port PATH --dir DIR [--swallow-header-answers]
 //                     [--duplicate-answer-at K] [--once]
 //   spec_peer send --port PATH [--ok-lost-at K] [--deadline-s S] FILE...
 //
@@ -20,7 +20,7 @@ struct Receiver {
     Gatherer g;
     Stats stats;
     std::string dir;
-    bool swallowFirst = false;
+    bool swallowHeaders = false;  // the first answer to each header ("END" too) is lost
     int duplicateAt = 0;
     bool once = false;
 
@@ -38,7 +38,7 @@ struct Receiver {
             line.Write(duplicate);  // the answer to the block before, delivered late
         if (accepted && duplicateAt > 0 && code == kOk && Get32(&g.buf[2]) == duplicateAt)
             duplicate = lastAnswer;
-        if (accepted && swallowFirst)
+        if (accepted && swallowHeaders && g.buf[1] == kHeader)
             return;
         line.Write(lastAnswer);
     }
@@ -317,7 +317,7 @@ int main(int argc, char** argv)
             port = value();
         else if (a == "--dir")
             dir = value();
-        else if (a == "--swallow-first-answers")
+        else if (a == "--swallow-header-answers")
             swallow = 1;
         else if (a == "--once")
             once = 1;
@@ -341,7 +341,7 @@ int main(int argc, char** argv)
         if (!r.line.Open(port))
             return Fail("cannot open the port");
         r.dir = dir;
-        r.swallowFirst = swallow;
+        r.swallowHeaders = swallow;
         r.duplicateAt = duplicateAt;
         r.once = once;
         std::printf("LISTENING\n");

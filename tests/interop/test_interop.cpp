@@ -120,13 +120,14 @@ TEST_F(Interop, VelotraxSenderRecoversWhatTheLineDoesToTheOriginalReceiver)
     }
 }
 
-TEST_F(Interop, EveryAnswerLostOnceStillEndsWithEveryFile)
+// The answers to the header (which carried the offer) and to "END" are lost
+// once each; every lost answer costs a real silence, the other kinds are lost
+// on the test clock (LostLine).
+TEST_F(Interop, LostAnswersToTheOfferingHeaderAndToEndAreAskedForAgain)
 {
-    content = RandomBytes(2000, 7);  // one data block: each lost answer costs a silence
-    WriteFile(file, content);
     StartCable({});
     Child peer, tx;
-    StartPeerReceiver(peer, {"--swallow-first-answers"});
+    StartPeerReceiver(peer, {"--swallow-header-answers"});
     StartVelotraxSender(tx);
     ASSERT_TRUE(tx.Ends());
     EXPECT_EQ(tx.Code(), 0) << tx.err.toStdString();

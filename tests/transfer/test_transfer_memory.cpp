@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -183,6 +184,28 @@ TEST_P(LostLine, AReceiverThatVanishesEndsTheSenderWithErrorTenWithinAMinute)
     // Ten silences of at least two seconds each, no faster and not much slower.
     EXPECT_GT(TestClock().NowMs() - since, 20000);
     EXPECT_LT(TestClock().NowMs() - since, 45000);
+}
+
+// Each answer is lost the first time (header, data, file end, "END"): the
+// Sender asks for it again after its silence and the run ends whole.
+TEST_P(LostLine, EveryAnswerLostOnceIsAskedForAgain)
+{
+    const QByteArray content = RandomBytes(2000, 7);
+    WriteFile(Source("a.bin"), content);
+    std::set<QByteArray> answered;
+    int lost = 0;
+    rx.port.lineFilter = [&](const QByteArray& w) {
+        if (!answered.insert(w).second)
+            return w;
+        ++lost;
+        return QByteArray();
+    };
+    Listen();
+    Send({"a.bin"});
+    ASSERT_TRUE(WaitSenderDone());
+    EXPECT_EQ(tx.ui.status2, "Files sent: 1");
+    EXPECT_EQ(ReadFile(rx.InReceivePath("a.bin")), content);
+    EXPECT_GE(lost, 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LostLine, ::testing::Bool(),
