@@ -328,8 +328,9 @@ void CliSession::TryReopen()
 void CliSession::Resume()
 {
     if (m_station.Resume() == Resumption::Result::Resumed) {
-        const TransferState& s = m_station.State();
-        m_ui.Note(QStringLiteral("velotrax-cli: continuing '%1' at byte %2").arg(s.fileName).arg(s.FileReceivingPos - 1));
+        m_ui.Note(QStringLiteral("velotrax-cli: continuing '%1' at byte %2")
+                      .arg(m_station.Receiver().Run().file.name)
+                      .arg(m_station.State().FileReceivingPos - 1));
         return;
     }
     // It has said why; closing ends the run.

@@ -31,6 +31,8 @@ struct ResettingHooks : AcceptanceHooks {
     bool ReceiverAfterExtended() const override { return false; }
     bool ReceiverAwaitsLostBlock() const override { return awaitsLostBlock; }
     void ReceiverTookGoodBlock() override { awaitsLostBlock = false; }
+    AnnouncedFile file;
+    const AnnouncedFile& ReceiverFile() const override { return file; }
 };
 }  // namespace
 

@@ -127,8 +127,8 @@ FileProgress Station::Progress() const
         p.completed = m_s.filesReceivedCounter;
         if (m_s.stage == Stage::InFile) {
             p.moving = true;
-            p.name = m_s.fileFolder.isEmpty() ? m_s.fileName : m_s.fileFolder + u'/' + m_s.fileName;
-            p.total = m_s.fileSize;
+            p.name = m_receiver.Run().file.RelativePath();
+            p.total = m_receiver.Run().file.size;
             p.done = std::max<qint64>(0, m_s.FileReceivingPos - 1);
         }
         // Only what a Velotrax Sender told: the original program says nothing of its run.

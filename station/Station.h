@@ -123,6 +123,7 @@ private:
     bool ReceiverAfterExtended() const override { return m_receiver.AfterExtended(); }
     bool ReceiverAwaitsLostBlock() const override { return m_receiver.AwaitsLostBlock(); }
     void ReceiverTookGoodBlock() override { m_receiver.TookGoodBlock(); }
+    const AnnouncedFile& ReceiverFile() const override { return m_receiver.Run().file; }
     // The Sender waits for an answer: after the first one, the watchdog is off.
     bool AwaitingAnswer() const;
     void StartSilenceTimers();

@@ -200,8 +200,8 @@ bool BlockAcceptance::ContinuesFile(const Block& b) const
         return false;
     FileHeader h;
     return ReceiverSide::ParseHeader(FrameTransmitter::BytesToString(b.payload), h) == HeaderKind::File
-           && h.name == m_s.fileName && h.folder == m_s.fileFolder && h.size == m_s.fileSize
-           && h.date == m_s.fileDate;
+           && h.name == m_hooks.ReceiverFile().name && h.folder == m_hooks.ReceiverFile().folder
+           && h.size == m_hooks.ReceiverFile().size && h.date == m_hooks.ReceiverFile().date;
 }
 
 bool BlockAcceptance::ChecksumTest(const Block& b)

@@ -4,6 +4,7 @@
 #include "FrameReceiver.h"
 #include "FrameTransmitter.h"
 #include "SessionConfig.h"
+#include "ReceiverRun.h"
 #include "TransferState.h"
 
 // Where the acceptance hands good blocks and errors on to.
@@ -28,6 +29,8 @@ public:
     virtual bool ReceiverAfterExtended() const = 0;
     virtual bool ReceiverAwaitsLostBlock() const = 0;
     virtual void ReceiverTookGoodBlock() = 0;
+    // The file whose blocks the Receiver takes, as its header announced it.
+    virtual const AnnouncedFile& ReceiverFile() const = 0;
 };
 
 // What each role accepts of the blocks the frame receiver completes: the

@@ -203,7 +203,7 @@ bool ExtendedReceiver::WriteFrom(qint64 offset, const char* bytes, qint32 n)
 ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const char* bytes, qint32 n)
 {
     TransferState& s = m_c.s;
-    if (offset + n > s.fileSize || n <= 0) {
+    if (offset + n > m_run.file.size || n <= 0) {
         ++s.countIncorrectSizDateFname;
         RefuseAndGoOn(nr);
         return Step::Going;
@@ -232,10 +232,10 @@ ExtendedReceiver::Step ExtendedReceiver::Data(qint32 nr, qint64 offset, const ch
             return Step::Failed;
     }
     if (m_held > before) {
-        m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.fileName + QStringLiteral("..."));
+        m_c.ui.SetStatus1(QStringLiteral("receiving ") + m_run.file.name + QStringLiteral("..."));
         m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(m_held) + QStringLiteral(" of ")
-                          + QString::number(s.fileSize));
-        ShowProgress(m_c.ui, m_held, s.fileSize);
+                          + QString::number(m_run.file.size));
+        ShowProgress(m_c.ui, m_held, m_run.file.size);
     }
     AnswerOk(nr);
     return Step::Going;
@@ -245,7 +245,7 @@ ExtendedReceiver::Step ExtendedReceiver::FileEnd(qint32 nr, const quint8* payloa
 {
     TransferState& s = m_c.s;
     const qint64 size = GetOffset(payload, s.caps);
-    if (n != s.caps.OffsetBytes() + 4 || size != s.fileSize) {
+    if (n != s.caps.OffsetBytes() + 4 || size != m_run.file.size) {
         ++s.countIncorrectSizDateFname;
         RefuseAndGoOn(nr);
         return Step::Going;
@@ -299,7 +299,7 @@ void ExtendedReceiver::Verify(qint32 nr, const quint8* payload, qint32 n)
         m_ahead.clear();
         m_aheadBytes = 0;
         m_reference.Clear();
-        m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + s.fileName
+        m_c.ui.SetStatus2(QStringLiteral("the bytes kept of '") + m_run.file.name
                           + QStringLiteral("' differ from the sender's file: receiving it from its first byte"));
         m_c.log.WriteDebugLine(QStringLiteral("verify failed: temp file emptied"));
     }

@@ -5,9 +5,20 @@
 
 #include "Disk.h"
 
+// The file a header announced, as the Receiver takes it; the restart file keeps it.
+struct AnnouncedFile {
+    QString name;
+    QString folder;  // its relative folder ("a/b"); empty at the top
+    qint64 size = 0;
+    double date = 0;
+    // "a/b/name", or the name alone at the top.
+    QString RelativePath() const { return folder.isEmpty() ? name : folder + u'/' + name; }
+};
+
 // What only the Receiver knows of its run: the temp file it writes, and the
 // facts beside the stage that decide which out-of-turn blocks it takes.
 struct ReceiverRun {
+    AnnouncedFile file;
     QString tempFile;
     // Open while a file moves: closed by Stop, an error, the end of the file,
     // or when the record goes.
@@ -33,6 +44,7 @@ struct ReceiverRun {
     void Reset()
     {
         receiving.reset();
+        file.folder.clear();
         repeatMayFollow = false;
         lastAccepted.clear();
         acceptedAnswer.clear();

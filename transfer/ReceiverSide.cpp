@@ -116,7 +116,7 @@ void ReceiverSide::HandleHeader(const Block& b)
     // A Velotrax Sender says at once what it cannot send; the original
     // program's headers keep the lenient reading.
     if (h.offer && !m_c.cfg.classicOnly && !h.sizeFits) {
-        s.fileName = h.name;
+        m_run.file.name = h.name;
         m_errors.ReportLocalError(ErrorNr::SizeNotReceivable);
         m_c.ui.Alert(QStringLiteral("Cannot receive '%1': its size '%2' is not a number of bytes up to %3")
                           .arg(h.name, h.sizeText)
@@ -124,13 +124,13 @@ void ReceiverSide::HandleHeader(const Block& b)
                       MsgIcon::Critical);
         return;
     }
-    s.fileSize = h.size;
-    s.fileDate = h.date;
+    m_run.file.size = h.size;
+    m_run.file.date = h.date;
     s.runTotals = h.run;
-    s.fileName = h.name;
-    s.fileFolder = h.folder;
+    m_run.file.name = h.name;
+    m_run.file.folder = h.folder;
     s.FileReceivingPos = 1;
-    m_run.tempFile = TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
+    m_run.tempFile = TempFilePath(m_c.cfg.receivePath, m_run.file.folder, m_run.file.name);
     m_run.afterExtended = false;
     const Capabilities caps = h.offer && !m_c.cfg.classicOnly
                                   ? Negotiation::Agreed(h.offer, m_c.cfg.compress, m_c.cfg.compressReference,
@@ -224,13 +224,12 @@ void ReceiverSide::CreateFailed(const QString& why)
 
 void ReceiverSide::NewFile()
 {
-    const TransferState& s = m_c.s;
     QString why;
-    if (!s.fileFolder.isEmpty() && !m_c.disk.MakeFolders(m_c.cfg.receivePath, s.fileFolder, &why)) {
+    if (!m_run.file.folder.isEmpty() && !m_c.disk.MakeFolders(m_c.cfg.receivePath, m_run.file.folder, &why)) {
         CreateFailed(why);
         return;
     }
-    m_run.receiving = m_c.disk.CreateTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), &why);
+    m_run.receiving = m_c.disk.CreateTempIn(m_c.cfg.receivePath, m_run.file.folder, TempName(m_run.file.name), &why);
     if (!m_run.receiving) {
         CreateFailed(why);
         return;
@@ -248,7 +247,7 @@ void ReceiverSide::RestartFile(const Block& b, const Capabilities& caps)
                       MsgIcon::Critical);
     };
     // Only a real file of ours is continued, never whatever a link points at.
-    m_run.receiving = m_c.disk.OpenTempIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), nullptr);
+    m_run.receiving = m_c.disk.OpenTempIn(m_c.cfg.receivePath, m_run.file.folder, TempName(m_run.file.name), nullptr);
     const qint64 largest = caps.extended && caps.wide ? Negotiation::kLargestWideSize : Negotiation::kLargestSize;
     if (!m_run.receiving || m_run.receiving->Size() > largest) {
         m_run.receiving.reset();
@@ -276,10 +275,10 @@ void ReceiverSide::Data(const Block& b)
         EndOfFile(b);
         return;
     }
-    m_c.ui.SetStatus1(QStringLiteral("receiving ") + s.fileName + QStringLiteral("..."));
+    m_c.ui.SetStatus1(QStringLiteral("receiving ") + m_run.file.name + QStringLiteral("..."));
     m_c.ui.SetStatus2(QStringLiteral("bytes: ") + QString::number(s.FileReceivingPos - 1) + QStringLiteral(" of ")
-                      + QString::number(s.fileSize));
-    ShowProgress(m_c.ui, s.FileReceivingPos - 1, s.fileSize);
+                      + QString::number(m_run.file.size));
+    ShowProgress(m_c.ui, s.FileReceivingPos - 1, m_run.file.size);
 
     // A position past the 32-bit range cannot be described; such a file is refused.
     if (qint64(s.FileReceivingPos) + b.length > 2147483647LL || !m_run.receiving) {
@@ -296,7 +295,7 @@ void ReceiverSide::Data(const Block& b)
     }
     s.FileReceivingPos += b.length;
     m_c.log.WriteDebugLine(QStringLiteral("FileReceivingPos (1-based) is now ") + QString::number(s.FileReceivingPos)
-                           + QStringLiteral("  totalsize to receive is ") + QString::number(s.fileSize));
+                           + QStringLiteral("  totalsize to receive is ") + QString::number(m_run.file.size));
     AnswerOk(b);
 }
 
@@ -318,9 +317,9 @@ bool ReceiverSide::FinishFile()
     }
     m_run.receiving.reset();
 
-    if (s.FileReceivingPos != qint64(s.fileSize) + 1) {
+    if (s.FileReceivingPos != qint64(m_run.file.size) + 1) {
         const QString text = QStringLiteral("Error receiving file '") + m_run.tempFile + QStringLiteral("' ")
-                             + QStringLiteral(" expecting ") + QString::number(s.fileSize) + QStringLiteral(" bytes,")
+                             + QStringLiteral(" expecting ") + QString::number(m_run.file.size) + QStringLiteral(" bytes,")
                              + QStringLiteral(" received ") + QString::number(s.FileReceivingPos - 1);
         m_errors.ReportLocalError(ErrorNr::IncorrectFileSize);
         m_c.ui.Alert(text, MsgIcon::Critical);
@@ -329,8 +328,8 @@ bool ReceiverSide::FinishFile()
 
     // The finished file replaces an older one in one step: there is never a
     // moment with neither of them.
-    const QString target = BuildPath(m_c.cfg.receivePath, RelativeFolder::Join(s.fileFolder, s.fileName));
-    if (!flushed || !m_c.disk.RenameIn(m_c.cfg.receivePath, s.fileFolder, TempName(s.fileName), s.fileName, &why)) {
+    const QString target = BuildPath(m_c.cfg.receivePath, RelativeFolder::Join(m_run.file.folder, m_run.file.name));
+    if (!flushed || !m_c.disk.RenameIn(m_c.cfg.receivePath, m_run.file.folder, TempName(m_run.file.name), m_run.file.name, &why)) {
         const QString text = QStringLiteral("Error renaming file '") + m_run.tempFile + QStringLiteral("' ")
                              + QStringLiteral(" to '") + target + QStringLiteral("': ") + why;
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);
@@ -347,11 +346,11 @@ bool ReceiverSide::FinishFile()
 void ReceiverSide::SetModifiedDate(const QString& target)
 {
     TransferState& s = m_c.s;
-    if (!m_c.disk.SetModifiedDate(target, s.fileDate)) {
+    if (!m_c.disk.SetModifiedDate(target, m_run.file.date)) {
         ++s.countModifiedDateErr;
         return;
     }
-    m_c.log.WriteDebugLine(QStringLiteral("date ") + DoubleToText(s.fileDate) + QStringLiteral(" set to file ")
+    m_c.log.WriteDebugLine(QStringLiteral("date ") + DoubleToText(m_run.file.date) + QStringLiteral(" set to file ")
                            + target);
 }
 

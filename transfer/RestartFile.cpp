@@ -40,28 +40,28 @@ QString RestartFilePath(const QString& restartDir)
     return BuildPath(restartDir, QStringLiteral("_qrn_receive_restart_.tmp"));
 }
 
-QByteArray RestartFileContent(const TransferState& s)
+QByteArray RestartFileContent(const TransferState& s, const AnnouncedFile& f)
 {
     QString text;
     const auto line = [&text](const QString& key, const QString& value) {
         text += key + QStringLiteral(": ") + value + QStringLiteral("\r\n");
     };
-    line(QStringLiteral("FILENAME"), s.fileName);
+    line(QStringLiteral("FILENAME"), f.name);
     line(QStringLiteral("FILEPOS"), QString::number(s.FileReceivingPos));
-    line(QStringLiteral("FILESIZE"), QString::number(s.fileSize));
-    line(QStringLiteral("FILEDATE"), DoubleToText(s.fileDate));
+    line(QStringLiteral("FILESIZE"), QString::number(f.size));
+    line(QStringLiteral("FILEDATE"), DoubleToText(f.date));
     for (const auto& k : kLongKeys)
         line(QLatin1String(k.key), QString::number(s.*k.field));
     // A file in the extended mode resumes in it; older readers skip the line.
     if (s.caps.extended)
         line(QStringLiteral("EXTENDED"), QString::number(quint32(Negotiation::AcceptanceValue(s.caps))));
     // A file inside a folder resumes there; older readers skip the line too.
-    if (!s.fileFolder.isEmpty())
-        line(QStringLiteral("FOLDER"), s.fileFolder);
+    if (!f.folder.isEmpty())
+        line(QStringLiteral("FOLDER"), f.folder);
     return text.toLocal8Bit();
 }
 
-void ParseRestartFile(const QByteArray& content, TransferState& s)
+void ParseRestartFile(const QByteArray& content, TransferState& s, AnnouncedFile& f)
 {
     for (const QString& raw : SplitCrLines(content)) {
         QString key, value;
@@ -69,15 +69,15 @@ void ParseRestartFile(const QByteArray& content, TransferState& s)
         if (key.isEmpty())
             continue;
         if (key == u"FILENAME")
-            s.fileName = value;
+            f.name = value;
         else if (key == u"FILEPOS")
             s.FileReceivingPos = ValPosition(value);
         else if (key == u"FILESIZE")
-            s.fileSize = ValPosition(value);
+            f.size = ValPosition(value);
         else if (key == u"FILEDATE")
-            s.fileDate = ValDouble(value);
+            f.date = ValDouble(value);
         else if (key == u"FOLDER")
-            s.fileFolder = value;
+            f.folder = value;
         else if (key == u"EXTENDED")
             s.caps = Negotiation::ReadAcceptance(qint32(value.toUInt()));
         else

@@ -16,19 +16,19 @@ bool Resumption::WriteRestartFile()
 {
     const QString path = RestartFilePath(m_c.cfg.restartDir);
     // A restart file with missing lines would resume at a wrong place: every byte must reach the disk.
-    if (m_c.disk.WriteWhole(path, RestartFileContent(m_c.s)))
+    if (m_c.disk.WriteWhole(path, RestartFileContent(m_c.s, m_run.file)))
         return true;
     m_c.ui.Alert(QStringLiteral("Could not create restartfile ") + path + QStringLiteral(" !"), MsgIcon::Critical);
     return false;
 }
 
-bool Resumption::ReadRestartFile(TransferState& s, const std::function<void()>& endProgram)
+bool Resumption::ReadRestartFile(TransferState& s, AnnouncedFile& f, const std::function<void()>& endProgram)
 {
     const QString path = RestartFilePath(m_c.cfg.restartDir);
     const std::optional<QByteArray> content = m_c.disk.ReadWhole(path);
     if (!content)
         return false;
-    ParseRestartFile(*content, s);
+    ParseRestartFile(*content, s, f);
     if (!m_c.disk.Remove(path)) {
         m_c.ui.Alert(QStringLiteral("FATAL SITUATION! Could not delete restartfile ") + path + QStringLiteral(" !!!"),
                       MsgIcon::Critical);
@@ -42,12 +42,14 @@ Resumption::Result Resumption::Resume(const std::function<void()>& endProgram)
 {
     // What a new instance has at start-up: a fresh record, filled from the restart file.
     TransferState read;
-    if (!ReadRestartFile(read, endProgram))
+    AnnouncedFile file;
+    if (!ReadRestartFile(read, file, endProgram))
         return Result::NothingToResume;
     TransferState& s = m_c.s;
     s = std::move(read);
-    m_run.Reset();  // its files are closed: nothing of the old record stays open
-    m_run.tempFile = ReceiverSide::TempFilePath(m_c.cfg.receivePath, s.fileFolder, s.fileName);
+    m_run = ReceiverRun();  // its files are closed: nothing of the old record stays open
+    m_run.file = file;
+    m_run.tempFile = ReceiverSide::TempFilePath(m_c.cfg.receivePath, m_run.file.folder, m_run.file.name);
     if (const QString why = Refusal(); !why.isEmpty())
         return Refuse(why);
     if (!ReopenTempFile())
@@ -70,10 +72,10 @@ QString Resumption::Refusal() const
     const FileFacts temp = m_c.disk.Look(m_run.tempFile);
     const qint64 length = temp.exists ? temp.size : 0;
     // Resuming must never leave a gap in the file nor write past what was announced.
-    const bool nameOk = (s.fileName.isEmpty() || ReceiverSide::SafeFileName(s.fileName) == s.fileName)
-                        && RelativeFolder::Valid(s.fileFolder);
+    const bool nameOk = (m_run.file.name.isEmpty() || ReceiverSide::SafeFileName(m_run.file.name) == m_run.file.name)
+                        && RelativeFolder::Valid(m_run.file.folder);
     const qint64 pos = s.FileReceivingPos;
-    if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(s.fileSize) + 1 && !temp.link)
+    if (nameOk && pos >= 1 && pos <= length + 1 && pos <= qint64(m_run.file.size) + 1 && !temp.link)
         return {};
     return QStringLiteral("ERROR: Restarting: the restart file does not match the temp file '") + m_run.tempFile
            + QStringLiteral("' (position ") + QString::number(pos) + QStringLiteral(", temp file has ")
@@ -90,11 +92,10 @@ Resumption::Result Resumption::Refuse(const QString& text)
 bool Resumption::ReopenTempFile()
 {
     // One that is gone held nothing (the position is 1): it starts anew.
-    const TransferState& s = m_c.s;
     const QString& root = m_c.cfg.receivePath;
-    const QString name = ReceiverSide::TempName(s.fileName);
-    m_run.receiving = m_c.disk.Look(m_run.tempFile).exists ? m_c.disk.OpenTempIn(root, s.fileFolder, name, nullptr)
-                                                       : m_c.disk.CreateTempIn(root, s.fileFolder, name, nullptr);
+    const QString name = ReceiverSide::TempName(m_run.file.name);
+    m_run.receiving = m_c.disk.Look(m_run.tempFile).exists ? m_c.disk.OpenTempIn(root, m_run.file.folder, name, nullptr)
+                                                       : m_c.disk.CreateTempIn(root, m_run.file.folder, name, nullptr);
     return m_run.receiving != nullptr;
 }
 
@@ -108,8 +109,8 @@ QByteArray Resumption::LostBlockAnswer(const Block& b) const
         return s.FileReceivingPos > 1 && PayloadIsHeld(b) ? ok : QByteArray();
     const QString text = FrameTransmitter::BytesToString(b.payload);
     FileHeader h;
-    if (ReceiverSide::ParseHeader(text, h) != HeaderKind::File || h.size != s.fileSize || h.date != s.fileDate
-        || h.name != s.fileName || (m_c.cfg.classicOnly ? QString() : h.folder) != s.fileFolder)
+    if (ReceiverSide::ParseHeader(text, h) != HeaderKind::File || h.size != m_run.file.size || h.date != m_run.file.date
+        || h.name != m_run.file.name || (m_c.cfg.classicOnly ? QString() : h.folder) != m_run.file.folder)
         return {};
     if (b.type == BLOCK_RESTART_HEADER)
         return BuildAnswerBlock(ANSWER_RESTART_POS, qint32(s.FileReceivingPos));
@@ -136,14 +137,14 @@ Resumption::NewRun Resumption::EndOnNewRun(const Block& b)
         || !CheckMatches(b, CalcChecksum))
         return NewRun::No;
     if (!m_run.repeatMayFollow && !m_run.lineWasQuiet) {
-        m_c.log.WriteDebugLine(QStringLiteral("header of a new run inside '") + s.fileName
+        m_c.log.WriteDebugLine(QStringLiteral("header of a new run inside '") + m_run.file.name
                                + QStringLiteral("': not answered before the line has been quiet"));
         return NewRun::NotYet;
     }
     const QString left = QStringLiteral("'%1' was left unfinished at byte %2 of %3; its temp file is kept for 'Restart a file'")
-                             .arg(s.fileName)
+                             .arg(m_run.file.name)
                              .arg(s.FileReceivingPos - 1)
-                             .arg(s.fileSize);
+                             .arg(m_run.file.size);
     m_c.log.WriteDebugLine(QStringLiteral("new run: ") + left);
     m_run.receiving.reset();
     // The block being handled lives in the gathering.

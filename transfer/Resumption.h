@@ -43,7 +43,7 @@ private:
     bool WriteRestartFile();
     // Reads and deletes the restart file; false when there is none. A file that
     // cannot be deleted shows the fatal box and ends the program through endProgram.
-    bool ReadRestartFile(TransferState& s, const std::function<void()>& endProgram);
+    bool ReadRestartFile(TransferState& s, AnnouncedFile& f, const std::function<void()>& endProgram);
     // Why the record read cannot continue the temp file; empty when it can.
     QString Refusal() const;
     Result Refuse(const QString& text);

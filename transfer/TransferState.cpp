@@ -27,7 +27,6 @@ void ResetTransferState(TransferState& s)
     s.gather.Reset();
     s.caps = Capabilities::Classic();
     s.runTotals = RunTotals();
-    s.fileFolder.clear();
     s.countModifiedDateErr = 0;
     s.count1NotHA = 0;
     s.countNrBytesDataZero = 0;

@@ -29,18 +29,14 @@ enum class Stage {
 };
 
 // What both sides of a station share of the current transfer: the link's
-// numbers, where the run stands, the file its header announced (kept in the
-// restart file), the resends and the counts of refused blocks. Each side
+// numbers, where the run stands, the resends, and the counts of refused
+// blocks and received files (the restart file keeps them). Each side
 // keeps the rest in its own record (SenderRun, ReceiverRun).
 struct TransferState : LinkRecord {
     Stage stage = Stage::Idle;
     // The block type a Receiver takes now (0 for none), and the one a Sender sends next.
     qint32 ExpectedBlockType() const;
     quint8 BlockTypeToSend() const;
-    QString fileName;
-    QString fileFolder;  // Receiver: the relative folder of the file ("a/b"); empty at the top
-    qint64 fileSize = 0;
-    double fileDate = 0;
     qint32 resendCount = 0;
     // Counts one more resend (a block, a request for an answer, an answer
     // again); false once the tenth is passed, which ends the run with error 10.

@@ -43,6 +43,8 @@ struct FakeHooks : AcceptanceHooks {
     bool ReceiverAfterExtended() const override { return false; }
     bool ReceiverAwaitsLostBlock() const override { return awaitsLostBlock; }
     void ReceiverTookGoodBlock() override { awaitsLostBlock = false; }
+    AnnouncedFile file;
+    const AnnouncedFile& ReceiverFile() const override { return file; }
 };
 
 struct ReceiverFixture : ::testing::Test {

@@ -213,30 +213,31 @@ TEST_F(RestartFixture, WatchdogOkStartsAgainFromSequenceOneAndCancelCloses)
 TEST(RestartFileContent, RoundTripAndTolerantReading)
 {
     TransferState s;
-    s.fileName = "a:b.txt";
+    AnnouncedFile f{"a:b.txt", {}, 3000, 20070315143055.0};
     s.FileReceivingPos = 2561;
-    s.fileSize = 3000;
-    s.fileDate = 20070315143055.0;
     s.lastSequenceNr = -5;
     s.countCommErr = 2;
-    const QByteArray text = RestartFileContent(s);
+    const QByteArray text = RestartFileContent(s, f);
     EXPECT_TRUE(text.startsWith("FILENAME: a:b.txt\r\nFILEPOS: 2561\r\nFILESIZE: 3000\r\nFILEDATE: 20070315143055\r\nSEQNR: -5\r\n"));
     EXPECT_TRUE(text.endsWith("M_NCOUNTCOMMERR: 2\r\n"));
     TransferState back;
-    ParseRestartFile(text, back);
-    EXPECT_EQ(back.fileName, "a:b.txt");  // a colon in the value survives
+    AnnouncedFile backFile;
+    ParseRestartFile(text, back, backFile);
+    EXPECT_EQ(backFile.name, "a:b.txt");  // a colon in the value survives
     EXPECT_EQ(back.FileReceivingPos, 2561);
-    EXPECT_EQ(back.fileDate, 20070315143055.0);
+    EXPECT_EQ(backFile.date, 20070315143055.0);
     EXPECT_EQ(back.lastSequenceNr, -5);
     EXPECT_EQ(back.countCommErr, 2);
 
     TransferState tolerant;
-    tolerant.fileSize = 77;
-    ParseRestartFile("m_ncountcommerr: 4\r\nno colon line\r\n  filepos : 9 \r\nWHATEVER: 1\r\nseqnr: 3", tolerant);
+    AnnouncedFile tolerantFile;
+    tolerantFile.size = 77;
+    ParseRestartFile("m_ncountcommerr: 4\r\nno colon line\r\n  filepos : 9 \r\nWHATEVER: 1\r\nseqnr: 3", tolerant,
+                     tolerantFile);
     EXPECT_EQ(tolerant.countCommErr, 4);
     EXPECT_EQ(tolerant.FileReceivingPos, 9);
     EXPECT_EQ(tolerant.lastSequenceNr, 3);
-    EXPECT_EQ(tolerant.fileSize, 77);  // missing key keeps its value
+    EXPECT_EQ(tolerantFile.size, 77);  // missing key keeps its value
 }
 
 TEST(RestartReceiving, RefusesPositionsThatWouldLeaveAGapOrOverwrite)
@@ -321,7 +322,7 @@ protected:
     {
         QMetaObject::invokeMethod(&tx.port, [this] { tx.port.InjectEvent(PortEvent::Unknown); }, Qt::QueuedConnection);
     }
-    bool InsideBig(qint32 pos) { return rx.s().fileName == "big.bin" && rx.s().FileReceivingPos >= pos; }
+    bool InsideBig(qint32 pos) { return rx.station->Receiver().Run().file.name == "big.bin" && rx.s().FileReceivingPos >= pos; }
     bool failed = false;
 };
 
