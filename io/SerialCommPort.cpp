@@ -236,22 +236,13 @@ bool SerialCommPort::ApplySettings(QString& why)
     return ok;
 }
 
-bool SerialCommPort::SetInputMode(int mode, QString& why)
-{
-    if (mode != 1) {
-        why = QStringLiteral("Input mode %1 is not supported (only 1, binary)").arg(mode);
-        return false;
-    }
-    return true;
-}
-
-bool SerialCommPort::SetInBufferSize(int size, QString& why)
+bool SerialCommPort::SetReadBufferSize(int size, QString& why)
 {
     if (size < 1) {
         why = QStringLiteral("Invalid input buffer size %1").arg(size);
         return false;
     }
-    m_inBufferSize = size;
+    m_readBufferSize = size;
     // Only limits how much Qt holds; the rest waits in the driver and
     // Input() fetches it from there, so nothing is dropped.
     m_port.setReadBufferSize(size);

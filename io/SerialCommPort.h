@@ -63,8 +63,7 @@ public:
 
     bool SetCommPort(qint16 number, QString& why) override;
     bool SetSettings(const QString& settings, QString& why) override;
-    bool SetInputMode(int mode, QString& why) override;
-    bool SetInBufferSize(int size, QString& why) override;
+    bool SetReadBufferSize(int size, QString& why) override;
 
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }
@@ -145,7 +144,7 @@ private:
     QPointer<QSocketNotifier> m_qtReadNotifier;  // Qt's, kept quiet
     qint16 m_number = 0;
     LineSettings m_settings;
-    int m_inBufferSize = 1024;
+    int m_readBufferSize = 1024;
     OutputQueue m_out;
     std::optional<int> m_writeStallMs;
     QElapsedTimer m_clock;

@@ -89,7 +89,7 @@ bool SerialCommPort::Open(QString& why)
     }
 #endif
     m_port.setPortName(openPath);
-    m_port.setReadBufferSize(m_inBufferSize);
+    m_port.setReadBufferSize(m_readBufferSize);
     QString settingsWhy;
     if (!ApplySettings(settingsWhy)) {
         why = QStringLiteral("%1: %2").arg(shown, settingsWhy);

@@ -64,14 +64,6 @@ void StdioCommPort::RestoreTerminalsNow()
 #endif
 }
 
-bool StdioCommPort::SetInputMode(int mode, QString& why)
-{
-    if (mode == 1)
-        return true;
-    why = QStringLiteral("Invalid property value");
-    return false;
-}
-
 bool StdioCommPort::SetPortOpen(bool open, QString& why)
 {
     if (open == m_open)

@@ -31,7 +31,6 @@ public:
 
     bool SetCommPort(qint16, QString&) override { return true; }
     bool SetSettings(const QString&, QString&) override { return true; }
-    bool SetInputMode(int mode, QString& why) override;
 
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }

@@ -17,7 +17,7 @@ bool PortControl::OpenPort()
         Refuse(QStringLiteral("Error setting the portnumber: ") + why);
         return false;
     }
-    if (!port.SetInputMode(1, why) || !port.SetInBufferSize(10240, why)) {
+    if (!port.SetReadBufferSize(10240, why)) {
         Refuse(QStringLiteral("Error setting mode to binary: ") + why);
         return false;
     }

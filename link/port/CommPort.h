@@ -24,9 +24,9 @@ public:
     // Configuration; each returns false with a readable description on failure.
     virtual bool SetCommPort(qint16 number, QString& why) = 0;
     virtual bool SetSettings(const QString& settings, QString& why) = 0;
-    virtual bool SetInputMode(int mode, QString& why) = 0;   // 1 = binary
-    // A line without a receive buffer of its own takes any size.
-    virtual bool SetInBufferSize(int, QString&) { return true; }
+    // How many received bytes the port holds for Input() (the rest waits in
+    // the driver); a line without a buffer of its own takes any size.
+    virtual bool SetReadBufferSize(int, QString&) { return true; }
 
     virtual bool SetPortOpen(bool open, QString& why) = 0;
 

@@ -28,10 +28,10 @@ bool MemoryCommPort::SetSettings(const QString& text, QString& why)
     return true;
 }
 
-bool MemoryCommPort::SetInputMode(int mode, QString& why)
+bool MemoryCommPort::SetReadBufferSize(int bytes, QString& why)
 {
-    if (!failModeWith.isEmpty() || mode != 1) {
-        why = failModeWith;
+    if (!failBufferWith.isEmpty() || bytes < 1) {
+        why = failBufferWith;
         return false;
     }
     return true;

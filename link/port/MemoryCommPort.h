@@ -15,7 +15,7 @@ public:
 
     bool SetCommPort(qint16 number, QString& why) override;
     bool SetSettings(const QString& settings, QString& why) override;
-    bool SetInputMode(int mode, QString& why) override;
+    bool SetReadBufferSize(int bytes, QString& why) override;
     bool SetPortOpen(bool open, QString& why) override;
     bool PortOpen() const override { return m_open; }
     int BytesWaiting() const override { return int(m_in.size()); }
@@ -29,7 +29,7 @@ public:
     std::function<QByteArray(const QByteArray&)> lineFilter;  // applied to what this end writes
     QString failOpenWith;                                     // non-empty: opening fails with it
     QString failSettingsWith;                                 // non-empty: SetSettings fails with it
-    QString failModeWith;                                     // non-empty: SetInputMode fails with it
+    QString failBufferWith;                                   // non-empty: SetReadBufferSize fails with it
     QByteArray written;                                       // everything this end wrote
     int writes = 0;
     int lastPause = 0;                                        // the pause the last write asked for

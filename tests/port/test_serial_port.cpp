@@ -141,7 +141,7 @@ TEST_F(SerialPortTest, BytesBothWaysInChunks)
 TEST_F(SerialPortTest, BytesPilingUpDuringAHandlerAllArrive)
 {
     QString why;
-    ASSERT_TRUE(port.SetInBufferSize(256, why));
+    ASSERT_TRUE(port.SetReadBufferSize(256, why));
     const QByteArray pile = Pattern(3000, 9);
     const QByteArray later = Pattern(20000, 4);
     int calls = 0;

@@ -21,9 +21,9 @@ TEST_F(PortControlFixture, EachFailingStepSaysWhyAndLeavesThePortClosed)
     h.g.comPort = 70000;  // beyond 16 bits
     EXPECT_FALSE(Open());
     h.g.comPort = 1;
-    h.port.failModeWith = "not binary";
+    h.port.failBufferWith = "not binary";
     EXPECT_FALSE(Open());
-    h.port.failModeWith.clear();
+    h.port.failBufferWith.clear();
     h.port.failOpenWith = "Device or resource busy";
     EXPECT_FALSE(Open());
     EXPECT_FALSE(h.port.PortOpen());
