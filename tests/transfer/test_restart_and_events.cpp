@@ -367,20 +367,29 @@ std::string LossName(const ::testing::TestParamInfo<bool>& info)
 
 INSTANTIATE_TEST_SUITE_P(CutOrAnswerLost, SenderPortFixture, ::testing::Bool(), LossName);
 
-TEST_F(RestartFixture, StopWhileTheSenderWaitsForItsPortEndsTheRunWithError11)
-{
-    rx.station->Activate(false);
+// The Sender's port fails inside big.bin and does not come back.
+struct LostPortFixture : RestartFixture {
     bool failed = false;
-    tx.port.lineFilter = [&](const QByteArray& w) {
-        if (!failed && rx.s().FileReceivingPos > 2561) {
-            failed = true;
-            tx.port.failOpenWith = "No such file or directory";
-            QMetaObject::invokeMethod(&tx.port, [this] { tx.port.InjectEvent(PortEvent::Unknown); }, Qt::QueuedConnection);
-        }
-        return w;
-    };
-    SendBig(false);
-    ASSERT_TRUE(WaitFor([&] { return tx.station->WaitingForPort(); }));
+    void LoseTheSendersPortForGood()
+    {
+        rx.station->Activate(false);
+        tx.port.lineFilter = [this](const QByteArray& w) {
+            if (!failed && rx.s().FileReceivingPos > 2561) {
+                failed = true;
+                tx.port.failOpenWith = "No such file or directory";
+                QMetaObject::invokeMethod(&tx.port, [this] { tx.port.InjectEvent(PortEvent::Unknown); },
+                                          Qt::QueuedConnection);
+            }
+            return w;
+        };
+        SendBig(false);
+        ASSERT_TRUE(WaitFor([&] { return tx.station->WaitingForPort(); }));
+    }
+};
+
+TEST_F(LostPortFixture, StopWhileTheSenderWaitsForItsPortEndsTheRunWithError11)
+{
+    LoseTheSendersPortForGood();
     ASSERT_TRUE(WaitFor([&] { return tx.ui.status2 == "waiting up to 60 s for the port to come back..."; }));
     EXPECT_FALSE(tx.port.PortOpen());
     EXPECT_TRUE(tx.ui.portOpenSeen);  // Stop stays enabled
@@ -392,4 +401,16 @@ TEST_F(RestartFixture, StopWhileTheSenderWaitsForItsPortEndsTheRunWithError11)
     EXPECT_EQ(tx.ui.status2, "Comport error!");
     EXPECT_EQ(tx.ui.BoxTexts(), QStringList{"COMPORT-ERROR: Unknown error or event"});
     EXPECT_FALSE(tx.ui.portOpenSeen);
+}
+
+TEST_F(LostPortFixture, APortThatDoesNotComeBackEndsTheRunWithError11AfterTheWait)
+{
+    LoseTheSendersPortForGood();
+    const qint64 since = TestClock().NowMs();
+    ASSERT_TRUE(WaitFor([&] { return !tx.ui.outcomes.empty(); }));
+    EXPECT_EQ(tx.ui.outcomes[0], RunOutcome::Failed(11, RunOutcome::Side::Here));
+    // Its 60 s on the test clock, tried every 200 ms.
+    EXPECT_GE(TestClock().NowMs() - since, 59800);
+    EXPECT_LE(TestClock().NowMs() - since, 60400);
+    EXPECT_FALSE(tx.station->WaitingForPort());
 }
