@@ -234,6 +234,7 @@ void Station::Activate(bool restart)
         m_ui.RunEnded(RunOutcome::Of(RunOutcome::Kind::Refused));
         return;
     }
+    Stamp();  // the dialog may have been open for minutes
     std::vector<QString> chosen;
     SplitFileList(m_g.sendPath, chosen, dialogResult);
     m_cfg.sendPath = m_g.sendPath;

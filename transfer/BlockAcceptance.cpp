@@ -147,7 +147,8 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
     // waits or as a header inside a file (a new run): the receiver side may
     // place it where these tests would refuse it.
     const bool header = b.type == BLOCK_HEADER || b.type == BLOCK_RESTART_HEADER;
-    const bool newRun = b.sequenceNrA == 1 && (m_hooks.ReceiverAwaitsLostBlock() || (header && m_s.stage == Stage::InFile));
+    const bool newRun
+        = b.sequenceNrA == 1 && (m_hooks.ReceiverAwaitsLostBlock() || (header && m_s.stage == Stage::InFile));
     const bool outOfTurn = b.sequenceNrA == m_s.lastSequenceNr ? m_s.lastSequenceNr > 0 : newRun;
     if (b.IsData() && outOfTurn && b.sequenceNrB == b.sequenceNrA && CheckMatches(b, Check())
         && m_hooks.ReceiverTakesOutOfTurn(b)) {
@@ -170,7 +171,8 @@ bool BlockAcceptance::AcceptOnReceiver(const Block& b)
             return false;
         }
         // After an extended file the Sender's numbers may have run ahead.
-        const bool above = m_hooks.ReceiverAfterExtended() && b.type == BLOCK_HEADER && b.sequenceNrA > m_s.lastSequenceNr;
+        const bool above
+            = m_hooks.ReceiverAfterExtended() && b.type == BLOCK_HEADER && b.sequenceNrA > m_s.lastSequenceNr;
         if (b.sequenceNrA != m_s.lastSequenceNr + 1 && !above) {
             ++m_s.countIncorrectSeqnr;
             Reject();

@@ -329,7 +329,8 @@ bool ReceiverSide::FinishFile()
     // The finished file replaces an older one in one step: there is never a
     // moment with neither of them.
     const QString target = BuildPath(m_c.cfg.receivePath, RelativeFolder::Join(m_run.file.folder, m_run.file.name));
-    if (!flushed || !m_c.disk.RenameIn(m_c.cfg.receivePath, m_run.file.folder, TempName(m_run.file.name), m_run.file.name, &why)) {
+    const AnnouncedFile& file = m_run.file;
+    if (!flushed || !m_c.disk.RenameIn(m_c.cfg.receivePath, file.folder, TempName(file.name), file.name, &why)) {
         const QString text = QStringLiteral("Error renaming file '") + m_run.tempFile + QStringLiteral("' ")
                              + QStringLiteral(" to '") + target + QStringLiteral("': ") + why;
         m_errors.ReportLocalError(ErrorNr::RenameTempFileFailed);

@@ -322,7 +322,10 @@ protected:
     {
         QMetaObject::invokeMethod(&tx.port, [this] { tx.port.InjectEvent(PortEvent::Unknown); }, Qt::QueuedConnection);
     }
-    bool InsideBig(qint32 pos) { return rx.station->Receiver().Run().file.name == "big.bin" && rx.s().FileReceivingPos >= pos; }
+    bool InsideBig(qint32 pos)
+    {
+        return rx.station->Receiver().Run().file.name == "big.bin" && rx.s().FileReceivingPos >= pos;
+    }
     bool failed = false;
 };
 
