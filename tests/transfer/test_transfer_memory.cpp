@@ -1,6 +1,7 @@
 #include "AnswerMatch.h"
 #include "ErrorNumbers.h"
 #include "Frame.h"
+#include "LineTimes.h"
 #include "StationHarness.h"
 #include "TestFiles.h"
 #include "WrittenBlocks.h"
@@ -207,6 +208,44 @@ TEST_P(LostLine, EveryAnswerLostOnceIsAskedForAgain)
     EXPECT_EQ(ReadFile(rx.InReceivePath("a.bin")), content);
     EXPECT_GE(lost, 4);
 }
+
+// The silence times of the protocol's table, on the test clock: the Receiver
+// gives up a block that lost its tail after 1000 ms + ten byte times; the
+// Sender asks for a lost answer, then sends the block again.
+struct SilenceTimes : TransferFixture, ::testing::WithParamInterface<std::tuple<int, qint64, qint64>> {};
+
+TEST_P(SilenceTimes, FollowTheLine)
+{
+    const auto [speed, receiverRule, afterRequest] = GetParam();
+    pair.Classic();
+    tx.g.speed = rx.g.speed = speed;
+    const QByteArray content = RandomBytes(6000, 5);
+    WriteFile(Source("a.bin"), content);
+    std::vector<std::pair<qint64, QByteArray>> sent, answered;
+    tx.port.lineFilter = [&](const QByteArray& w) {
+        sent.emplace_back(TestClock().NowMs(), w);
+        return sent.size() == 2 ? w.left(w.size() - 5) : w;  // the first data block loses its tail
+    };
+    rx.port.lineFilter = [&](const QByteArray& w) {
+        answered.emplace_back(TestClock().NowMs(), w);
+        return answered.size() == 2 || answered.size() == 3 ? QByteArray() : w;  // two answers lost
+    };
+    Listen();
+    Send({"a.bin"});
+    ASSERT_TRUE(WaitSenderDone());
+    EXPECT_EQ(ReadFile(rx.InReceivePath("a.bin")), content);
+    ASSERT_GE(sent.size(), 4u);
+    ASSERT_GE(answered.size(), 2u);
+    EXPECT_EQ(answered[1].first - sent[1].first, receiverRule);
+    EXPECT_EQ(sent[2].second.size(), 11);  // ANSWER_RESEND_ANSWER, after the block's own silence
+    EXPECT_EQ(sent[2].first - sent[1].first, LineMs(sent[1].second.size(), speed) + receiverRule + 1000);
+    EXPECT_EQ(sent[3].second, sent[1].second);  // then the block again
+    EXPECT_EQ(sent[3].first - sent[2].first, afterRequest);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, SilenceTimes,
+                         ::testing::Values(std::tuple{9600, 1011, 2023}, std::tuple{115200, 1001, 2002}),
+                         [](const auto& p) { return std::to_string(std::get<0>(p.param)); });
 
 INSTANTIATE_TEST_SUITE_P(Modes, LostLine, ::testing::Bool(),
                          [](const auto& p) { return std::string(p.param ? "Classic" : "Extended"); });
