@@ -1,6 +1,8 @@
 // The protocol's rules with a time in them, on the test clock: each runs in
 // milliseconds whatever the time it stands for.
+#include "BlockCodes.h"
 #include "Frame.h"
+#include "HandBuiltBlocks.h"
 #include "LineTimes.h"
 #include "TestFiles.h"
 #include "TransferFixture.h"
@@ -164,4 +166,34 @@ TEST_F(TransferFixture, ARefusalSoonerThanTheLastWritesLineTimeIsIgnored)
     ASSERT_TRUE(WaitSenderDone());
     EXPECT_EQ(ReadFile(rx.InReceivePath("a.bin")), content);
     EXPECT_EQ(tx.port.writes, 4);  // header, the block, the empty block, "END": nothing twice
+}
+
+// The Sender vanished inside a file and a new one begins a run (numbered 1):
+// right behind other bytes its header gets no answer; after the Receiver's
+// silence time on a quiet line the file is left unfinished and the header taken.
+TEST_F(TransferFixture, ANewRunInsideAFileBeginsOnlyAfterAQuietLine)
+{
+    pair.Classic();
+    tx.g.speed = rx.g.speed = 115200;
+    WriteFile(Source("big.bin"), RandomBytes(30000, 6));
+    bool vanished = false;
+    tx.port.lineFilter = [&](const QByteArray& w) {
+        vanished = vanished || rx.s().FileReceivingPos > 10000;
+        return vanished ? QByteArray() : w;  // nothing more of this Sender arrives
+    };
+    Listen();
+    Send({"big.bin"});
+    ASSERT_TRUE(WaitFor([&] { return vanished; }));
+    const qint64 lastHeard = TestClock().NowMs();
+    const int answers = rx.port.writes;
+    const QByteArray header = StuffForWrite(DataBlock(BLOCK_HEADER, 1, "5|20240101120000|new.bin"));
+    rx.port.InjectBytes(header);
+    DeliverQueued();
+    EXPECT_EQ(rx.port.writes, answers);  // no answer: the line was not quiet
+    ASSERT_TRUE(WaitFor([&] { return TestClock().NowMs() - lastHeard >= 1001; }));
+    rx.port.InjectBytes(header);
+    ASSERT_TRUE(WaitFor([&] { return rx.port.writes == answers + 1; }));
+    EXPECT_TRUE(rx.ui.status2History.join('|').contains("'big.bin' was left unfinished at byte "));
+    EXPECT_EQ(rx.station->Receiver().Run().file.name, "new.bin");
+    EXPECT_TRUE(QFile::exists(rx.InReceivePath("_big.bin.tmp")));
 }
