@@ -197,3 +197,25 @@ TEST_F(TransferFixture, ANewRunInsideAFileBeginsOnlyAfterAQuietLine)
     EXPECT_EQ(rx.station->Receiver().Run().file.name, "new.bin");
     EXPECT_TRUE(QFile::exists(rx.InReceivePath("_big.bin.tmp")));
 }
+
+// Extended mode: the silence counts the line time of every block in flight.
+TEST_F(TransferFixture, TheExtendedSilenceCountsTheLineTimeOfTheBlocksInFlight)
+{
+    tx.g.speed = rx.g.speed = 115200;
+    WriteFile(Source("a.bin"), RandomBytes(20000, 8));
+    std::vector<std::pair<qint64, QByteArray>> sent;
+    tx.port.lineFilter = [&](const QByteArray& w) {
+        sent.emplace_back(TestClock().NowMs(), w);
+        return w;
+    };
+    int answers = 0;
+    rx.port.lineFilter = [&](const QByteArray& w) { return ++answers == 1 ? w : QByteArray(); };  // the acceptance only
+    Listen();
+    Send({"a.bin"});
+    ASSERT_TRUE(WaitFor([&] { return !sent.empty() && sent.back().second.size() == 11; }));
+    ASSERT_GT(sent.size(), 3u);  // the header, several blocks, the request
+    qint64 inFlight = 0;
+    for (size_t i = 1; i + 1 < sent.size(); ++i)
+        inFlight += sent[i].second.size();
+    EXPECT_EQ(sent.back().first - sent[sent.size() - 2].first, LineMs(inFlight, 115200) + 1001 + 1000);
+}
