@@ -14,6 +14,16 @@ void ErrorReport::ReportLocalError(qint32 nr)
     m_c.ui.RunEnded(RunOutcome::Failed(nr, RunOutcome::Side::Here));
 }
 
+bool ErrorReport::OneMoreResend(const QString& givingUp)
+{
+    if (m_c.s.OneMoreResend())
+        return true;
+    if (!givingUp.isEmpty())
+        m_c.log.WriteDebugLine(givingUp);
+    ReportLocalError(ErrorNr::TooManyResends);
+    return false;
+}
+
 void ErrorReport::ReportRemoteError(qint32 nr)
 {
     if (onError)

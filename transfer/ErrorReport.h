@@ -12,6 +12,10 @@ public:
     explicit ErrorReport(TransferContext& c) : m_c(c) {}
     void ReportLocalError(qint32 nr);
     void ReportRemoteError(qint32 nr);
+    // Counts one more resend of the Sender (a block, a request for an answer);
+    // past the tenth the run ends with error 10, after the debug line
+    // givingUp (if any), and this is false.
+    bool OneMoreResend(const QString& givingUp = {});
 
     // Told first of every numbered error that ends a transfer; local = found on this side.
     std::function<void(qint32 nr, bool local)> onError;

@@ -133,10 +133,7 @@ qint64 ExtendedSender::ReferenceEnd(SendWindow::Block& b) const
 
 bool ExtendedSender::OverResendLimit()
 {
-    if (m_c.s.OneMoreResend())
-        return false;
-    m_errors.ReportLocalError(ErrorNr::TooManyResends);
-    return true;
+    return !m_errors.OneMoreResend();
 }
 
 bool ExtendedSender::Pump()

@@ -324,12 +324,9 @@ void SenderSide::AllReceived()
 
 void SenderSide::Resend()
 {
-    TransferState& s = m_c.s;
-    if (!s.OneMoreResend()) {
-        m_errors.ReportLocalError(ErrorNr::TooManyResends);
+    if (!m_errors.OneMoreResend())
         return;
-    }
-    m_c.tx.SendBytes(s.lastBlock);
+    m_c.tx.SendBytes(m_c.s.lastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("Resent: datablock."));
     m_run.silenceAsked = false;
     m_c.acceptance.FrameReset();
@@ -337,12 +334,8 @@ void SenderSide::Resend()
 
 void SenderSide::AnswerSilence()
 {
-    TransferState& s = m_c.s;
-    if (!s.OneMoreResend()) {
-        m_c.log.WriteDebugLine(QStringLiteral("no answer: giving up"));
-        m_errors.ReportLocalError(ErrorNr::TooManyResends);
+    if (!m_errors.OneMoreResend(QStringLiteral("no answer: giving up")))
         return;
-    }
     // Whatever part of an answer came before the silence is lost for good.
     m_c.acceptance.FrameReset();
     // The short request first: it brings a lost answer back, and a Receiver
@@ -359,7 +352,7 @@ void SenderSide::AnswerSilence()
         m_extended.SendAgainAfterSilence();
         return;
     }
-    m_c.tx.SendBytes(s.lastBlock);
+    m_c.tx.SendBytes(m_c.s.lastBlock);
     m_c.log.WriteDebugLine(QStringLiteral("no answer: Resent: datablock."));
 }
 
