@@ -76,10 +76,8 @@ void Station::OnPortEvent()
 {
     Stamp();
     if (m_port.LastEvent() == PortEvent::Receive) {
-        const qint64 now = m_s.nowMs;
-        if (!m_rx.BlockIncomplete())
-            m_receiver.SetLineWasQuiet(m_lastHeardMs < 0 || now - m_lastHeardMs >= ReceiverSilenceMs(m_cfg.speed));
-        m_lastHeardMs = now;
+        m_receiver.BytesArrive(m_lastHeardMs < 0 ? -1 : m_s.nowMs - m_lastHeardMs);
+        m_lastHeardMs = m_s.nowMs;
     }
     m_portControl.HandlePortEvent();
     StartSilenceTimers();

@@ -2,6 +2,7 @@
 #include "ErrorNumbers.h"
 #include "CommonRoutines.h"
 #include "Fso.h"
+#include "LineTimes.h"
 #include "Negotiation.h"
 #include "RelativeFolder.h"
 #include "ResendReasons.h"
@@ -386,6 +387,12 @@ void ReceiverSide::EndOfTransfer()
     m_c.session.ResetRun();
     m_c.acceptance.FrameReset();
     m_c.ui.RunEnded(RunOutcome::Done(files));
+}
+
+void ReceiverSide::BytesArrive(qint64 silentMs)
+{
+    if (!m_c.rx.BlockIncomplete())
+        m_run.lineWasQuiet = silentMs < 0 || silentMs >= ReceiverSilenceMs(m_c.cfg.speed);
 }
 
 void ReceiverSide::HandleStop()

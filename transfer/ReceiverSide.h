@@ -41,8 +41,10 @@ public:
     bool AwaitsLostBlock() const { return m_run.repeatMayFollow; }
     // A good block ends the wait for the one lost with the port.
     void TookGoodBlock() { m_run.repeatMayFollow = false; }
-    // Whether the line was quiet before the block now gathered began.
-    void SetLineWasQuiet(bool quiet) { m_run.lineWasQuiet = quiet; }
+    // Bytes arrive after the line was silent for silentMs (-1: nothing was
+    // heard before). A block that begins with them begins after a quiet line
+    // when that silence lasted the Receiver's silence time.
+    void BytesArrive(qint64 silentMs);
 
     // The port failed inside a file: the restart file written, the temp file
     // closed; false when that could not be done (said so).
