@@ -1,12 +1,7 @@
 #pragma once
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-#include <vector>
+#include <QtGlobal>
 
 #include "LinkRecord.h"
-#include "Disk.h"
-#include <memory>
 
 // Where a file stands in its run, as a Velotrax Sender tells it in the
 // fields of an offering header; count 0 where nobody said.
