@@ -87,7 +87,7 @@ FrameReceiver::Gathered FrameReceiver::Measure()
             return Gathered::NegativeLength;
         m_s.lastPayloadLength = length;
         m_s.receiveBufExpected = DataBlockSize(length);
-        m_log.WriteDebugLine(QStringLiteral("lastPayloadLength: ") + QString::number(length)
+        m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(length)
                              + QStringLiteral("; now expecting nrbytes: ")
                              + QString::number(m_s.receiveBufExpected));
         if (m_s.receiveBufCount < m_s.receiveBufExpected)
@@ -111,7 +111,7 @@ void FrameReceiver::HandleBlock(Gathered gathered)
     }
     if (gathered == Gathered::NegativeLength) {
         // Only line noise makes a negative length; such a block can never be valid.
-        m_log.WriteDebugLine(QStringLiteral("lastPayloadLength: ") + QString::number(AnnouncedLength(GatheredBytes()).value_or(-1))
+        m_log.WriteDebugLine(QStringLiteral("nNrBytesData: ") + QString::number(AnnouncedLength(GatheredBytes()).value_or(-1))
                              + QStringLiteral("; negative, block refused"));
         m_hooks.BlockBad(BadBlock::NegativeLength);
         return;
